@@ -29,6 +29,13 @@ void WaitRunning(TThreadOSAL& t, uint8_t value) {
   ASSERT_EQ(t.running.load(), value);
 }
 
+void WaitRuns(CountingThread& t, int runs) {
+  for (int i = 0; i < 5000 && t.runs.load() != runs; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_EQ(t.runs.load(), runs);
+}
+
 TEST(TThreadOSAL, NeverStartedDoesNotWait) {
   CountingThread t;
   EXPECT_FALSE(t.HoldsThread());
@@ -44,15 +51,15 @@ TEST(TThreadOSAL, LaunchAfterAStopRunsAgain) {
   WaitRunning(t, 0);
   // The stop flag is still set; Launch clears it so the new thread keeps running.
   ASSERT_TRUE(t.Launch());
-  WaitRunning(t, 1);
+  WaitRuns(t, 2);
   EXPECT_EQ(t.stop.load(), 0);
-  EXPECT_EQ(t.runs.load(), 2);
+  EXPECT_EQ(t.running.load(), 1);
 }
 
 TEST(TThreadOSAL, StartOverARunningThreadKeepsIt) {
   CountingThread t;
   ASSERT_TRUE(t.Launch());
-  WaitRunning(t, 1);
+  WaitRuns(t, 1);
   EXPECT_FALSE(t.Start());
   EXPECT_EQ(t.runs.load(), 1);
   t.StopAndJoin();
