@@ -1,0 +1,51 @@
+// The process-wide cache of open local volumes and of the sizes of the
+// files read from them. Every operation runs under one lock.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/CriticalSection.h"
+#include "ehdd/TVolumen.h"
+
+class TCacheVolumenes {
+ public:
+  static TCacheVolumenes* Instance();
+
+  // Opens (once) the volume at path (without extension); the key names it
+  // in the calls below.
+  bool AbrirVolumen(const std::string& path, std::string& volume_key);
+  // Finds a file of the volume: true with its size (0 for an empty file)
+  // when it exists; false when it does not (size -1) or the volume is
+  // unknown. `whole_name` is the container path, "#" and the inner path.
+  bool AbrirFichero(const std::string& volume_key, const std::string& whole_name,
+                    const std::string& inner_path, std::string& file_key, int64_t* size);
+  // Reads a range of a file found before into a new buffer; count is the
+  // number of bytes read (0 when the read failed). False for an unknown key.
+  bool LeerFichero(const std::string& file_key, uint32_t& count,
+                   std::unique_ptr<unsigned char[]>& buffer, int64_t offset, uint32_t length,
+                   bool from_end = false);
+
+  static constexpr const char* kPropietario = "YO";
+
+ private:
+  struct Volumen {
+    std::string path;
+    std::unique_ptr<TVolumen> volumen;
+    int64_t ultimo_uso = 0;
+  };
+  struct Fichero {
+    int64_t ultimo_uso = 0;
+    uint32_t uno = 1;
+    std::string whole_name;
+    std::string inner_path;
+    std::string volume_key;
+    int64_t size = 0;
+  };
+
+  CriticalSection lock_;
+  std::map<std::string, Volumen> volumenes_;
+  std::map<std::string, Fichero> ficheros_;
+};

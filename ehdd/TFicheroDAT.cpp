@@ -1,0 +1,110 @@
+#include "ehdd/TFicheroDAT.h"
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace volumen;
+
+namespace {
+
+bool ReadFully(int fd, unsigned char* buffer, size_t n, off_t at) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = pread(fd, buffer + done, n - done, at + static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool WriteFully(int fd, const unsigned char* data, size_t n, off_t at) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t put = pwrite(fd, data + done, n - done, at + static_cast<off_t>(done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+}  // namespace
+
+TFicheroDAT::~TFicheroDAT() { Cerrar(); }
+
+void TFicheroDAT::Cerrar() {
+  if (fd_ >= 0) close(fd_);
+  fd_ = -1;
+}
+
+bool TFicheroDAT::Crear(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool TFicheroDAT::Abrir(const std::string& path, bool fijo, uint32_t block_size,
+                        uint32_t block_count, bool escritura) {
+  Cerrar();
+  fd_ = open(path.c_str(), (escritura ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+  if (fd_ < 0) return false;
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Cerrar();
+    return false;
+  }
+  path_ = path;
+  fijo_ = fijo;
+  block_size_ = block_size;
+  block_count_ = block_count;
+  return true;
+}
+
+bool TFicheroDAT::LeerCabecera(uint32_t block, TBloqueDAT& header) {
+  header = TBloqueDAT{};
+  if (fd_ < 0 || block >= block_count_) return false;
+  unsigned char bytes[kCabecera] = {};
+  if (!ReadFully(fd_, bytes, kCabecera, static_cast<off_t>(block) * block_size_)) return false;
+  header.numero = block;
+  return header.Parse(bytes, block_size_);
+}
+
+bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
+  if (fd_ < 0) return false;
+  header.modificado = static_cast<uint32_t>(std::time(nullptr));
+  header.numero = block;
+  unsigned char bytes[kCabecera];
+  if (!header.Serialize(bytes)) return false;
+  if (block < block_count_) {
+    if (!WriteFully(fd_, bytes, kCabecera, static_cast<off_t>(block) * block_size_)) return false;
+  } else {
+    std::vector<unsigned char> image(block_size_, 0);
+    std::copy(bytes, bytes + kCabecera, image.begin());
+    if (!WriteFully(fd_, image.data(), image.size(), static_cast<off_t>(block_count_) * block_size_)) {
+      return false;
+    }
+    header.numero = block_count_;
+    ++block_count_;
+  }
+  return fdatasync(fd_) == 0 || errno == EINVAL;
+}
+
+int64_t TFicheroDAT::LeerCarga(uint32_t block, uint32_t offset, unsigned char* buffer,
+                               uint32_t length) {
+  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return -1;
+  const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
+  return ReadFully(fd_, buffer, length, at) ? static_cast<int64_t>(length) : -1;
+}
+
+bool TFicheroDAT::EscribirCarga(uint32_t block, uint32_t offset, const unsigned char* data,
+                                uint32_t length) {
+  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return false;
+  const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
+  return WriteFully(fd_, data, length, at);
+}
