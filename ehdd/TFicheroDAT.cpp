@@ -75,6 +75,19 @@ bool TFicheroDAT::LeerCabecera(uint32_t block, TBloqueDAT& header) {
   return header.Parse(bytes, block_size_);
 }
 
+bool TFicheroDAT::LeerBloqueEntero(uint32_t block, TBloqueDAT& header, unsigned char* payload) {
+  header = TBloqueDAT{};
+  if (fd_ < 0 || block >= block_count_) return false;
+  std::vector<unsigned char> bytes(block_size_);
+  if (!ReadFully(fd_, bytes.data(), block_size_, static_cast<off_t>(block) * block_size_)) {
+    return false;
+  }
+  header.numero = block;
+  if (!header.Parse(bytes.data(), block_size_)) return false;
+  std::copy(bytes.begin() + kCabecera, bytes.end(), payload);
+  return true;
+}
+
 bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   if (fd_ < 0) return false;
   header.modificado = static_cast<uint32_t>(std::time(nullptr));

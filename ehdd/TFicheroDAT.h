@@ -18,6 +18,9 @@ class TFicheroDAT {
   // Fills a header from the block's first 289 bytes (zeroed first). False
   // for a block at or past the count, a short read or damaged bytes.
   bool LeerCabecera(uint32_t block, TBloqueDAT& header);
+  // Reads a whole block in one read: its header and its payload (payload
+  // must hold carga() bytes). Same failures as LeerCabecera.
+  bool LeerBloqueEntero(uint32_t block, TBloqueDAT& header, unsigned char* payload);
   // Writes a header (stamping modified and the block's number); a block at
   // the count is appended as a whole zero-filled block.
   bool EscribirBloque(uint32_t block, TBloqueDAT& header);

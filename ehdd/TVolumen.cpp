@@ -53,6 +53,7 @@ void TVolumen::Cerrar() {
   abiertos_.clear();
   rutas_abiertas_.clear();
   listados_.clear();
+  cadenas_.clear();
 }
 
 std::vector<std::string> TVolumen::SplitPath(const std::string& path) {
@@ -256,6 +257,7 @@ TFicheroVolumen TVolumen::AbrirFichero(const std::string& path, const char* modo
     return {};
   }
   listados_.clear();
+  cadenas_.clear();
   record.bloque = chain[0];
   record.modo = mode.size() == 1 ? 0 : 2;
   return Registrar(record, path);
@@ -287,6 +289,7 @@ bool TVolumen::CrearDirectorio(const std::string& path, const std::string& propi
   header.propietario = propietario;
   header.anterior = padre;
   listados_.clear();
+  cadenas_.clear();
   if (!dat_.EscribirBloque(chain[0], header) || !AnadirHijo(padre, chain[0])) {
     error_ = Error::kDanado;
     return false;
@@ -296,6 +299,7 @@ bool TVolumen::CrearDirectorio(const std::string& path, const std::string& propi
 
 bool TVolumen::AnadirHijo(uint32_t directorio, uint32_t hijo) {
   listados_.clear();
+  cadenas_.clear();
   const uint32_t count = dat_.block_count();
   TBloqueDAT block;
   if (!dat_.LeerCabecera(directorio, block)) return false;
@@ -355,15 +359,23 @@ bool TVolumen::PrimerBloque(uint32_t bloque, uint32_t* primero) {
   return true;
 }
 
+const std::vector<uint32_t>* TVolumen::CadenaDe(uint32_t primero) {
+  auto it = cadenas_.find(primero);
+  if (it != cadenas_.end()) return &it->second;
+  bool danada = false;
+  std::vector<uint32_t> chain = fat_.Cadena(primero, &danada);
+  if (danada || chain.empty()) return nullptr;
+  return &cadenas_.emplace(primero, std::move(chain)).first->second;
+}
+
 int64_t TVolumen::Size(const TFicheroVolumen& record) {
   if (!Validar(record)) return -1;
   uint32_t first = 0;
   if (!PrimerBloque(record.bloque, &first)) return Fallo(Error::kDanado);
-  bool danada = false;
-  std::vector<uint32_t> chain = fat_.Cadena(first, &danada);
+  const std::vector<uint32_t>* chain = CadenaDe(first);
   TBloqueDAT last;
-  if (danada || chain.empty() || !dat_.LeerCabecera(chain.back(), last)) return Fallo(Error::kDanado);
-  return static_cast<int64_t>(chain.size() - 1) * dat_.carga() + last.usado;
+  if (chain == nullptr || !dat_.LeerCabecera(chain->back(), last)) return Fallo(Error::kDanado);
+  return static_cast<int64_t>(chain->size() - 1) * dat_.carga() + last.usado;
 }
 
 int64_t TVolumen::Posicionar(TFicheroVolumen& record, int64_t offset, int whence) {
@@ -372,9 +384,9 @@ int64_t TVolumen::Posicionar(TFicheroVolumen& record, int64_t offset, int whence
   if (size < 0) return -1;
   uint32_t first = 0;
   if (!PrimerBloque(record.bloque, &first)) return Fallo(Error::kDanado);
-  bool danada = false;
-  std::vector<uint32_t> chain = fat_.Cadena(first, &danada);
-  if (danada || chain.empty()) return Fallo(Error::kDanado);
+  const std::vector<uint32_t>* cadena = CadenaDe(first);
+  if (cadena == nullptr) return Fallo(Error::kDanado);
+  const std::vector<uint32_t>& chain = *cadena;
   const uint32_t p = dat_.carga();
 
   int64_t target;
@@ -407,22 +419,23 @@ int64_t TVolumen::Posicionar(TFicheroVolumen& record, int64_t offset, int whence
 
 int64_t TVolumen::Leer(TFicheroVolumen& record, void* buffer, uint32_t length) {
   if (!Validar(record) || (record.modo != 1 && record.modo != 2)) return -1;
+  std::vector<unsigned char> payload(dat_.carga());
   TBloqueDAT block;
-  if (!dat_.LeerCabecera(record.bloque, block)) return Fallo(Error::kDanado);
+  if (!dat_.LeerBloqueEntero(record.bloque, block, payload.data())) return Fallo(Error::kDanado);
   if (block.nombre != record.nombre || block.propietario != record.propietario) return -1;
+  if (record.offset > block.usado) return -1;
   auto* out = static_cast<unsigned char*>(buffer);
-  int64_t got = block.LeerDatos(dat_, out, length, record.offset);
-  if (got < 0) return -1;
-  uint32_t total = static_cast<uint32_t>(got);
+  uint32_t total = std::min(length, block.usado - record.offset);
+  std::copy_n(payload.begin() + record.offset, total, out);
   record.offset += total;
   for (uint32_t steps = 0; total < length && block.siguiente != 0; ++steps) {
     if (steps >= dat_.block_count()) return Fallo(Error::kDanado);
-    if (!dat_.LeerCabecera(block.siguiente, block)) return Fallo(Error::kDanado);
-    got = block.LeerDatos(dat_, out + total, length - total, 0);
-    if (got < 0) return Fallo(Error::kDanado);
-    total += static_cast<uint32_t>(got);
+    if (!dat_.LeerBloqueEntero(block.siguiente, block, payload.data())) return Fallo(Error::kDanado);
+    const uint32_t got = std::min(length - total, block.usado);
+    std::copy_n(payload.begin(), got, out + total);
+    total += got;
     record.bloque = block.numero;
-    record.offset = static_cast<uint32_t>(got);
+    record.offset = got;
   }
   abiertos_[record.id] = record;
   return total;
@@ -460,6 +473,7 @@ int64_t TVolumen::Escribir(TFicheroVolumen& record, const void* data, uint32_t l
     if (!dat_.EscribirBloque(block.numero, block)) return Fallo(Error::kDanado);
   }
   listados_.clear();
+  cadenas_.clear();
   abiertos_[record.id] = record;
   return done;
 }

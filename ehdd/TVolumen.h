@@ -58,6 +58,9 @@ class TVolumen {
   const std::vector<TEntradaDirectorio>* ListadoOrdenado(uint32_t directorio);
   bool Validar(const TFicheroVolumen& record) const;
   bool PrimerBloque(uint32_t bloque, uint32_t* primero);
+  // The allocation chain of a file from its first block (kept once walked);
+  // null when it is damaged.
+  const std::vector<uint32_t>* CadenaDe(uint32_t primero);
   bool AnadirHijo(uint32_t directorio, uint32_t hijo);
   TFicheroVolumen Registrar(TFicheroVolumen record, const std::string& path);
   uint32_t ElegirId() const;
@@ -73,5 +76,6 @@ class TVolumen {
   std::list<std::pair<std::string, uint32_t>> rutas_abiertas_;
   uint32_t siguiente_id_ = 0;
   std::map<uint32_t, std::vector<TEntradaDirectorio>> listados_;
+  std::map<uint32_t, std::vector<uint32_t>> cadenas_;
   Error error_ = Error::kNinguno;
 };

@@ -1,0 +1,382 @@
+// Local volumes: round trips through ehdd-volume and the reader, damaged
+// volumes made by patching good ones, and one volume pinned byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ehdd/TBloqueDAT.h"
+#include "ehdd/TCacheVolumenes.h"
+#include "ehdd/TVolumen.h"
+
+namespace fs = std::filesystem;
+using volumen::GetU24;
+using volumen::GetU32;
+using volumen::PutU24;
+
+namespace {
+
+std::string Pattern(size_t n, int seed = 1) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed * 17) % 251);
+  return s;
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+int Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
+
+class VolumeTest : public testing::Test {
+ protected:
+  static constexpr uint32_t kBlock = 512;
+  static constexpr uint32_t kPayload = kBlock - 289;  // 223
+
+  void SetUp() override {
+    char pattern[] = "/tmp/lectoria-volume-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    tool_ = std::string(LECTORIA_BIN_DIR) + "/ehdd-volume";
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A source tree covering the shapes worth checking, built at 512 bytes.
+  std::string BuildSample() {
+    const fs::path src = dir_ / "src";
+    WriteFile(src / "Datos" / "Sub" / "deep.txt", "deep");
+    WriteFile(src / "Datos" / "one.bin", Pattern(kPayload));
+    WriteFile(src / "Datos" / "oneplus.bin", Pattern(kPayload + 1, 2));
+    WriteFile(src / "Datos" / "big.bin", Pattern(5000, 3));
+    WriteFile(src / "zero.txt", "");
+    fs::create_directories(src / "empty");
+    for (int i = 0; i < 100; ++i) {  // more children than one 512-byte block lists (74)
+      WriteFile(src / "many" / ("f" + std::to_string(i)), std::to_string(i));
+    }
+    const std::string prefix = (dir_ / "vol").string();
+    EXPECT_EQ(Shell(tool_ + " build " + src.string() + " " + prefix + " --block-size 512"), 0);
+    return prefix;
+  }
+
+  std::string Cat(TVolumen& v, const std::string& path) {
+    TFicheroVolumen r = v.AbrirFichero(path, "r", "YO");
+    if (r.nombre.empty()) return "<fail>";
+    std::string out;
+    char buf[97];  // an odd size, to cross block ends mid-read
+    for (;;) {
+      int64_t got = v.Leer(r, buf, sizeof(buf));
+      if (got <= 0) break;
+      out.append(buf, static_cast<size_t>(got));
+    }
+    v.CerrarFichero(r);
+    return out;
+  }
+
+  fs::path dir_;
+  std::string tool_;
+};
+
+TEST_F(VolumeTest, RoundTripThroughTheTool) {
+  const std::string prefix = BuildSample();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix));
+  EXPECT_EQ(Cat(v, "/DATOS/SUB/DEEP.TXT"), "deep");
+  EXPECT_EQ(Cat(v, "\\DATOS\\BIG.BIN"), Pattern(5000, 3));
+  EXPECT_EQ(Cat(v, "/DATOS/ONE.BIN"), Pattern(kPayload));
+  EXPECT_EQ(Cat(v, "/DATOS/ONEPLUS.BIN"), Pattern(kPayload + 1, 2));
+  for (int i : {0, 42, 73, 74, 99}) EXPECT_EQ(Cat(v, "/MANY/F" + std::to_string(i)), std::to_string(i));
+
+  TFicheroVolumen one = v.AbrirFichero("/DATOS/ONE.BIN", "r", "YO");
+  EXPECT_EQ(v.Size(one), kPayload);
+  v.CerrarFichero(one);
+  TFicheroVolumen plus = v.AbrirFichero("/DATOS/ONEPLUS.BIN", "r", "YO");
+  EXPECT_EQ(v.Size(plus), kPayload + 1);
+  v.CerrarFichero(plus);
+  TFicheroVolumen zero = v.AbrirFichero("/ZERO.TXT", "r", "YO");
+  EXPECT_EQ(v.Size(zero), 0);
+  v.CerrarFichero(zero);
+
+  uint32_t empty = 0;
+  ASSERT_TRUE(v.BuscarDirectorio("/EMPTY", &empty));
+  std::vector<TEntradaDirectorio> entries;
+  EXPECT_TRUE(v.Listar(empty, "brief", entries));
+  EXPECT_TRUE(entries.empty());
+
+  // The tool lists and cats the same.
+  EXPECT_EQ(Shell(tool_ + " list " + prefix + " /DATOS > " + (dir_ / "list").string()), 0);
+  EXPECT_EQ(ReadFile(dir_ / "list"),
+            "f 5000 BIG.BIN\nf 223 ONE.BIN\nf 224 ONEPLUS.BIN\nd 0 SUB\n");
+  EXPECT_EQ(Shell(tool_ + " cat " + prefix + " /DATOS/BIG.BIN > " + (dir_ / "cat").string()), 0);
+  EXPECT_EQ(ReadFile(dir_ / "cat"), Pattern(5000, 3));
+}
+
+TEST_F(VolumeTest, LookupFailures) {
+  const std::string prefix = BuildSample();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix));
+  EXPECT_EQ(v.AbrirFichero("/NONE", "r", "YO").nombre, "");
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kNoEncontrado);
+  EXPECT_EQ(v.AbrirFichero("DATOS/BIG.BIN", "r", "YO").nombre, "");  // no leading separator
+  EXPECT_EQ(v.AbrirFichero("/datos/big.bin", "r", "YO").nombre, "");  // names are upper-case
+  EXPECT_EQ(v.AbrirFichero("/ZERO.TXT/X", "r", "YO").nombre, "");     // through a file
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kNoEsDirectorio);
+  EXPECT_EQ(v.AbrirFichero("/DATOS", "r", "YO").nombre, "");          // a folder
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kEsDirectorio);
+  EXPECT_EQ(v.AbrirFichero("/DATOS/BIG.BIN", "w", "YO").nombre, "");  // never rewritten
+  // A wrong owner opens, but reads nothing.
+  TFicheroVolumen other = v.AbrirFichero("/DATOS/BIG.BIN", "r", "OTRO");
+  char c;
+  EXPECT_EQ(v.Leer(other, &c, 1), -1);
+  EXPECT_NE(Shell(tool_ + " cat " + prefix + " /DATOS"), 0);
+  EXPECT_NE(Shell(tool_ + " cat " + prefix + " /NONE"), 0);
+  EXPECT_NE(Shell(tool_ + " list " + (dir_ / "missing").string()), 0);
+}
+
+TEST_F(VolumeTest, SeeksAcrossBlocksAndToTheEnd) {
+  const std::string prefix = BuildSample();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix));
+  const std::string big = Pattern(5000, 3);
+  TFicheroVolumen r = v.AbrirFichero("/DATOS/BIG.BIN", "r", "YO");
+  // The last 10 bytes of a block, then a read of 100: 10 + 90.
+  EXPECT_EQ(v.Posicionar(r, kPayload - 10, 0), kPayload - 10);
+  char buf[100];
+  ASSERT_EQ(v.Leer(r, buf, 100), 100);
+  EXPECT_EQ(std::string(buf, 100), big.substr(kPayload - 10, 100));
+  EXPECT_EQ(v.Posicionar(r, 5001, 0), -1);
+  EXPECT_EQ(v.Posicionar(r, -10, 2), static_cast<int64_t>(4990 % kPayload));
+  ASSERT_EQ(v.Leer(r, buf, 100), 10);
+  EXPECT_EQ(std::string(buf, 10), big.substr(4990));
+  EXPECT_EQ(v.Posicionar(r, 1, 2), -1);
+  v.CerrarFichero(r);
+
+  // The exact end of a file that fills its one block: a read gives 0 bytes.
+  TFicheroVolumen one = v.AbrirFichero("/DATOS/ONE.BIN", "r", "YO");
+  EXPECT_GE(v.Posicionar(one, kPayload, 0), 0);
+  EXPECT_EQ(v.Leer(one, buf, 100), 0);
+  // A closed handle is refused.
+  v.CerrarFichero(one);
+  EXPECT_EQ(v.Leer(one, buf, 1), -1);
+  EXPECT_EQ(v.Size(one), -1);
+}
+
+TEST_F(VolumeTest, HandleIdsWrapAndSkipOpenOnes) {
+  const std::string prefix = BuildSample();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix));
+  TFicheroVolumen a = v.AbrirFichero("/ZERO.TXT", "r", "YO");
+  TFicheroVolumen b = v.AbrirFichero("/DATOS/BIG.BIN", "r", "YO");
+  EXPECT_EQ(a.id, 0u);
+  EXPECT_EQ(b.id, 1u);
+  v.SetSiguienteIdParaPruebas(TVolumen::kUltimoId);
+  TFicheroVolumen c = v.AbrirFichero("/DATOS/ONE.BIN", "r", "YO");
+  TFicheroVolumen d = v.AbrirFichero("/DATOS/ONE.BIN", "r", "YO");
+  EXPECT_EQ(c.id, TVolumen::kUltimoId);
+  EXPECT_EQ(d.id, 2u);  // wrapped to 0, skipping 0 and 1 that are open
+}
+
+TEST_F(VolumeTest, CacheAnswersSizesAndKeepsVolumesApart) {
+  const std::string prefix = BuildSample();
+  // A second volume under another root with the same container path.
+  WriteFile(dir_ / "src2" / "Datos" / "big.bin", "other");
+  fs::create_directories(dir_ / "root2");
+  ASSERT_EQ(Shell(tool_ + " build " + (dir_ / "src2").string() + " " + (dir_ / "root2" / "vol").string()), 0);
+
+  TCacheVolumenes* cache = TCacheVolumenes::Instance();
+  std::string k1, k2, f1, f2;
+  ASSERT_TRUE(cache->AbrirVolumen(prefix, k1));
+  ASSERT_TRUE(cache->AbrirVolumen((dir_ / "root2" / "vol").string(), k2));
+  int64_t size = 0;
+  ASSERT_TRUE(cache->AbrirFichero(k1, "data/vol#/DATOS/BIG.BIN", "/DATOS/BIG.BIN", f1, &size));
+  EXPECT_EQ(size, 5000);
+  ASSERT_TRUE(cache->AbrirFichero(k2, "data/vol#/DATOS/BIG.BIN", "/DATOS/BIG.BIN", f2, &size));
+  EXPECT_EQ(size, 5);
+  EXPECT_NE(f1, f2);
+  uint32_t count = 0;
+  std::unique_ptr<unsigned char[]> bytes;
+  ASSERT_TRUE(cache->LeerFichero(f2, count, bytes, 0, 100));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), count), "other");
+  ASSERT_TRUE(cache->LeerFichero(f1, count, bytes, 4990, 100));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), count), Pattern(5000, 3).substr(4990));
+
+  // Missing: false with -1, also the second time; empty: true with 0.
+  std::string fk;
+  EXPECT_FALSE(cache->AbrirFichero(k1, "data/vol#/NONE", "/NONE", fk, &size));
+  EXPECT_EQ(size, -1);
+  EXPECT_FALSE(cache->AbrirFichero(k1, "data/vol#/NONE", "/NONE", fk, &size));
+  EXPECT_EQ(size, -1);
+  EXPECT_TRUE(cache->AbrirFichero(k1, "data/vol#/ZERO.TXT", "/ZERO.TXT", fk, &size));
+  EXPECT_EQ(size, 0);
+  EXPECT_FALSE(cache->AbrirVolumen((dir_ / "nothing").string(), fk));
+}
+
+// Patches of a good volume: each must fail cleanly, never hang or crash.
+class DamagedVolumeTest : public VolumeTest {
+ protected:
+  void SetUp() override {
+    VolumeTest::SetUp();
+    WriteFile(dir_ / "src" / "A" / "FILE.BIN", Pattern(2000));
+    WriteFile(dir_ / "src" / "B.TXT", "b");
+    prefix_ = (dir_ / "vol").string();
+    ASSERT_EQ(Shell(tool_ + " build " + (dir_ / "src").string() + " " + prefix_ + " --block-size 512"), 0);
+    fat_ = ReadFile(prefix_ + ".FAT");
+    dat_ = ReadFile(prefix_ + ".DAT");
+    text_length_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 8);
+    table_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 4);
+  }
+  // The first block of /A/FILE.BIN, found through a good volume.
+  uint32_t FileBlock() {
+    TVolumen v;
+    EXPECT_TRUE(v.Abrir(prefix_));
+    return v.AbrirFichero("/A/FILE.BIN", "r", "YO").bloque;
+  }
+  void Entry(uint32_t i, uint32_t value) {
+    PutU24(reinterpret_cast<unsigned char*>(fat_.data()) + table_ + 3 * i, value);
+  }
+  void Save() {
+    WriteFile(prefix_ + ".FAT", fat_);
+    WriteFile(prefix_ + ".DAT", dat_);
+  }
+  // Opening, sizing and reading the file all end; the answer is a clean
+  // failure or, at most, fewer bytes.
+  void ExpectCleanFailure() {
+    TVolumen v;
+    if (v.Abrir(prefix_)) {
+      TFicheroVolumen r = v.AbrirFichero("/A/FILE.BIN", "r", "YO");
+      const int64_t size = v.Size(r);
+      std::vector<char> buf(4000);
+      const int64_t got = v.Leer(r, buf.data(), 4000);
+      EXPECT_TRUE(size < 0 || got < 0 || got < 2000) << size << " " << got;
+    }
+    EXPECT_NE(Shell(tool_ + " cat " + prefix_ + " /A/FILE.BIN > /dev/null"), 0);
+  }
+  std::string prefix_, fat_, dat_;
+  uint32_t text_length_ = 0, table_ = 0;
+};
+
+TEST_F(DamagedVolumeTest, ChainCycle) {
+  uint32_t first = FileBlock();
+  uint32_t second = GetU24(reinterpret_cast<const unsigned char*>(dat_.data()) + first * 512 + 283);
+  Entry(second, first);  // the second block points back to the first
+  Save();
+  ExpectCleanFailure();
+}
+
+TEST_F(DamagedVolumeTest, EntryPastTheCount) {
+  Entry(FileBlock(), 0xFFFFFE);
+  Save();
+  ExpectCleanFailure();
+}
+
+TEST_F(DamagedVolumeTest, OversizedUsed) {
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + FileBlock() * 512 + 286, 5000);
+  Save();
+  ExpectCleanFailure();
+}
+
+TEST_F(DamagedVolumeTest, TruncatedDat) {
+  dat_.resize(dat_.size() - 700);
+  Save();
+  ExpectCleanFailure();
+}
+
+TEST_F(DamagedVolumeTest, NameWithoutTerminator) {
+  uint32_t first = FileBlock();
+  std::fill_n(dat_.begin() + first * 512, 255, 'N');
+  Save();
+  ExpectCleanFailure();
+}
+
+TEST_F(DamagedVolumeTest, HeaderFieldsPastTheFile) {
+  {
+    std::string bad = fat_;
+    volumen::PutU32(reinterpret_cast<unsigned char*>(bad.data()) + 8, 0xFFFFFF);  // text length
+    WriteFile(prefix_ + ".FAT", bad);
+    TVolumen v;
+    EXPECT_FALSE(v.Abrir(prefix_));
+  }
+  {
+    std::string bad = fat_;
+    volumen::PutU32(reinterpret_cast<unsigned char*>(bad.data()) + 12 + text_length_, 289);
+    WriteFile(prefix_ + ".FAT", bad);
+    TVolumen v;
+    EXPECT_FALSE(v.Abrir(prefix_));  // block size of 289: no payload
+  }
+  {
+    std::string bad = fat_;
+    bad[3] = 3;  // version
+    WriteFile(prefix_ + ".FAT", bad);
+    TVolumen v;
+    EXPECT_FALSE(v.Abrir(prefix_));
+  }
+  EXPECT_NE(Shell(tool_ + " list " + prefix_), 0);
+}
+
+// A volume written by hand from the format, so the writer and the reader
+// cannot drift together: block size 300 (11 bytes of payload), a root with
+// one file "HI" of 13 bytes in blocks 1 and 2.
+TEST_F(VolumeTest, PinnedVolumeReads) {
+  std::string fat;
+  fat += "FAT";
+  fat += '\x02';
+  const std::string text = "<VOLUMEN>P</VOLUMEN><TIPO>F";
+  auto u32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  fat += u32(20 + static_cast<uint32_t>(text.size())) + u32(static_cast<uint32_t>(text.size())) + text;
+  fat += u32(300) + u32(3);
+  fat += std::string("\x00\x00\x00" "\x02\x00\x00" "\x02\x00\x00", 9);
+  std::string dat(900, '\0');
+  auto header = [&](uint32_t block, const char* name, char kind, uint32_t prev, uint32_t next,
+                    uint32_t used) {
+    char* h = dat.data() + block * 300;
+    std::memcpy(h, name, std::strlen(name));
+    h[255] = kind;
+    std::memcpy(h + 265, "YO", 2);
+    PutU24(reinterpret_cast<unsigned char*>(h) + 280, prev);
+    PutU24(reinterpret_cast<unsigned char*>(h) + 283, next);
+    PutU24(reinterpret_cast<unsigned char*>(h) + 286, used);
+  };
+  header(0, "/", 1, 0, 0, 3);
+  PutU24(reinterpret_cast<unsigned char*>(dat.data()) + 289, 1);  // root lists block 1
+  header(1, "HI", 0, 0, 2, 11);
+  std::memcpy(dat.data() + 300 + 289, "hello, worl", 11);
+  header(2, "HI", 0, 1, 0, 2);
+  std::memcpy(dat.data() + 600 + 289, "d!", 2);
+  WriteFile(dir_ / "pin.FAT", fat);
+  WriteFile(dir_ / "pin.DAT", dat);
+
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir((dir_ / "pin").string()));
+  EXPECT_EQ(Cat(v, "/HI"), "hello, world!");
+  TFicheroVolumen r = v.AbrirFichero("/HI", "r", "YO");
+  EXPECT_EQ(v.Size(r), 13);
+  EXPECT_EQ(v.Posicionar(r, 12, 0), 1);
+  char c = 0;
+  EXPECT_EQ(v.Leer(r, &c, 1), 1);
+  EXPECT_EQ(c, '!');
+  v.CerrarFichero(r);
+  // The writer's output for the same content reads the same way.
+  WriteFile(dir_ / "pinsrc" / "HI", "hello, world!");
+  ASSERT_EQ(Shell(tool_ + " build " + (dir_ / "pinsrc").string() + " " + (dir_ / "pin2").string() +
+                " --block-size 300"),
+            0);
+  EXPECT_EQ(ReadFile(dir_ / "pin2.FAT").substr(0, 4), "FAT\x02");
+  TVolumen w;
+  ASSERT_TRUE(w.Abrir((dir_ / "pin2").string()));
+  EXPECT_EQ(Cat(w, "/HI"), "hello, world!");
+}
+
+}  // namespace
