@@ -1,0 +1,58 @@
+// The process-wide cache of store-file bytes in 4000-byte blocks: a memory
+// level of 16 blocks in front of the persistent slot file, under one lock.
+// Until Iniciar (or when the slot file cannot be had) it runs on the memory
+// level alone.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/CriticalSection.h"
+#include "ehdd/TMemoryBlockStore.h"
+#include "ehdd/TSlotFileStore.h"
+
+// One block of a requested range.
+struct TRangoCache {
+  uint32_t posicion = 0;  // block offset: index × 4000
+  uint32_t longitud = 0;  // 4000, or for the range's last block (position + length) mod 4000
+  uint32_t indice = 0;
+  bool presente = false;
+};
+
+class TEHDDCache {
+ public:
+  static constexpr uint32_t kBloque = 4000;
+  static constexpr uint32_t kCapacidadMemoria = 16;
+
+  static TEHDDCache* Instance();
+  static void Destroy();
+
+  // Opens the slot file named after the student (the part after its last
+  // '\') with `records` records, in the temporary folder + "eHDD" or in
+  // `folder`. 0; the cache keeps working on memory alone when the file
+  // cannot be had.
+  int Iniciar(const std::string& nombre, uint32_t records, const std::string& folder = "");
+
+  uint32_t ComprobarRango(const std::string& key, std::vector<TRangoCache>& entries,
+                          uint32_t position, uint32_t length, uint32_t& first_missing);
+  size_t PrimerAusente(const std::vector<TRangoCache>& entries) const;
+  bool EscribirRango(const std::string& key, const unsigned char* data, uint32_t position,
+                     uint32_t length, uint32_t block_size);
+  uint32_t LeerRango(const std::string& key, uint32_t position, uint32_t length,
+                     const std::vector<TRangoCache>& entries, unsigned char* destination);
+  void Olvidar(const std::string& key);
+  uint32_t BytesEnCache(const std::string& key);
+
+  bool persistente() const { return slots_.abierto(); }
+  TSlotFileStore& slots() { return slots_; }
+  TMemoryBlockStore& memoria() { return memoria_; }
+
+  TEHDDCache();
+
+ private:
+  CriticalSection lock_;
+  TMemoryBlockStore memoria_{kCapacidadMemoria};
+  TSlotFileStore slots_;
+};

@@ -1,0 +1,259 @@
+#include "ehdd/TSlotFileStore.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/TempFolder.h"
+
+namespace {
+
+uint32_t GetU32(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+void PutU32(unsigned char* p, uint32_t v) {
+  p[0] = v & 0xFF;
+  p[1] = (v >> 8) & 0xFF;
+  p[2] = (v >> 16) & 0xFF;
+  p[3] = (v >> 24) & 0xFF;
+}
+
+bool WriteAll(int fd, const unsigned char* data, size_t n, off_t at) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t put = pwrite(fd, data + done, n - done, at + static_cast<off_t>(done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Appends `count` blank records from record `from` on.
+bool AppendBlank(int fd, uint32_t from, uint32_t count) {
+  constexpr uint32_t kBatch = 64;
+  std::vector<unsigned char> blank(TSlotFileStore::kRegistro * kBatch, 0);
+  for (uint32_t i = 0; i < kBatch; ++i) {
+    std::memset(blank.data() + i * TSlotFileStore::kRegistro + TSlotFileStore::kClave + 4, 0x45,
+                TSlotFileStore::kDatos);
+  }
+  for (uint32_t done = 0; done < count;) {
+    uint32_t n = std::min(kBatch, count - done);
+    off_t at = 4 + static_cast<off_t>(from + done) * TSlotFileStore::kRegistro;
+    if (!WriteAll(fd, blank.data(), static_cast<size_t>(n) * TSlotFileStore::kRegistro, at)) return false;
+    done += n;
+  }
+  return true;
+}
+
+// The cache folder: made private when absent, refused when it is a link.
+bool CacheFolder(const std::string& folder) {
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+TSlotFileStore::TSlotFileStore() : buffer_(kDatos) {}
+
+TSlotFileStore::~TSlotFileStore() { Cerrar(); }
+
+void TSlotFileStore::Cerrar() {
+  if (view_ != nullptr) munmap(view_, view_size_);
+  view_ = nullptr;
+  if (fd_ >= 0) close(fd_);  // also drops the lock
+  fd_ = -1;
+  index_by_key_.clear();
+  records_ = 0;
+  ring_ = 0;
+}
+
+bool TSlotFileStore::CrearFicheroSlots(const std::string& name, uint32_t records,
+                                       const std::string& folder_given) {
+  Cerrar();
+  if (records == 0) return false;
+  std::string folder = folder_given;
+  if (folder.empty()) {
+    folder = platform::TempFolder();
+    if (folder.empty()) return false;
+    folder += "eHDD";
+  }
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  if (!CacheFolder(folder)) return false;
+  const size_t cut = name.find_last_of("\\/");
+  const std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
+  if (base.empty() || base == "." || base == "..") return false;
+  path_ = folder + "/" + base;
+
+  fd_ = open(path_.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd_ < 0) return false;
+  // One process at a time: a second one runs on its memory level.
+  if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    Cerrar();
+    return false;
+  }
+  struct stat st {};
+  if (fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    Cerrar();
+    return false;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  uint64_t have = size >= 4 ? (size - 4) / kRegistro : 0;
+  if (size < 4 || have == 0) {
+    // Too short to hold one record: start a new file.
+    unsigned char zero[4] = {};
+    if (ftruncate(fd_, 0) != 0 || !WriteAll(fd_, zero, 4, 0)) {
+      Cerrar();
+      return false;
+    }
+    have = 0;
+  } else if (size != 4 + have * kRegistro) {
+    // A partial record at the end (a write cut short): cut it off.
+    if (ftruncate(fd_, static_cast<off_t>(4 + have * kRegistro)) != 0) {
+      Cerrar();
+      return false;
+    }
+  }
+  if (have > UINT32_MAX / 2) {
+    Cerrar();
+    return false;
+  }
+  if (have < records) {
+    if (!AppendBlank(fd_, static_cast<uint32_t>(have), records - static_cast<uint32_t>(have))) {
+      Cerrar();
+      return false;
+    }
+    have = records;
+  }
+  records_ = static_cast<uint32_t>(have);
+  view_size_ = 4 + static_cast<size_t>(records_) * kRegistro;
+  void* view = mmap(nullptr, view_size_, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+  if (view == MAP_FAILED) {
+    view_ = nullptr;
+    Cerrar();
+    return false;
+  }
+  view_ = static_cast<unsigned char*>(view);
+  ring_ = GetU32(view_);
+  if (ring_ >= records_) {
+    ring_ = 0;
+    WriteRing();
+  }
+  for (uint32_t r = 0; r < records_; ++r) {
+    const unsigned char* rec = Registro(r);
+    if (rec[0] == 0) continue;
+    // A key without its terminator is read up to its 255th byte.
+    const std::string key(reinterpret_cast<const char*>(rec), strnlen(reinterpret_cast<const char*>(rec), kMaxClave));
+    index_by_key_[key][GetU32(rec + kClave)] = r;
+  }
+  return true;
+}
+
+void TSlotFileStore::WriteRing() { PutU32(view_, ring_); }
+
+bool TSlotFileStore::Exists(const std::string& name) {
+  uint32_t index = 0;
+  std::string key;
+  if (view_ == nullptr || !PartirNombre(name, index, key)) return false;
+  auto it = index_by_key_.find(key);
+  return it != index_by_key_.end() && it->second.count(index) > 0;
+}
+
+TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* data, uint32_t length,
+                                     bool /*write_back*/) {
+  uint32_t index = 0;
+  std::string key;
+  if (view_ == nullptr || data == nullptr || !PartirNombre(name, index, key) || key.empty()) {
+    return nullptr;
+  }
+  // A key that does not fit its field is never stored: cut, it could
+  // match another file's key later.
+  if (key.size() > kMaxClave) return nullptr;
+
+  uint32_t r;
+  auto& per_key = index_by_key_[key];
+  auto held = per_key.find(index);
+  if (held != per_key.end()) {
+    r = held->second;
+  } else {
+    r = ring_;
+    unsigned char* old = Registro(r);
+    if (old[0] != 0) {
+      const std::string old_key(reinterpret_cast<const char*>(old),
+                                strnlen(reinterpret_cast<const char*>(old), kMaxClave));
+      auto old_it = index_by_key_.find(old_key);
+      if (old_it != index_by_key_.end()) {
+        old_it->second.erase(GetU32(old + kClave));
+        if (old_it->second.empty() && old_key != key) index_by_key_.erase(old_it);
+      }
+    }
+    ring_ = (r + 1) % records_;
+    WriteRing();
+  }
+  unsigned char* rec = Registro(r);
+  // The key goes last: a record cut short by a crash holds no key and is
+  // never matched.
+  rec[0] = 0;
+  std::atomic_thread_fence(std::memory_order_release);
+  PutU32(rec + kClave, index);
+  const uint32_t n = length < kDatos ? length : kDatos;
+  std::memcpy(rec + kClave + 4, data, n);
+  if (n < kDatos) std::memset(rec + kClave + 4 + n, 0, kDatos - n);
+  std::memset(rec + 1, 0, kClave - 1);
+  std::memcpy(rec + 1, key.data() + 1, key.size() - 1);
+  std::atomic_thread_fence(std::memory_order_release);
+  rec[0] = static_cast<unsigned char>(key[0]);
+  index_by_key_[key][index] = r;
+  block_.nombre = name;
+  block_.datos = rec + kClave + 4;
+  block_.longitud = kDatos;
+  return &block_;
+}
+
+TBloqueCache* TSlotFileStore::Lookup(const std::string& name) {
+  uint32_t index = 0;
+  std::string key;
+  if (view_ == nullptr || !PartirNombre(name, index, key)) return nullptr;
+  auto it = index_by_key_.find(key);
+  if (it == index_by_key_.end()) return nullptr;
+  auto rec = it->second.find(index);
+  if (rec == it->second.end()) return nullptr;
+  std::memcpy(buffer_.data(), Registro(rec->second) + kClave + 4, kDatos);
+  block_.nombre = name;
+  block_.datos = buffer_.data();
+  block_.longitud = kDatos;
+  return &block_;
+}
+
+bool TSlotFileStore::Clear() {
+  auto text = index_.find("eHDD");
+  if (text == index_.end() || view_ == nullptr) return false;
+  auto it = index_by_key_.find(text->second);
+  if (it == index_by_key_.end()) return true;
+  for (const auto& [index, r] : it->second) {
+    unsigned char* rec = Registro(r);
+    rec[0] = 0;
+    std::memset(rec, 0, kRegistro);
+  }
+  index_by_key_.erase(it);
+  return true;
+}
+
+std::vector<uint32_t> TSlotFileStore::Indices(const std::string& key) const {
+  std::vector<uint32_t> out;
+  auto it = index_by_key_.find(key);
+  if (it != index_by_key_.end()) {
+    for (const auto& entry : it->second) out.push_back(entry.first);
+  }
+  return out;
+}

@@ -1,0 +1,60 @@
+// The persistent level of the block cache: a file of fixed 4260-byte
+// records (a 256-byte key, a u32 block index and 4000 bytes of data) after
+// a u32 ring position, memory-mapped and used first-in first-out.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "ehdd/TBlockStore.h"
+
+class TSlotFileStore : public TBlockStore {
+ public:
+  static constexpr uint32_t kDatos = 4000;
+  static constexpr uint32_t kClave = 256;
+  static constexpr uint32_t kRegistro = kClave + 4 + kDatos;  // 4260
+  static constexpr uint32_t kMaxClave = kClave - 1;
+
+  TSlotFileStore();
+  ~TSlotFileStore() override;
+
+  // Makes or opens the slot file "<folder>/<name after its last '\' or '/'>"
+  // with at least `records` records, and maps it. The folder defaults to
+  // the temporary folder + "eHDD". False when the file cannot be had, or
+  // another process holds it: the cache then runs on its memory level.
+  bool CrearFicheroSlots(const std::string& name, uint32_t records, const std::string& folder = "");
+
+  bool Exists(const std::string& name) override;
+  bool Flush() override { return false; }
+  bool Clear() override;
+  TBloqueCache* Insert(const std::string& name, unsigned char* data, uint32_t length,
+                       bool write_back) override;
+  TBloqueCache* Fetch(const std::string& name) override { return Lookup(name); }
+  bool Remove(const std::string&) override { return true; }
+  bool FreeData(TBloqueCache*) override { return true; }
+  TBloqueCache* Lookup(const std::string& name) override;
+
+  bool abierto() const { return view_ != nullptr; }
+  uint32_t registros() const { return records_; }
+  uint32_t anillo() const { return ring_; }
+  const std::string& path() const { return path_; }
+  // Block indices held for a key.
+  std::vector<uint32_t> Indices(const std::string& key) const;
+
+ private:
+  unsigned char* Registro(uint32_t r) { return view_ + 4 + static_cast<size_t>(r) * kRegistro; }
+  void WriteRing();
+  void Cerrar();
+
+  std::string path_;
+  int fd_ = -1;
+  unsigned char* view_ = nullptr;
+  size_t view_size_ = 0;
+  uint32_t ring_ = 0;
+  uint32_t records_ = 0;
+  std::map<std::string, std::map<uint32_t, uint32_t>> index_by_key_;  // key → index → record
+  std::vector<unsigned char> buffer_;
+  TBloqueCache block_;
+};

@@ -1,0 +1,296 @@
+// The block cache: range bookkeeping, the two levels, persistence of the
+// slot file across runs, damaged slot files and a writer killed mid-run.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ehdd/TEHDDCache.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kB = TEHDDCache::kBloque;
+
+// The bytes of block `index` of file `key`, so any block can be checked.
+std::vector<unsigned char> BlockBytes(const std::string& key, uint32_t index) {
+  std::vector<unsigned char> v(kB);
+  uint32_t seed = index * 2654435761u + static_cast<uint32_t>(key.size()) * 97u + key[0];
+  for (uint32_t i = 0; i < kB; ++i) v[i] = static_cast<unsigned char>((seed + i * 31) >> 3);
+  return v;
+}
+
+void Store(TEHDDCache& cache, const std::string& key, uint32_t index) {
+  auto bytes = BlockBytes(key, index);
+  cache.EscribirRango(key, bytes.data(), index * kB, kB, kB);
+}
+
+bool Holds(TEHDDCache& cache, const std::string& key, uint32_t index) {
+  std::vector<TRangoCache> entries;
+  uint32_t first = 0;
+  if (cache.ComprobarRango(key, entries, index * kB, 10, first) != 0) return false;
+  unsigned char out[10];
+  if (cache.LeerRango(key, index * kB, 10, entries, out) != 10) return false;
+  auto bytes = BlockBytes(key, index);
+  return std::memcmp(out, bytes.data(), 10) == 0;
+}
+
+class CacheTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lectoria-cache-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    TEHDDCache::Destroy();
+    fs::remove_all(dir_);
+  }
+  std::string File(const std::string& name = "alumno") { return (dir_ / "eHDD" / name).string(); }
+  fs::path dir_;
+};
+
+TEST_F(CacheTest, RangeEntries) {
+  TEHDDCache cache;
+  std::vector<TRangoCache> e;
+  uint32_t first = 99;
+  EXPECT_EQ(cache.ComprobarRango("k", e, 3995, 10, first), 2u);
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(e[0].longitud, 4000u);
+  EXPECT_EQ(e[1].longitud, 5u);
+  EXPECT_EQ(e[1].posicion, 4000u);
+  EXPECT_EQ(first, 0u);
+
+  Store(cache, "k", 0);
+  e.clear();
+  EXPECT_EQ(cache.ComprobarRango("k", e, 0, 4000, first), 1u);  // block 1 listed with length 0
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_TRUE(e[0].presente);
+  EXPECT_FALSE(e[1].presente);
+  EXPECT_EQ(e[1].longitud, 0u);
+  EXPECT_EQ(first, 1u);
+  EXPECT_EQ(cache.PrimerAusente(e), 1u);
+}
+
+TEST_F(CacheTest, WriteReadForgetAndCount) {
+  TEHDDCache cache;
+  ASSERT_EQ(cache.Iniciar("\\x\\alumno", 64, (dir_ / "eHDD").string()), 0);
+  ASSERT_TRUE(cache.persistente());
+  EXPECT_TRUE(fs::exists(File()));
+
+  // 9000 bytes over three blocks; the last one's tail is zeros.
+  std::vector<unsigned char> data(9000);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i % 253);
+  cache.EscribirRango("a", data.data(), 0, 9000, kB);
+  std::vector<TRangoCache> e;
+  uint32_t first = 0;
+  EXPECT_EQ(cache.ComprobarRango("a", e, 3990, 5000, first), 0u);
+  std::vector<unsigned char> out(5000);
+  EXPECT_EQ(cache.LeerRango("a", 3990, 5000, e, out.data()), 5000u);
+  EXPECT_TRUE(std::equal(out.begin(), out.end(), data.begin() + 3990));
+
+  // A block already held keeps its bytes.
+  std::vector<unsigned char> other(kB, 0xEE);
+  cache.EscribirRango("a", other.data(), 0, kB, kB);
+  e.clear();
+  cache.ComprobarRango("a", e, 0, 4, first);
+  EXPECT_EQ(cache.LeerRango("a", 0, 4, e, out.data()), 4u);
+  EXPECT_EQ(out[1], 1);
+
+  Store(cache, "b", 0);
+  EXPECT_EQ(cache.BytesEnCache("a"), 3u * kB);
+  cache.Olvidar("a");
+  EXPECT_EQ(cache.BytesEnCache("a"), 0u);
+  EXPECT_TRUE(Holds(cache, "b", 0));  // other files survive, now in the slot file
+  EXPECT_EQ(cache.BytesEnCache("b"), kB);
+  EXPECT_EQ(cache.memoria().count(), 1u);  // brought back by the read
+}
+
+TEST_F(CacheTest, MissingBlockEndsTheCopy) {
+  TEHDDCache cache;
+  Store(cache, "f", 0);
+  Store(cache, "f", 2);  // block 1 missing
+  std::vector<TRangoCache> e;
+  uint32_t first = 0;
+  EXPECT_EQ(cache.ComprobarRango("f", e, 0, 12000, first), 2u);  // blocks 1 and 3 (length 0)
+  std::vector<unsigned char> out(12000, 0xAA);
+  EXPECT_EQ(cache.LeerRango("f", 0, 12000, e, out.data()), kB);
+  EXPECT_EQ(out[kB], 0xAA);  // nothing of block 2 where block 1 belongs
+}
+
+TEST_F(CacheTest, EvictionOrderAndWriteBack) {
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 64, (dir_ / "eHDD").string());
+  for (uint32_t i = 0; i < 16; ++i) Store(cache, "e", i);
+  EXPECT_EQ(cache.slots().Indices("e").size(), 0u);
+  EXPECT_TRUE(Holds(cache, "e", 0));  // block 0 becomes the newest
+  Store(cache, "e", 16);              // the 17th pushes out block 1
+  EXPECT_EQ(cache.slots().Indices("e"), std::vector<uint32_t>{1});
+  EXPECT_TRUE(cache.memoria().Exists(TBlockStore::NombreBloque(0, "e")));
+  EXPECT_FALSE(cache.memoria().Exists(TBlockStore::NombreBloque(1, "e")));
+  EXPECT_TRUE(Holds(cache, "e", 1));  // found in the slot file, back in memory
+  EXPECT_EQ(cache.BytesEnCache("e"), 17u * kB);  // held at both levels, counted once
+}
+
+TEST_F(CacheTest, SlotFileRingAndPersistence) {
+  {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+    EXPECT_EQ(fs::file_size(File()), 4u + 8u * TSlotFileStore::kRegistro);
+    for (uint32_t i = 0; i < 16 + 10; ++i) Store(cache, "p", i);  // 10 evicted into 8 slots
+    EXPECT_EQ(cache.slots().anillo(), 2u);
+    EXPECT_FALSE(Holds(cache, "p", 0));  // overwritten in the ring
+    EXPECT_FALSE(Holds(cache, "p", 1));
+  }
+  TEHDDCache again;
+  again.Iniciar("alumno", 4, (dir_ / "eHDD").string());  // asks fewer: keeps all 8
+  EXPECT_EQ(again.slots().registros(), 8u);
+  EXPECT_EQ(again.slots().anillo(), 2u);
+  for (uint32_t i = 2; i < 10; ++i) EXPECT_TRUE(Holds(again, "p", i)) << i;
+}
+
+TEST_F(CacheTest, BigSlotFileHasThePartsSize) {
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 4000, (dir_ / "eHDD").string());
+  EXPECT_EQ(fs::file_size(File()), 17040004u);
+}
+
+TEST_F(CacheTest, DamagedSlotFilesAreRepairedNotTrusted) {
+  fs::create_directories(dir_ / "eHDD");
+  auto reopen = [&](uint32_t records) {
+    auto cache = std::make_unique<TEHDDCache>();
+    cache->Iniciar("alumno", records, (dir_ / "eHDD").string());
+    return cache;
+  };
+  // Shorter than its ring position, and a size with no whole record.
+  std::ofstream(File(), std::ios::binary) << "ab";
+  EXPECT_EQ(reopen(4)->slots().registros(), 4u);
+  std::ofstream(File(), std::ios::binary) << std::string(100, 'x');
+  EXPECT_EQ(reopen(4)->slots().registros(), 4u);
+
+  // Fill it, then damage: a partial record at the end, a ring past the count
+  // and a key with no terminator.
+  {
+    auto cache = reopen(4);
+    for (uint32_t i = 0; i < 16 + 4; ++i) Store(*cache, "d", i);
+  }
+  {
+    std::fstream f(File(), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(0);
+    const char ring[4] = {'\x50', 0, 0, 0};
+    f.write(ring, 4);
+    f.seekp(4);
+    f.write(std::string(256, 'K').data(), 256);  // record 0: a key without its zero
+    f.seekp(0, std::ios::end);
+    f.write("partial", 7);
+  }
+  auto cache = reopen(4);
+  EXPECT_EQ(fs::file_size(File()), 4u + 4u * TSlotFileStore::kRegistro);
+  EXPECT_EQ(cache->slots().anillo(), 0u);
+  EXPECT_EQ(cache->slots().Indices(std::string(255, 'K')).size(), 1u);
+  EXPECT_FALSE(Holds(*cache, "d", 0));
+  EXPECT_TRUE(Holds(*cache, "d", 1));
+}
+
+TEST_F(CacheTest, OverlongKeysStayInMemory) {
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+  const std::string long_key(300, 'L');
+  for (uint32_t i = 0; i < 20; ++i) Store(cache, long_key, i);
+  EXPECT_EQ(cache.slots().Indices(long_key.substr(0, 255)).size(), 0u);
+  EXPECT_TRUE(Holds(cache, long_key, 19));
+}
+
+TEST_F(CacheTest, SecondHolderRunsOnMemory) {
+  TEHDDCache first;
+  first.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+  ASSERT_TRUE(first.persistente());
+  TEHDDCache second;
+  second.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+  EXPECT_FALSE(second.persistente());
+  Store(second, "m", 0);
+  EXPECT_TRUE(Holds(second, "m", 0));
+  second.Olvidar("m");
+  EXPECT_FALSE(Holds(second, "m", 0));
+}
+
+TEST_F(CacheTest, UsableBeforeIniciarAndWithoutAFolder) {
+  EXPECT_TRUE(Holds(*TEHDDCache::Instance(), "none", 0) == false);
+  Store(*TEHDDCache::Instance(), "x", 3);
+  EXPECT_TRUE(Holds(*TEHDDCache::Instance(), "x", 3));
+  fs::create_directories(dir_ / "file-not-folder");
+  std::ofstream(dir_ / "blocker") << "x";
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 8, (dir_ / "blocker").string());
+  EXPECT_FALSE(cache.persistente());
+  fs::create_symlink(dir_ / "file-not-folder", dir_ / "link");
+  cache.Iniciar("alumno", 8, (dir_ / "link").string());
+  EXPECT_FALSE(cache.persistente());
+}
+
+TEST_F(CacheTest, WriterKilledMidRunLeavesOnlyWholeBlocks) {
+  const std::string folder = (dir_ / "eHDD").string();
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 64, folder);
+    for (uint32_t round = 0;; ++round) {
+      for (const char* key : {"k1", "k2", "k3"}) Store(cache, key, round % 200);
+    }
+  }
+  usleep(150 * 1000);
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 64, folder);
+  ASSERT_TRUE(cache.persistente());
+  int found = 0;
+  for (const char* key : {"k1", "k2", "k3"}) {
+    for (uint32_t index : cache.slots().Indices(key)) {
+      std::vector<TRangoCache> e;
+      uint32_t first = 0;
+      ASSERT_EQ(cache.ComprobarRango(key, e, index * kB, kB - 1, first), 0u);
+      std::vector<unsigned char> out(kB - 1);
+      ASSERT_EQ(cache.LeerRango(key, index * kB, kB - 1, e, out.data()), kB - 1);
+      auto expected = BlockBytes(key, index);
+      EXPECT_TRUE(std::equal(out.begin(), out.end(), expected.begin())) << key << " " << index;
+      ++found;
+    }
+  }
+  EXPECT_GT(found, 0);
+}
+
+TEST(BlockStore, PutWithoutReplaceKeepsTheHeldBlock) {
+  TMemoryBlockStore store(4);
+  auto* a = new unsigned char[kB]();
+  a[0] = 1;
+  store.Put("0_k", a, kB, false);
+  auto* b = new unsigned char[kB]();
+  b[0] = 2;
+  TBloqueCache* held = store.Put("0_k", b, kB, false);  // b is freed, a stays
+  ASSERT_NE(held, nullptr);
+  EXPECT_EQ(held->datos[0], 1);
+  auto* c = new unsigned char[kB]();
+  c[0] = 3;
+  EXPECT_EQ(store.Put("0_k", c, kB, true)->datos[0], 3);
+  uint32_t index = 7;
+  std::string key = "x";
+  EXPECT_FALSE(TBlockStore::PartirNombre("nounderscore", index, key));
+  EXPECT_EQ(index, 0u);
+  EXPECT_TRUE(key.empty());
+  EXPECT_TRUE(TBlockStore::PartirNombre("12_a_b", index, key));
+  EXPECT_EQ(index, 12u);
+  EXPECT_EQ(key, "a_b");
+}
+
+}  // namespace
