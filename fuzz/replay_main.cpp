@@ -14,7 +14,8 @@ namespace {
 int RunFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+  static const uint8_t kNothing = 0;  // libFuzzer never passes a null pointer
+  LLVMFuzzerTestOneInput(bytes.empty() ? &kNothing : bytes.data(), bytes.size());
   return 1;
 }
 
@@ -33,7 +34,8 @@ int main(int argc, char** argv) {
     }
   }
   // An empty input is always worth a run.
-  LLVMFuzzerTestOneInput(nullptr, 0);
+  static const uint8_t kNothing = 0;
+  LLVMFuzzerTestOneInput(&kNothing, 0);
   std::printf("replayed %d inputs\n", count);
   return 0;
 }
