@@ -1,0 +1,8 @@
+lectoria_benchmark(bench_client SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_client.cpp DEPS lectoria_ehdd)
+target_compile_definitions(bench_client PRIVATE LECTORIA_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+if(TARGET ehdd-volume)
+  add_dependencies(bench_client ehdd-volume)
+endif()
+if(TARGET ehdd-server)
+  add_dependencies(bench_client ehdd-server)
+endif()

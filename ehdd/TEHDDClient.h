@@ -1,0 +1,131 @@
+// The engine's one gateway to its stores: drive-letter mounts, local mode,
+// the connection and session with the eHDD server, and the file interface
+// every loader uses (open, read, write, seek, size, close, make directory).
+//
+// Exceptions: Conectar throws std::string "No se ha podido conectar con el
+// servidor" or "NO SESSION". Leer throws "Se ha perdido la conexión con el
+// servidor" when a read request fails; Escribir and Cerrar throw the same
+// text when a write-buffer flush fails. Every other failure is a null, 0 or
+// -1 result. Callers of Leer/Escribir/Cerrar on server files must catch the
+// text (the session start, the unit loader and the audit save do); no lock
+// of the client is held when it leaves.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "base/CriticalSection.h"
+#include "base/OSAL.h"
+#include "ehdd/TEHDDLocalStore.h"
+#include "ehdd/TEHDDReply.h"
+#include "ehdd/TEHDDWriteBuffer.h"
+#include "ehdd/TFicheroEHDD.h"
+
+class TSocketTCP;
+class TTransaccionHTTP;
+struct TRespuestaHTTP;
+
+extern const char* const kErrorConexion;  // "No se ha podido conectar con el servidor"
+extern const char* const kErrorSesion;    // "NO SESSION"
+extern const char* const kErrorPerdida;   // "Se ha perdido la conexión con el servidor"
+
+class TEHDDClient : public TEHDDLogTarget {
+ public:
+  static constexpr uint32_t kBloque = 4000;
+  static constexpr uint32_t kTrozoCopia = 16384;
+
+  TEHDDClient();
+  ~TEHDDClient() override;
+  TEHDDClient(const TEHDDClient&) = delete;
+  TEHDDClient& operator=(const TEHDDClient&) = delete;
+
+  // Mounts and local mode.
+  int16_t AddMount(const char* path, char letter);
+  bool Mount(const char* path, char letter) { return AddMount(path, letter) == 0; }
+  void AddLocalLetter(char letter, const char* store_name);
+  void ClearLocalLetters();
+  void SetLocalRoot(const std::string& folder);
+  // The plain-local switch of the calling thread: while on, every open made
+  // by this thread is a plain local open of the path as given.
+  void SetPlainLocalFiles(bool on);
+  void SetSessionTag(const std::string& tag);
+  // Age in seconds after which a server request fails (30 by default).
+  void SetTimeout(int32_t seconds) { timeout_s_ = seconds; }
+  void ForgetOpenFiles();
+
+  // Connection and session.
+  void Conectar(const char* host, const char* owner, uint16_t port);
+  bool AbrirSesion(const std::string& owner, std::string& session_id);
+  static void OnRequestDone(TRespuestaHTTP& respuesta);
+
+  // Log lines handed over by OSAL::EscribirLog: nothing is written.
+  void EscribirLog(const char* fichero, const char* linea) override;
+
+  // The file interface.
+  TFicheroEHDD* Abrir(const char* path, int32_t mode);
+  TFicheroEHDD* Crear(const char* path) { return Abrir(path, 2); }
+  uint32_t Leer(void* buffer, uint32_t item_size, uint32_t count, TFicheroEHDD* file);
+  uint32_t Escribir(const void* data, uint32_t size, TFicheroEHDD* file);
+  int32_t Posicionar(TFicheroEHDD* file, uint32_t position, uint16_t whence);
+  uint32_t Posicion(TFicheroEHDD* file);
+  void Size(TFicheroEHDD* file, uint32_t& length, uint32_t& remaining);
+  void Cerrar(TFicheroEHDD* file);
+  void CrearDirectorio(const char* text, char letter);
+  void SyncTempFile(const char* path);
+
+  // What the path resolves to: the mount's store path joined with the rest
+  // (see Abrir). *local tells whether the letter is served locally.
+  std::string ResolvePath(const std::string& path, bool* local = nullptr, bool* container = nullptr);
+
+  // Sends one request and waits for its completion; false on failure. The
+  // reply's data is moved into *reply (owned by the caller when not the
+  // given receive buffer). With no connection it fails at once.
+  bool Enviar(const std::string& command, const unsigned char* data, uint32_t data_length,
+              unsigned char* receive, uint32_t receive_size, TEHDDReply& reply);
+
+  const std::string& session_id() const { return session_id_; }
+  uint32_t read_ahead() const { return read_ahead_; }
+  TTransaccionHTTP* transaccion() { return transaccion_.get(); }
+  bool connected() const;
+
+  // For tests and tools: the folder SyncTempFile copies through (default:
+  // the temporary folder + "eHDD").
+  void SetTempFolderForSync(const std::string& folder) { sync_folder_ = folder; }
+
+ private:
+  friend class TEHDDLocalStore;
+  friend class TEHDDWriteBuffer;
+
+  std::shared_ptr<TFicheroEHDD> FindOpenFile(TFicheroEHDD* file);
+  TFicheroEHDD* EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path);
+  TFicheroEHDD* AbrirServidor(const std::string& resolved, int32_t mode);
+  bool FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks);
+  uint32_t LeerBloqueRapido(TFicheroEHDD& file, unsigned char* out, uint32_t want);
+  void MakeLocalDirectories(const std::string& root, const std::string& target);
+  std::string SyncLocalName(const std::string& path) const;
+
+  std::string owner_;
+  std::string session_id_;
+  std::map<char, std::string> mount_table_;
+  std::map<char, bool> container_flags_;
+  uint32_t read_ahead_ = 16;
+  std::map<TFicheroEHDD*, std::pair<std::shared_ptr<TFicheroEHDD>, std::string>> open_files_;
+  std::unique_ptr<TSocketTCP> socket_;
+  std::unique_ptr<TTransaccionHTTP> transaccion_;
+  struct CompleteFile {
+    uint32_t size;
+    uint32_t flag;
+  };
+  std::map<std::string, CompleteFile> complete_files_;
+  std::map<std::string, std::unique_ptr<TEHDDWriteBuffer>> write_buffers_;
+  CriticalSection mount_lock_;
+  CriticalSection buffer_lock_;
+  int32_t timeout_s_ = 30;
+  std::map<char, std::string> local_letters_;
+  TEHDDLocalStore local_store_;
+  std::string session_tag_;
+  std::string sync_folder_;
+  bool thread_started_ = false;
+};

@@ -1,0 +1,496 @@
+// The file interface of the eHDD client: open, read, write, seek, size,
+// close, make directory and the copy through the temporary folder.
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "base/Checksums.h"
+#include "base/TTokenizer.h"
+#include "base/TextUtils.h"
+#include "ehdd/EHDDProtocol.h"
+#include "ehdd/TEHDDCache.h"
+#include "ehdd/TEHDDClient.h"
+#include "platform/TempFolder.h"
+
+bool PlainLocalOn(const TEHDDClient* client);
+
+namespace {
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Files whose contents change between sessions never count as complete.
+bool MayBeComplete(const std::string& path) {
+  for (const char* mark : {".ALU", ".STR", ".BKP", ".SPX"}) {
+    if (path.find(mark) != std::string::npos) return false;
+  }
+  return true;
+}
+
+struct FileCloser {
+  void operator()(FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+bool ParseDecimal(const std::string& text, long long* value) {
+  if (text.empty() || text.size() > 19) return false;
+  size_t i = 0;
+  bool negative = false;
+  if (text[0] == '-' || text[0] == '+') {
+    negative = text[0] == '-';
+    i = 1;
+    if (text.size() == 1) return false;
+  }
+  long long v = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    v = v * 10 + (text[i] - '0');
+  }
+  *value = negative ? -v : v;
+  return true;
+}
+
+// A range that ends on a block boundary lists the next block with length 0:
+// it holds nothing the read needs, so it is not worth a fetch.
+uint32_t CountMissing(uint32_t missing, const std::vector<TRangoCache>& entries) {
+  if (missing > 0 && !entries.empty() && entries.back().longitud == 0 && !entries.back().presente) {
+    --missing;
+  }
+  return missing;
+}
+
+}  // namespace
+
+std::string TEHDDClient::ResolvePath(const std::string& path, bool* local, bool* container) {
+  if (local) *local = false;
+  if (container) *container = false;
+  CriticalSectionGuard guard(mount_lock_);
+  if (path.size() >= 2 && path[1] == ':' && local) {
+    *local = local_letters_.count(path[0]) > 0;
+  }
+  if (path.size() < 3 || path[1] != ':') return path;
+  auto mount = mount_table_.find(path[0]);
+  if (mount == mount_table_.end()) return path;
+  const bool is_container = container_flags_[path[0]];
+  if (container) *container = is_container;
+  std::string resolved = mount->second;
+  if (is_container) {
+    resolved += '#';
+    for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
+  } else {
+    for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : path[i];
+  }
+  return resolved;
+}
+
+std::shared_ptr<TFicheroEHDD> TEHDDClient::FindOpenFile(TFicheroEHDD* file) {
+  if (file == nullptr) return nullptr;
+  CriticalSectionGuard guard(mount_lock_);
+  auto it = open_files_.find(file);
+  return it == open_files_.end() ? nullptr : it->second.first;
+}
+
+TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path) {
+  std::shared_ptr<TFicheroEHDD> shared(std::move(file));
+  TFicheroEHDD* raw = shared.get();
+  CriticalSectionGuard guard(mount_lock_);
+  open_files_[raw] = {std::move(shared), given_path ? given_path : ""};
+  return raw;
+}
+
+TFicheroEHDD* TEHDDClient::Abrir(const char* path_text, int32_t mode) {
+  if (path_text == nullptr) return nullptr;
+  const std::string path = path_text;
+
+  if (PlainLocalOn(this)) {
+    if (ehdd_local::HasParentComponent(path)) return nullptr;
+    auto file = std::make_unique<TFicheroEHDD>();
+    if (mode == 0) {
+      uint64_t size = 0;
+      if (!ehdd_local::RegularFileSize(path, &size) || size > UINT32_MAX) return nullptr;
+      file->length = static_cast<uint32_t>(size);
+    } else if (!ehdd_local::CreateEmptyFile(path)) {
+      return nullptr;
+    }
+    file->kind = ehdd_kind::kLocalPlano;
+    file->path = path;
+    file->fileId = CacheName(path.c_str());
+    file->mode = mode;
+    return EnterOpenFile(std::move(file), path_text);
+  }
+
+  bool local = false;
+  bool container = false;
+  const std::string resolved = ResolvePath(path, &local, &container);
+  TEHDDCache* cache = TEHDDCache::Instance();
+
+  if (mode == 0) {
+    if (container) {
+      const std::string key = CacheName(resolved.c_str());
+      uint32_t size = 0;
+      bool hit = false;
+      {
+        CriticalSectionGuard guard(buffer_lock_);
+        auto it = complete_files_.find(key);
+        if (it != complete_files_.end()) {
+          // Served without a request only while every block is still cached.
+          std::vector<TRangoCache> entries;
+          uint32_t first_missing = 0;
+          if (cache->ComprobarRango(resolved, entries, 0, it->second.size, first_missing) == 0) {
+            hit = true;
+            size = it->second.size;
+          } else {
+            complete_files_.erase(it);
+          }
+        }
+      }
+      if (hit) {
+        auto file = std::make_unique<TFicheroEHDD>();
+        file->path = resolved;
+        file->fileId = key;
+        file->length = size;
+        return EnterOpenFile(std::move(file), path_text);
+      }
+    } else {
+      cache->Olvidar(resolved);
+    }
+  }
+
+  if (local) {
+    TFicheroEHDD* opened = local_store_.Abrir(resolved, mode);
+    if (opened == nullptr) return nullptr;
+    std::unique_ptr<TFicheroEHDD> file(opened);
+    cache->Olvidar(file->path);
+    return EnterOpenFile(std::move(file), path_text);
+  }
+  return AbrirServidor(resolved, mode);
+}
+
+TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mode) {
+  const int md = mode == 1 ? 3 : (mode == 2 ? 2 : 1);
+  std::string command;
+  if (!ehdd_protocol::Comando({{"CM", "OP"}, {"MD", std::to_string(md)}, {"FN", resolved}, {"IS", session_id_}},
+                              command)) {
+    return nullptr;
+  }
+  TEHDDReply reply;
+  if (!Enviar(command, nullptr, 0, nullptr, 0, reply)) return nullptr;
+  std::map<std::string, std::string> values;
+  if (reply.data == nullptr ||
+      !ParseKeyValues(reinterpret_cast<const char*>(reply.data), reply.length, values, '&', '=')) {
+    return nullptr;
+  }
+  long long rt = 0;
+  long long ln = 0;
+  if (!values.count("IDF") || !values.count("RT") || !ParseDecimal(values["RT"], &rt) || rt != 1 ||
+      !values.count("LN") || !ParseDecimal(values["LN"], &ln) || ln < 0 || ln > UINT32_MAX) {
+    return nullptr;
+  }
+  auto file = std::make_unique<TFicheroEHDD>();
+  file->path = resolved;
+  file->fileId = values["IDF"];
+  file->length = static_cast<uint32_t>(ln);
+  file->mode = mode;
+  const std::string file_id = file->fileId;
+  TFicheroEHDD* raw = EnterOpenFile(std::move(file), resolved.c_str());
+  if (mode == 2) {
+    CriticalSectionGuard guard(buffer_lock_);
+    write_buffers_[file_id] = std::make_unique<TEHDDWriteBuffer>(this, session_id_, raw);
+  }
+  return raw;
+}
+
+bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks) {
+  const uint32_t capacity = blocks * kBloque;
+  std::vector<unsigned char> buffer(capacity);
+  uint32_t got = 0;
+  if (file.kind == ehdd_kind::kServidor) {
+    std::string command;
+    TEHDDReply reply;
+    if (!ehdd_protocol::Comando({{"CM", "RD"}, {"OF", std::to_string(start)}, {"BS", std::to_string(kBloque)},
+                                 {"NB", std::to_string(blocks)}, {"ID", file.fileId}, {"IS", session_id_}},
+                                command) ||
+        !Enviar(command, nullptr, 0, buffer.data(), capacity, reply) || reply.length > capacity) {
+      throw std::string(kErrorPerdida);
+    }
+    got = reply.length;
+    if (reply.data != nullptr && reply.data != buffer.data()) {
+      std::memcpy(buffer.data(), reply.data, got);
+    }
+  } else {
+    got = local_store_.LeerBloques(buffer.data(), start, kBloque, blocks, &file);
+  }
+  if (got == 0) return false;
+  TEHDDCache::Instance()->EscribirRango(file.path, buffer.data(), static_cast<uint32_t>(start), got,
+                                        kBloque);
+  return true;
+}
+
+uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFicheroEHDD* handle) {
+  std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
+  if (!file || file->mode != 0 || buffer == nullptr) return 0;
+  if (file->offset >= file->length) return 0;
+  const uint64_t asked = static_cast<uint64_t>(item_size) * count;
+  const uint64_t remaining = file->length - file->offset;
+  const uint32_t want = static_cast<uint32_t>(std::min(asked, remaining));
+  if (want == 0) return 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+
+  if (file->kind == ehdd_kind::kLocalPlano) {
+    uint32_t got = ehdd_local::ReadAt(file->path, file->offset, out, want);
+    file->offset += got;
+    return got;
+  }
+
+  // A small read inside the block this handle read last needs no look-up.
+  const uint64_t block_index = file->offset / kBloque;
+  const uint32_t in_block = static_cast<uint32_t>(file->offset % kBloque);
+  if (file->bloque_indice == static_cast<int64_t>(block_index) &&
+      in_block + want <= file->bloque.size()) {
+    std::memcpy(out, file->bloque.data() + in_block, want);
+    file->offset += want;
+    return want;
+  }
+
+  TEHDDCache* cache = TEHDDCache::Instance();
+  const uint32_t offset = static_cast<uint32_t>(file->offset);
+  std::vector<TRangoCache> entries;
+  uint32_t first_missing = 0;
+  uint32_t missing = CountMissing(cache->ComprobarRango(file->path, entries, offset, want, first_missing), entries);
+  // Fetch from the first absent block while blocks are missing and each
+  // round brings some in.
+  while (missing > 0) {
+    const size_t at = cache->PrimerAusente(entries);
+    if (at >= entries.size()) break;
+    const uint32_t blocks = std::max(read_ahead_, missing);
+    if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
+    entries.clear();
+    uint32_t now_missing =
+        CountMissing(cache->ComprobarRango(file->path, entries, offset, want, first_missing), entries);
+    if (now_missing >= missing) break;
+    missing = now_missing;
+  }
+  const uint32_t copied = cache->LeerRango(file->path, offset, want, entries, out);
+  file->offset += copied;
+
+  // Keep the whole block of a small read for the reads that follow it.
+  if (copied == want && want < kBloque) {
+    const uint64_t block_start = block_index * kBloque;
+    const uint32_t block_length =
+        static_cast<uint32_t>(std::min<uint64_t>(kBloque, file->length - block_start));
+    std::vector<TRangoCache> block_entries;
+    uint32_t block_missing_first = 0;
+    if (cache->ComprobarRango(file->path, block_entries, static_cast<uint32_t>(block_start),
+                              block_length, block_missing_first) == 0) {
+      file->bloque.resize(block_length);
+      if (cache->LeerRango(file->path, static_cast<uint32_t>(block_start), block_length,
+                           block_entries, file->bloque.data()) == block_length) {
+        file->bloque_indice = static_cast<int64_t>(block_index);
+      } else {
+        file->bloque_indice = -1;
+      }
+    }
+  }
+  return copied;
+}
+
+uint32_t TEHDDClient::Escribir(const void* data, uint32_t size, TFicheroEHDD* handle) {
+  std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
+  if (!file || (file->mode != 1 && file->mode != 2)) return 0;
+  if (size > 0 && data == nullptr) return 0;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  if (file->kind != ehdd_kind::kServidor) {
+    uint32_t written = ehdd_local::WriteAt(file->path, file->offset, bytes, size);
+    file->offset += written;
+    return written;
+  }
+  CriticalSectionGuard guard(buffer_lock_);
+  auto it = write_buffers_.find(file->fileId);
+  if (it == write_buffers_.end()) return 0;
+  it->second->Append(bytes, size);
+  return size;
+}
+
+int32_t TEHDDClient::Posicionar(TFicheroEHDD* handle, uint32_t position, uint16_t whence) {
+  std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
+  if (!file) return 0;
+  if (file->kind == ehdd_kind::kServidor && file->mode != 0) {
+    // Bytes waiting in the write buffer belong at the offset they were
+    // written at: send them before the offset moves.
+    CriticalSectionGuard guard(buffer_lock_);
+    auto it = write_buffers_.find(file->fileId);
+    if (it != write_buffers_.end() && it->second->fill() > 0) it->second->Flush();
+  }
+  switch (whence) {
+    case 0:
+      if (position > file->length) return -1;
+      file->offset = position;
+      break;
+    case 1:
+      if (file->offset + position > file->length) return -1;
+      file->offset += position;
+      break;
+    case 2:
+      if (position > file->length) return -1;
+      file->offset = file->length - position;
+      break;
+    default:
+      break;
+  }
+  return 0;
+}
+
+uint32_t TEHDDClient::Posicion(TFicheroEHDD* handle) {
+  std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
+  return file ? static_cast<uint32_t>(file->offset) : 0;
+}
+
+void TEHDDClient::Size(TFicheroEHDD* handle, uint32_t& length, uint32_t& remaining) {
+  std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
+  if (!file) {
+    length = 0;
+    remaining = 0;
+    return;
+  }
+  length = file->length;
+  remaining = file->offset >= file->length ? 0 : static_cast<uint32_t>(file->length - file->offset);
+}
+
+void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
+  std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
+  if (!file) return;
+  if (file->kind == ehdd_kind::kServidor) {
+    bool send_close = true;
+    if (file->mode == 0) {
+      CriticalSectionGuard guard(buffer_lock_);
+      if (complete_files_.count(file->fileId)) {
+        send_close = false;
+      } else if (file->length != 0 &&
+                 TEHDDCache::Instance()->BytesEnCache(file->path) >= file->length &&
+                 MayBeComplete(file->path)) {
+        complete_files_[file->fileId] = {file->length, 1};
+      }
+    } else {
+      CriticalSectionGuard guard(buffer_lock_);
+      auto it = write_buffers_.find(file->fileId);
+      if (it != write_buffers_.end()) {
+        it->second->Flush();  // throws on a lost connection: the file stays open
+        write_buffers_.erase(it);
+      }
+    }
+    std::string command;
+    if (send_close && ehdd_protocol::Comando({{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
+      TEHDDReply reply;
+      Enviar(command, nullptr, 0, nullptr, 0, reply);
+    }
+  }
+  CriticalSectionGuard guard(mount_lock_);
+  open_files_.erase(handle);
+}
+
+void TEHDDClient::MakeLocalDirectories(const std::string& root, const std::string& target) {
+  std::string path = ehdd_local::ToLocalPath(target);
+  if (ehdd_local::HasParentComponent(path)) return;
+  std::string prefix = root;
+  TTokenizer components(path, '/');
+  while (components.HasMore()) {
+    prefix += components.Next();
+    ehdd_local::MakeDirectory(prefix);
+    prefix += '/';
+  }
+}
+
+void TEHDDClient::CrearDirectorio(const char* text, char letter) {
+  std::string mount;
+  bool local = false;
+  std::string root;
+  {
+    CriticalSectionGuard guard(mount_lock_);
+    auto it = mount_table_.find(letter);
+    if (it == mount_table_.end() || container_flags_[letter]) return;
+    mount = it->second;
+    local = local_letters_.count(letter) > 0;
+    root = local_store_.root();
+  }
+  const std::string target = mount + (text ? text : "");
+  if (local) {
+    MakeLocalDirectories(root, target);
+    return;
+  }
+  std::string command;
+  if (!ehdd_protocol::Comando({{"CM", "MD"}, {"FN", target}, {"IS", session_id_}}, command)) return;
+  TEHDDReply reply;
+  Enviar(command, nullptr, 0, nullptr, 0, reply);
+}
+
+std::string TEHDDClient::SyncLocalName(const std::string& path) const {
+  std::string folder = sync_folder_;
+  if (folder.empty()) {
+    folder = platform::TempFolder();
+    if (folder.empty()) return "";
+    folder += "eHDD/";
+  } else if (folder.back() != '/') {
+    folder += '/';
+  }
+  std::string name;
+  if (path.size() > 8) {
+    name = path.substr(8);
+  } else {
+    size_t cut = path.find_last_of("\\/:");
+    name = cut == std::string::npos ? path : path.substr(cut + 1);
+  }
+  name = ehdd_local::ToLocalPath(name);
+  if (name.empty() || ehdd_local::HasParentComponent(name)) return "";
+  return folder + name;
+}
+
+void TEHDDClient::SyncTempFile(const char* path_text) {
+  if (path_text == nullptr) return;
+  const std::string local_name = SyncLocalName(path_text);
+  if (local_name.empty()) return;
+  std::vector<unsigned char> chunk(kTrozoCopia + 1);
+
+  if (TFicheroEHDD* store = Abrir(path_text, 0)) {
+    // The store has the file: copy it down.
+    struct Closer {
+      TEHDDClient* client;
+      TFicheroEHDD* file;
+      ~Closer() {
+        try {
+          client->Cerrar(file);
+        } catch (...) {
+        }
+      }
+    } closer{this, store};
+    FilePtr out(std::fopen(local_name.c_str(), "wb"));
+    if (!out) return;
+    uint32_t length = 0;
+    uint32_t remaining = 0;
+    Size(store, length, remaining);
+    while (remaining > 0) {
+      uint32_t got = Leer(chunk.data(), 1, std::min(remaining, kTrozoCopia), store);
+      if (got == 0) break;
+      if (std::fwrite(chunk.data(), 1, got, out.get()) != got) break;
+      Size(store, length, remaining);
+    }
+    return;
+  }
+
+  // Otherwise copy the local file up; without a local file the store is
+  // left as it is.
+  FilePtr in(std::fopen(local_name.c_str(), "rb"));
+  if (!in) return;
+  TFicheroEHDD* store = Crear(path_text);
+  if (store == nullptr) return;
+  for (;;) {
+    size_t got = std::fread(chunk.data(), 1, kTrozoCopia, in.get());
+    if (got == 0) break;
+    Escribir(chunk.data(), static_cast<uint32_t>(got), store);
+  }
+  Cerrar(store);
+}

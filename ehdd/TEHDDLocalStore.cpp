@@ -1,0 +1,160 @@
+#include "ehdd/TEHDDLocalStore.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "ehdd/TCacheVolumenes.h"
+#include "ehdd/TEHDDClient.h"
+#include "ehdd/TFicheroEHDD.h"
+
+namespace ehdd_local {
+
+std::string ToLocalPath(const std::string& path) {
+  std::string out = path;
+  std::replace(out.begin(), out.end(), '\\', '/');
+  return out;
+}
+
+bool HasParentComponent(const std::string& path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("/\\", start);
+    if (end == std::string::npos) end = path.size();
+    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+bool RegularFileSize(const std::string& path, uint64_t* size) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  if (ok) *size = static_cast<uint64_t>(st.st_size);
+  close(fd);
+  return ok;
+}
+
+bool CreateEmptyFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (mkdir(path.c_str(), 0755) == 0) return true;
+  struct stat st {};
+  return errno == EEXIST && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+uint32_t ReadAt(const std::string& path, uint64_t offset, unsigned char* buffer, uint32_t n) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  uint32_t done = 0;
+  while (done < n) {
+    ssize_t got = pread(fd, buffer + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  close(fd);
+  return done;
+}
+
+uint32_t WriteAt(const std::string& path, uint64_t offset, const unsigned char* data, uint32_t n) {
+  int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  uint32_t done = 0;
+  while (done < n) {
+    ssize_t put = pwrite(fd, data + done, n - done, static_cast<off_t>(offset + done));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    done += static_cast<uint32_t>(put);
+  }
+  close(fd);
+  return done;
+}
+
+}  // namespace ehdd_local
+
+void TEHDDLocalStore::SplitContainerPath(const std::string& path, std::string& container,
+                                         std::string& member) {
+  size_t hash = path.rfind('#');
+  if (hash == std::string::npos) {
+    container.clear();
+    member = path;
+  } else if (hash == 0) {
+    container.clear();
+    member = path.substr(1);
+  } else {
+    container = path.substr(0, hash);
+    member = path.substr(hash + 1);
+  }
+}
+
+TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t mode) {
+  std::string container;
+  std::string member;
+  SplitContainerPath(resolved_path, container, member);
+  if (ehdd_local::HasParentComponent(container) || ehdd_local::HasParentComponent(member)) {
+    return nullptr;
+  }
+  auto file = std::make_unique<TFicheroEHDD>();
+  file->mode = mode;
+
+  if (!container.empty()) {
+    if (mode != 0) return nullptr;  // nothing is ever written into a volume
+    TCacheVolumenes* volumes = TCacheVolumenes::Instance();
+    std::string volume_key;
+    if (!volumes->AbrirVolumen(ehdd_local::ToLocalPath(root_ + container), volume_key)) return nullptr;
+    std::string file_id;
+    int64_t size = -1;
+    // A member that is not there, or a damaged one, does not open; an empty
+    // one opens with length 0.
+    if (!volumes->AbrirFichero(volume_key, container + "#" + member, member, file_id, &size) ||
+        size < 0 || size > UINT32_MAX) {
+      return nullptr;
+    }
+    file->kind = ehdd_kind::kMiembroVolumen;
+    file->path = resolved_path;
+    file->fileId = file_id;
+    file->length = static_cast<uint32_t>(size);
+    return file.release();
+  }
+
+  const std::string full = ehdd_local::ToLocalPath(root_ + member);
+  if (mode == 1 || mode == 2) {
+    if (!ehdd_local::CreateEmptyFile(full)) return nullptr;
+    file->length = 0;
+  } else {
+    uint64_t size = 0;
+    if (!ehdd_local::RegularFileSize(full, &size) || size > UINT32_MAX) return nullptr;
+    file->length = static_cast<uint32_t>(size);
+  }
+  file->kind = ehdd_kind::kRaizLocal;
+  file->path = full;
+  return file.release();
+}
+
+uint32_t TEHDDLocalStore::LeerBloques(unsigned char* buffer, uint64_t start, uint32_t block_size,
+                                      uint32_t count, TFicheroEHDD* file) {
+  if (file == nullptr || start >= file->length) return 0;
+  const uint64_t asked = static_cast<uint64_t>(block_size) * count;
+  const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(asked, file->length - start));
+  if (file->kind == ehdd_kind::kMiembroVolumen) {
+    uint32_t got = 0;
+    std::unique_ptr<unsigned char[]> data;
+    if (!TCacheVolumenes::Instance()->LeerFichero(file->fileId, got, data, start, n)) return 0;
+    got = std::min(got, n);
+    if (got > 0) std::memcpy(buffer, data.get(), got);
+    return got;
+  }
+  return ehdd_local::ReadAt(file->path, start, buffer, n);
+}

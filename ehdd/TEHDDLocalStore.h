@@ -1,0 +1,53 @@
+// The local side of the eHDD client: plain files under the local root and
+// members of local container volumes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class TEHDDClient;
+struct TFicheroEHDD;
+
+class TEHDDLocalStore {
+ public:
+  explicit TEHDDLocalStore(TEHDDClient* client) : client_(client) {}
+
+  void SetRoot(const std::string& root) { root_ = root; }
+  const std::string& root() const { return root_; }
+
+  // Opens a resolved path: a container member (read only) or a plain file
+  // under the root. Null when absent, refused or damaged.
+  TFicheroEHDD* Abrir(const std::string& resolved_path, int32_t mode);
+
+  // Reads up to count blocks of block_size bytes from start, never past the
+  // file's length; returns the bytes read (0 when start is past the length).
+  uint32_t LeerBloques(unsigned char* buffer, uint64_t start, uint32_t block_size, uint32_t count,
+                       TFicheroEHDD* file);
+
+  // Splits at the last '#': the container part before it (empty when there
+  // is none, or when '#' is the first character) and the member after it.
+  static void SplitContainerPath(const std::string& path, std::string& container,
+                                 std::string& member);
+
+ private:
+  TEHDDClient* client_;
+  std::string root_;
+};
+
+// Local file helpers shared by the client's plain-file paths.
+namespace ehdd_local {
+// '\' written as '/'.
+std::string ToLocalPath(const std::string& path);
+// True when a '/'- or '\'-separated component is "..".
+bool HasParentComponent(const std::string& path);
+// Size of a regular file opened read-only; false when absent or not a file.
+bool RegularFileSize(const std::string& path, uint64_t* size);
+// Creates or empties a regular file; false on failure or when it is a folder.
+bool CreateEmptyFile(const std::string& path);
+// Reads up to n bytes at offset; the number read (0 on failure).
+uint32_t ReadAt(const std::string& path, uint64_t offset, unsigned char* buffer, uint32_t n);
+// Makes one folder; an existing one is no failure.
+bool MakeDirectory(const std::string& path);
+// Writes n bytes at offset of an existing file; the number written.
+uint32_t WriteAt(const std::string& path, uint64_t offset, const unsigned char* data, uint32_t n);
+}  // namespace ehdd_local

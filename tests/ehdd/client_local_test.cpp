@@ -1,0 +1,240 @@
+// The eHDD client in local mode: mounts, path resolution, plain files under
+// the local root, plain local files, directories and the temp-folder copy.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ehdd/TEHDDClient.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + 7) % 251);
+  return s;
+}
+
+class LocalClientTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lectoria-client-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = std::string(pattern) + "/";
+    client_.SetLocalRoot(root_);
+    for (char letter : std::string("XMUYGS")) client_.AddLocalLetter(letter, "");
+    client_.SetTempFolderForSync(root_ + "tmp/eHDD/");
+    fs::create_directories(root_ + "tmp/eHDD");
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  std::string ReadVirtual(const std::string& vpath, uint32_t chunk = 64000) {
+    TFicheroEHDD* f = client_.Abrir(vpath.c_str(), 0);
+    if (f == nullptr) return "<null>";
+    std::string out;
+    std::vector<char> buffer(chunk);
+    for (;;) {
+      uint32_t got = client_.Leer(buffer.data(), 1, chunk, f);
+      if (got == 0) break;
+      out.append(buffer.data(), got);
+    }
+    client_.Cerrar(f);
+    return out;
+  }
+
+  std::string root_;
+  TEHDDClient client_;
+};
+
+TEST(Mounts, ContainerEndingsAndReplacement) {
+  TEHDDClient client;
+  bool local = false;
+  bool container = false;
+  EXPECT_TRUE(client.Mount("data\\unit001.dat", 'U'));
+  EXPECT_EQ(client.ResolvePath("U:\\Parte1\\texto.tae", &local, &container),
+            "data/unit001#/PARTE1/TEXTO.TAE");
+  EXPECT_TRUE(container);
+  client.Mount("data\\unit001.DAT", 'U');
+  EXPECT_EQ(client.ResolvePath("U:\\a", nullptr, &container), "data/unit001#/A");
+  client.Mount("data\\unit001.Dat", 'U');  // only .dat and .DAT name a volume
+  EXPECT_EQ(client.ResolvePath("U:\\a", nullptr, &container), "data/unit001.Dat/a");
+  EXPECT_FALSE(container);
+  client.Mount("data.dat\\x", 'V');
+  EXPECT_EQ(client.ResolvePath("V:\\Audit.alu", nullptr, &container), "data.dat/x/Audit.alu");
+  EXPECT_FALSE(container);
+}
+
+TEST(Mounts, UnmountedShortAndLowerCaseLettersStandAsGiven) {
+  TEHDDClient client;
+  client.Mount("data\\mcd01.dat", 'M');
+  EXPECT_EQ(client.ResolvePath("M:"), "M:");
+  EXPECT_EQ(client.ResolvePath("Q:\\A.TXT"), "Q:\\A.TXT");
+  EXPECT_EQ(client.ResolvePath("m:\\x.png"), "m:\\x.png");
+  // Upper-casing is ASCII only: bytes above 127 stay as they are.
+  EXPECT_EQ(client.ResolvePath("M:\\datos\\\xe9x.png"), "data/mcd01#/DATOS/\xe9X.PNG");
+}
+
+TEST_F(LocalClientTest, PlainFileUnderTheRootReadSeekSizeClose) {
+  const std::string body = Pattern(10000);
+  WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", body);
+  client_.Mount("alumno\\work", 'S');
+  TFicheroEHDD* f = client_.Abrir("S:\\C001\\AUDIT.ALU", 0);
+  ASSERT_NE(f, nullptr);
+  uint32_t length = 0, remaining = 0;
+  client_.Size(f, length, remaining);
+  EXPECT_EQ(length, 10000u);
+  EXPECT_EQ(client_.Posicionar(f, 3995, 0), 0);
+  char buf[100];
+  ASSERT_EQ(client_.Leer(buf, 1, 100, f), 100u);  // crosses a 4000-byte block
+  EXPECT_EQ(std::string(buf, 100), body.substr(3995, 100));
+  EXPECT_EQ(client_.Posicion(f), 4095u);
+  // Seeks: to the exact end is fine, one further is refused.
+  EXPECT_EQ(client_.Posicionar(f, 10000, 0), 0);
+  EXPECT_EQ(client_.Leer(buf, 1, 1, f), 0u);
+  EXPECT_EQ(client_.Posicionar(f, 10001, 0), -1);
+  EXPECT_EQ(client_.Posicion(f), 10000u);
+  EXPECT_EQ(client_.Posicionar(f, 10, 2), 0);
+  client_.Size(f, length, remaining);
+  EXPECT_EQ(remaining, 10u);
+  // Item size times count is counted in 64 bits and clamped to what remains.
+  EXPECT_EQ(client_.Leer(buf, 0x10000, 0x10000, f), 10u);
+  client_.Cerrar(f);
+  // A closed file is refused everywhere.
+  client_.Size(f, length, remaining);
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(remaining, 0u);
+  EXPECT_EQ(client_.Posicion(f), 0u);
+  EXPECT_EQ(client_.Leer(buf, 1, 1, f), 0u);
+  EXPECT_EQ(client_.Posicionar(f, 0, 0), 0);
+  EXPECT_EQ(ReadVirtual("S:\\C001\\AUDIT.ALU", 1), body);  // byte by byte
+  EXPECT_EQ(ReadVirtual("S:\\C001\\AUDIT.ALU", 7777), body);
+}
+
+TEST_F(LocalClientTest, WritesCreateAndDirectoriesAreMade) {
+  client_.Mount("alumno\\work", 'S');
+  client_.CrearDirectorio("\\C007\\\\sub", 'S');
+  EXPECT_TRUE(fs::is_directory(root_ + "alumno/work/C007/sub"));
+  TFicheroEHDD* f = client_.Crear("S:\\C007\\AUDIT.ALU");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(client_.Escribir("hola ", 5, f), 5u);
+  EXPECT_EQ(client_.Escribir("mundo", 5, f), 5u);
+  char c;
+  EXPECT_EQ(client_.Leer(&c, 1, 1, f), 0u);  // open for writing: no reads
+  client_.Cerrar(f);
+  EXPECT_EQ(ReadAll(root_ + "alumno/work/C007/AUDIT.ALU"), "hola mundo");
+  // A file open for reading takes no writes; a folder does not open as a file.
+  f = client_.Abrir("S:\\C007\\AUDIT.ALU", 0);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(client_.Escribir("x", 1, f), 0u);
+  client_.Cerrar(f);
+  EXPECT_EQ(client_.Abrir("S:\\C007", 0), nullptr);
+  EXPECT_EQ(client_.Abrir("S:\\C007\\none.txt", 0), nullptr);
+  // Unmounted letters and volumes get no directories.
+  client_.Mount("data\\unit001.dat", 'U');
+  client_.CrearDirectorio("\\NEW", 'U');
+  client_.CrearDirectorio("\\NEW", 'Q');
+  EXPECT_FALSE(fs::exists(root_ + "data/unit001/NEW"));
+}
+
+TEST_F(LocalClientTest, ParentComponentsAreRefused) {
+  WriteAll(root_ + "secret.txt", "x");
+  client_.Mount("alumno\\work", 'S');
+  EXPECT_EQ(client_.Abrir("S:\\..\\..\\secret.txt", 0), nullptr);
+  EXPECT_EQ(client_.Crear("S:\\..\\..\\evil.txt"), nullptr);
+  client_.CrearDirectorio("\\..\\..\\evil", 'S');
+  EXPECT_FALSE(fs::exists(root_ + "evil"));
+  EXPECT_FALSE(fs::exists(root_ + "evil.txt"));
+}
+
+TEST_F(LocalClientTest, PlainLocalSwitchBelongsToTheCallingThread) {
+  WriteAll(root_ + "data/mcd01/X.TXT", "store");
+  client_.Mount("data\\mcd01", 'M');
+  const std::string plain = root_ + "plain.QOL";
+  WriteAll(plain, "plain");
+
+  std::atomic<int> stage{0};
+  std::string other_thread_read;
+  std::thread other([&] {
+    while (stage.load() != 1) std::this_thread::yield();
+    other_thread_read = ReadVirtual("M:\\X.TXT");
+    stage = 2;
+  });
+  client_.SetPlainLocalFiles(true);
+  EXPECT_EQ(ReadVirtual(plain), "plain");
+  stage = 1;  // while this thread's switch is on, the other thread reads its store
+  while (stage.load() != 2) std::this_thread::yield();
+  other.join();
+  client_.SetPlainLocalFiles(false);
+  EXPECT_EQ(other_thread_read, "store");
+  EXPECT_FALSE(fs::exists("M:\\X.TXT"));
+  EXPECT_EQ(ReadVirtual(plain), "<null>");  // switch off: the path is resolved again
+}
+
+TEST_F(LocalClientTest, PlainLocalWriteAndSizeWithTheSwitch) {
+  const std::string plain = root_ + "copy.QOR";
+  client_.SetPlainLocalFiles(true);
+  TFicheroEHDD* f = client_.Crear(plain.c_str());
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(client_.Escribir("0123456789", 10, f), 10u);
+  client_.Cerrar(f);
+  f = client_.Abrir(plain.c_str(), 0);
+  ASSERT_NE(f, nullptr);
+  uint32_t length = 0, remaining = 0;
+  client_.Size(f, length, remaining);
+  EXPECT_EQ(length, 10u);
+  client_.Cerrar(f);
+  client_.SetPlainLocalFiles(false);
+}
+
+TEST_F(LocalClientTest, SyncCopiesDownAndUpAndLeavesTheStoreAlone) {
+  client_.Mount("alumno\\work", 'S');
+  const std::string big = Pattern(40000);  // more than two copy chunks
+  WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", big);
+  client_.SyncTempFile("S:\\C001\\AUDIT.ALU");
+  EXPECT_EQ(ReadAll(root_ + "tmp/eHDD/AUDIT.ALU"), big);
+
+  // Absent in the store: the local copy goes up.
+  WriteAll(root_ + "tmp/eHDD/AUDIT.BKP", "backup");
+  fs::create_directories(root_ + "alumno/work/C001");
+  client_.SyncTempFile("S:\\C001\\AUDIT.BKP");
+  EXPECT_EQ(ReadAll(root_ + "alumno/work/C001/AUDIT.BKP"), "backup");
+
+  // Absent on both sides: nothing is created, nothing emptied.
+  client_.SyncTempFile("S:\\C001\\NONE.ALU");
+  EXPECT_FALSE(fs::exists(root_ + "alumno/work/C001/NONE.ALU"));
+
+  // A path shorter than the part that is stripped uses its last component.
+  WriteAll(root_ + "alumno/work/A.B", "ab");
+  client_.SyncTempFile("S:\\A.B");
+  EXPECT_EQ(ReadAll(root_ + "tmp/eHDD/A.B"), "ab");
+}
+
+TEST_F(LocalClientTest, ForgottenFilesAreRefused) {
+  WriteAll(root_ + "data/f/A.TXT", "abc");
+  client_.Mount("data\\f", 'G');
+  TFicheroEHDD* f = client_.Abrir("G:\\A.TXT", 0);
+  ASSERT_NE(f, nullptr);
+  client_.ForgetOpenFiles();
+  char buf[4];
+  EXPECT_EQ(client_.Leer(buf, 1, 3, f), 0u);
+  client_.Cerrar(f);  // refused: nothing happens
+}
+
+}  // namespace

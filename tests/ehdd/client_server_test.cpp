@@ -1,0 +1,272 @@
+// The eHDD client in server mode against ehdd-server on 127.0.0.1: what
+// goes on the wire, the block cache in front of it, and every fault mode
+// ending cleanly.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "ehdd/TEHDDCache.h"
+#include "ehdd/TEHDDClient.h"
+#include "ehdd/TEHDDReply.h"
+#include "ehdd/TTransaccionHTTP.h"
+#include "platform/MessageBox.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Pattern(size_t n) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 37 + 11) % 251);
+  return s;
+}
+
+std::vector<std::string> Lines(const fs::path& path) {
+  std::vector<std::string> out;
+  std::ifstream in(path);
+  for (std::string line; std::getline(in, line);) out.push_back(line);
+  return out;
+}
+
+// ehdd-server as a child process; the port comes from its first line.
+class Server {
+ public:
+  Server(const fs::path& root, const fs::path& log, std::vector<std::string> flags = {}) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], 1);
+      close(out[0]);
+      std::vector<std::string> args = {std::string(LECTORIA_BIN_DIR) + "/ehdd-server", "--root", root.string(),
+                                       "--port", "0", "--log", log.string()};
+      args.insert(args.end(), flags.begin(), flags.end());
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(argv[0], argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    char buffer[16] = {};
+    ssize_t n = read(out[0], buffer, sizeof(buffer) - 1);
+    close(out[0]);
+    port_ = n > 0 ? static_cast<uint16_t>(std::atoi(buffer)) : 0;
+  }
+  ~Server() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+  }
+  uint16_t port() const { return port_; }
+
+ private:
+  pid_t pid_ = -1;
+  uint16_t port_ = 0;
+};
+
+class ServerClientTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lectoria-server-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+    fs::create_directories(dir_ / "root" / "data");
+    std::ofstream(dir_ / "root" / "data" / "nine.bin", std::ios::binary) << Pattern(9000);
+    std::ofstream(dir_ / "root" / "data" / "rec.STR", std::ios::binary) << Pattern(100);
+    TEHDDCache::Destroy();
+  }
+  void TearDown() override {
+    TEHDDCache::Destroy();
+    fs::remove_all(dir_);
+  }
+  std::vector<std::string> Sent(const std::string& prefix) {
+    std::vector<std::string> out;
+    for (const auto& line : Lines(dir_ / "log")) {
+      if (line.rfind(prefix, 0) == 0) out.push_back(line);
+    }
+    return out;
+  }
+  std::unique_ptr<Server> Start(std::vector<std::string> flags = {}) {
+    auto server = std::make_unique<Server>(dir_ / "root", dir_ / "log", flags);
+    EXPECT_NE(server->port(), 0);
+    return server;
+  }
+  fs::path dir_;
+};
+
+TEST_F(ServerClientTest, ReadsGoThroughTheBlockCache) {
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  EXPECT_FALSE(client.session_id().empty());
+  TFicheroEHDD* f = client.Abrir("D:\\nine.bin", 0);
+  ASSERT_NE(f, nullptr);
+  std::vector<char> buffer(9000);
+  ASSERT_EQ(client.Leer(buffer.data(), 1, 9000, f), 9000u);
+  EXPECT_EQ(std::string(buffer.data(), 9000), Pattern(9000));
+  ASSERT_EQ(Sent("CM=RD").size(), 1u);
+  EXPECT_EQ(Sent("CM=RD")[0].rfind("CM=RD&OF=0&BS=4000&NB=16&ID=", 0), 0u);
+  client.Posicionar(f, 0, 0);
+  ASSERT_EQ(client.Leer(buffer.data(), 1, 9000, f), 9000u);  // the second read sends nothing
+  EXPECT_EQ(Sent("CM=RD").size(), 1u);
+  client.Cerrar(f);
+  EXPECT_EQ(Sent("CM=CF").size(), 1u);
+}
+
+TEST_F(ServerClientTest, WritesTravelInRequestsOf32000Bytes) {
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  TFicheroEHDD* f = client.Crear("D:\\out.bin");
+  ASSERT_NE(f, nullptr);
+  const std::string body = Pattern(32001);
+  EXPECT_EQ(client.Escribir(body.data(), 32001, f), 32001u);
+  ASSERT_EQ(Sent("CM=WR").size(), 1u);
+  EXPECT_NE(Sent("CM=WR")[0].find("OF=0&BS=32000&"), std::string::npos);
+  client.Cerrar(f);
+  auto writes = Sent("CM=WR");
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_NE(writes[1].find("OF=32000&BS=1&"), std::string::npos);
+  auto lines = Lines(dir_ / "log");
+  EXPECT_EQ(lines.back().rfind("CM=CF", 0), 0u);
+  std::ifstream in(dir_ / "root" / "data" / "out.bin", std::ios::binary);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), body);
+
+  // Nothing written: the close still sends WR with BS 0, then CF.
+  TFicheroEHDD* empty = client.Crear("D:\\empty.bin");
+  ASSERT_NE(empty, nullptr);
+  client.Cerrar(empty);
+  lines = Lines(dir_ / "log");
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_NE(lines[lines.size() - 2].find("BS=0&"), std::string::npos);
+  EXPECT_EQ(lines.back().rfind("CM=CF", 0), 0u);
+}
+
+TEST_F(ServerClientTest, CompleteFilesSkipRequestsButNeverForRecordings) {
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data\\unit.dat", 'U');  // a container mount served by the server
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  // Container paths resolve to "data/unit#/..."; the server has no such
+  // volume, so use the folder files for the recording rule.
+  TFicheroEHDD* rec = client.Abrir("D:\\rec.STR", 0);
+  ASSERT_NE(rec, nullptr);
+  char buf[100];
+  ASSERT_EQ(client.Leer(buf, 1, 100, rec), 100u);
+  client.Cerrar(rec);
+  rec = client.Abrir("D:\\rec.STR", 0);
+  ASSERT_NE(rec, nullptr);
+  client.Cerrar(rec);
+  EXPECT_EQ(Sent("CM=OP").size(), 2u);
+  EXPECT_EQ(Sent("CM=CF").size(), 2u);
+}
+
+TEST_F(ServerClientTest, ConnectionFailures) {
+  // Nobody listens: the connection text, before any thread starts.
+  auto gone = Start();
+  const uint16_t port = gone->port();
+  gone.reset();
+  TEHDDClient client;
+  try {
+    client.Conectar("127.0.0.1", "alumno", port);
+    ADD_FAILURE() << "connected to nobody";
+  } catch (const std::string& text) {
+    EXPECT_EQ(text, "No se ha podido conectar con el servidor");
+  }
+  EXPECT_EQ(client.transaccion()->running.load(), 0);
+
+  auto no_session = Start({"--no-session"});
+  TEHDDClient other;
+  try {
+    other.Conectar("127.0.0.1", "alumno", no_session->port());
+    ADD_FAILURE() << "a session without IS";
+  } catch (const std::string& text) {
+    EXPECT_EQ(text, "NO SESSION");
+  }
+  EXPECT_EQ(other.transaccion()->running.load(), 0);
+
+  // Never connected: a server open fails at once.
+  TEHDDClient local;
+  local.Mount("data", 'D');
+  EXPECT_EQ(local.Abrir("D:\\nine.bin", 0), nullptr);
+}
+
+TEST_F(ServerClientTest, FaultModesEndCleanly) {
+  for (const std::vector<std::string>& flags :
+       std::vector<std::vector<std::string>>{{"--status-503"}, {"--wrong-id"}, {"--bad-block"},
+                                             {"--long-length"}, {"--close-mid-reply"}}) {
+    SCOPED_TRACE(flags[0]);
+    auto server = Start(flags);
+    platform::SetMessageSink([](const std::string&, const std::string&, unsigned) { return 1; });
+    TEHDDClient client;
+    client.SetTimeout(1);
+    client.Mount("data", 'D');
+    try {
+      client.Conectar("127.0.0.1", "alumno", server->port());
+      ADD_FAILURE() << "a session through a broken server";
+    } catch (const std::string& text) {
+      EXPECT_EQ(text, "NO SESSION");
+    }
+    platform::SetMessageSink(nullptr);
+  }
+  // A head that arrives one byte at a time still reads.
+  auto slow = Start({"--trickle-head"});
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", slow->port());
+  TFicheroEHDD* f = client.Abrir("D:\\rec.STR", 0);
+  ASSERT_NE(f, nullptr);
+  client.Cerrar(f);
+}
+
+TEST_F(ServerClientTest, LostConnectionMidReadThrowsAndTheClientRecovers) {
+  auto good = Start();
+  TEHDDClient client;
+  client.SetTimeout(1);
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", good->port());
+  TFicheroEHDD* f = client.Abrir("D:\\nine.bin", 0);
+  ASSERT_NE(f, nullptr);
+  good.reset();  // the server goes away with the file open
+  std::vector<char> buffer(100);
+  try {
+    client.Leer(buffer.data(), 1, 100, f);
+    ADD_FAILURE() << "read through a dead server";
+  } catch (const std::string& text) {
+    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
+  }
+  EXPECT_EQ(client.Posicion(f), 0u);  // the offset did not move
+  auto back = Start();
+  client.ForgetOpenFiles();
+  client.Conectar("127.0.0.1", "alumno", back->port());
+  f = client.Abrir("D:\\nine.bin", 0);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(client.Leer(buffer.data(), 1, 100, f), 100u);
+  client.Cerrar(f);
+}
+
+TEST(Transaction, NoConnectionFailsAtOnce) {
+  TTransaccionHTTP engine;
+  engine.SetCallback(&TEHDDClient::OnRequestDone);
+  TEHDDReply reply;
+  std::string id;
+  EXPECT_FALSE(engine.Submit("CM=CF&ID=1&IS=2", nullptr, 0, id, &reply, nullptr, 0));
+  EXPECT_TRUE(reply.semaphore.WaitFor(0));
+  EXPECT_EQ(reply.status, 1);
+  EXPECT_FALSE(id.empty());
+}
+
+}  // namespace

@@ -1,0 +1,322 @@
+// ehdd-server: a small eHDD server on 127.0.0.1 for tests and benchmarks.
+// It serves the plain files of a folder and the members of FAT/DAT volumes
+// in it ("data/unit001#/PATH" is the member PATH of data/unit001.FAT/.DAT),
+// and can misbehave on purpose.
+//
+//   ehdd-server --root DIR --port N [--log FILE] [--delay-ms N]
+//               [--close-mid-reply] [--status-503] [--wrong-id] [--bad-block]
+//               [--long-length] [--trickle-head] [--refuse] [--no-session]
+//
+// Port 0 picks a free port; the port is printed on the first line.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/Checksums.h"
+#include "base/TextUtils.h"
+#include "ehdd/TVolumen.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Options {
+  std::string root;
+  int port = 0;
+  std::string log;
+  int delay_ms = 0;
+  bool close_mid_reply = false;
+  bool status_503 = false;
+  bool wrong_id = false;
+  bool bad_block = false;
+  bool long_length = false;
+  bool trickle_head = false;
+  bool refuse = false;
+  bool no_session = false;
+};
+
+Options g_options;
+std::mutex g_mutex;  // files, volumes, log
+std::map<std::string, std::string> g_files;  // file id → resolved path
+std::map<std::string, std::unique_ptr<TVolumen>> g_volumes;
+std::atomic<int> g_sessions{0};
+
+bool SendAll(int fd, const void* data, size_t n) {
+  const char* p = static_cast<const char*>(data);
+  while (n > 0) {
+    ssize_t put = send(fd, p, n, MSG_NOSIGNAL);
+    if (put <= 0) return false;
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+bool RecvAll(int fd, void* data, size_t n) {
+  char* p = static_cast<char*>(data);
+  while (n > 0) {
+    ssize_t got = recv(fd, p, n, 0);
+    if (got <= 0) return false;
+    p += got;
+    n -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+void Log(const std::string& command) {
+  if (g_options.log.empty()) return;
+  std::lock_guard<std::mutex> lock(g_mutex);
+  std::ofstream(g_options.log, std::ios::app) << command << "\n";
+}
+
+bool SafePath(const std::string& path) {
+  return path.find("..") == std::string::npos;
+}
+
+// Reads [offset, offset + length) of a served file; false when absent.
+bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::string& out, int64_t* size) {
+  out.clear();
+  if (!SafePath(path)) return false;
+  const size_t hash = path.rfind('#');
+  if (hash != std::string::npos && hash > 0) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    const std::string prefix = g_options.root + "/" + path.substr(0, hash);
+    auto& volume = g_volumes[prefix];
+    if (!volume) {
+      volume = std::make_unique<TVolumen>();
+      if (!volume->Abrir(prefix)) {
+        volume.reset();
+        return false;
+      }
+    }
+    TFicheroVolumen r = volume->AbrirFichero(path.substr(hash + 1), "r", "YO");
+    int64_t s = volume->Size(r);
+    if (s < 0) return false;
+    if (size) *size = s;
+    if (length > 0 && offset < static_cast<uint64_t>(s)) {
+      uint64_t n = std::min<uint64_t>(length, static_cast<uint64_t>(s) - offset);
+      out.resize(n);
+      volume->Posicionar(r, static_cast<int64_t>(offset), 0);
+      int64_t got = volume->Leer(r, out.data(), static_cast<uint32_t>(n));
+      out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    }
+    volume->CerrarFichero(r);
+    return true;
+  }
+  const std::string full = g_options.root + "/" + path;
+  std::ifstream in(full, std::ios::binary);
+  if (!in || fs::is_directory(full)) return false;
+  in.seekg(0, std::ios::end);
+  const int64_t s = in.tellg();
+  if (size) *size = s;
+  if (length > 0 && offset < static_cast<uint64_t>(s)) {
+    uint64_t n = std::min<uint64_t>(length, static_cast<uint64_t>(s) - offset);
+    out.resize(n);
+    in.seekg(static_cast<std::streamoff>(offset));
+    in.read(out.data(), static_cast<std::streamsize>(n));
+  }
+  return true;
+}
+
+void Reply(int fd, const std::string& id, const std::string& data, bool* keep) {
+  if (g_options.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_options.delay_ms));
+  if (g_options.status_503) {
+    const std::string body = "Service down for maintenance";
+    const std::string head = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: " +
+                             std::to_string(body.size()) + "\r\n\r\n";
+    SendAll(fd, head.data(), head.size());
+    SendAll(fd, body.data(), body.size());
+    return;
+  }
+  char block[64];
+  uint32_t announced = static_cast<uint32_t>(data.size()) + (g_options.long_length ? 1000 : 0);
+  std::snprintf(block, sizeof(block), "%s%08X %s,", g_options.bad_block ? "RETX" : "RET0", announced,
+                (g_options.wrong_id ? std::string("ffff_ffff") : id).c_str());
+  std::string body(block);
+  body.resize(32, ' ');
+  body += data;
+  const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\n\r\n";
+  if (g_options.trickle_head) {
+    for (char c : head) {
+      if (!SendAll(fd, &c, 1)) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  } else if (!SendAll(fd, head.data(), head.size())) {
+    return;
+  }
+  if (g_options.close_mid_reply) {
+    SendAll(fd, body.data(), body.size() / 2);
+    *keep = false;
+    return;
+  }
+  SendAll(fd, body.data(), body.size());
+}
+
+std::string Handle(const std::string& command, const std::string& data) {
+  std::map<std::string, std::string> kv;
+  ParseKeyValues(command.c_str(), command.size(), kv, '&', '=');
+  const std::string cm = kv["CM"];
+  if (cm == "OS") {
+    if (g_options.no_session) return "RT=0";
+    return "IS=S" + std::to_string(++g_sessions) + "&RT=1";
+  }
+  if (cm == "OP") {
+    const std::string fn = kv["FN"];
+    const std::string id = CacheName(fn.c_str());
+    if (kv["MD"] == "2" || kv["MD"] == "3") {
+      if (!SafePath(fn) || fn.find('#') != std::string::npos) return "RT=0";
+      std::ofstream out(g_options.root + "/" + fn, std::ios::binary | std::ios::trunc);
+      if (!out) return "RT=0";
+      std::lock_guard<std::mutex> lock(g_mutex);
+      g_files[id] = fn;
+      return "IDF=" + id + "&RT=1&LN=0";
+    }
+    int64_t size = 0;
+    std::string ignored;
+    if (!ReadServed(fn, 0, 0, ignored, &size)) return "RT=0";
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_files[id] = fn;
+    return "IDF=" + id + "&RT=1&LN=" + std::to_string(size);
+  }
+  std::string path;
+  {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    auto it = g_files.find(kv["ID"]);
+    if (it != g_files.end()) path = it->second;
+  }
+  if (cm == "RD") {
+    std::string out;
+    const uint64_t of = std::strtoull(kv["OF"].c_str(), nullptr, 10);
+    const uint64_t n = std::strtoull(kv["BS"].c_str(), nullptr, 10) * std::strtoull(kv["NB"].c_str(), nullptr, 10);
+    if (!path.empty()) ReadServed(path, of, std::min<uint64_t>(n, 64u << 20), out, nullptr);
+    return out;
+  }
+  if (cm == "WR") {
+    if (path.empty()) return "RET=1";
+    std::fstream f(g_options.root + "/" + path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(std::strtoull(kv["OF"].c_str(), nullptr, 10)));
+    f.write(data.data(), static_cast<std::streamsize>(data.size()));
+    return "RET=0";
+  }
+  if (cm == "MD") {
+    if (!SafePath(kv["FN"])) return "RET=1";
+    std::string fn = kv["FN"];
+    for (char& c : fn) {
+      if (c == '\\') c = '/';
+    }
+    std::error_code ec;
+    fs::create_directories(g_options.root + "/" + fn, ec);
+    return "RET=0";
+  }
+  return "RET=0";
+}
+
+void Serve(int fd) {
+  int one = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  for (bool keep = true; keep;) {
+    std::string head;
+    char c;
+    while (head.size() < 65536) {
+      if (recv(fd, &c, 1, 0) != 1) {
+        close(fd);
+        return;
+      }
+      head += c;
+      if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
+    }
+    size_t cl = head.find("Content-Length: ");
+    size_t length = cl == std::string::npos ? 0 : std::strtoul(head.c_str() + cl + 16, nullptr, 10);
+    if (length > (64u << 20)) break;
+    std::string body(length, '\0');
+    if (length > 0 && !RecvAll(fd, body.data(), length)) break;
+    if (length < 32) continue;  // an empty request (a proxy handshake): nothing to answer
+    const std::string prefix = body.substr(0, 32);
+    const size_t c1 = prefix.find(','), c2 = prefix.find(',', c1 + 1);
+    if (prefix.compare(0, 3, "QOR") != 0 || c1 == std::string::npos || c2 == std::string::npos) break;
+    const std::string id = prefix.substr(c1 + 1, c2 - c1 - 1);
+    std::string command = body.substr(32);
+    std::string data;
+    const size_t wbd = command.find("&WBD=");
+    if (command.compare(0, 5, "CM=WR") == 0 && wbd != std::string::npos) {
+      data = command.substr(wbd + 5);
+      command = command.substr(0, wbd + 5);
+    }
+    Log(command);
+    Reply(fd, id, Handle(command, data), &keep);
+  }
+  close(fd);
+}
+
+int Usage() {
+  std::fprintf(stderr, "usage: ehdd-server --root DIR --port N [--log FILE] [--delay-ms N] [--close-mid-reply]\n"
+                       "       [--status-503] [--wrong-id] [--bad-block] [--long-length] [--trickle-head]\n"
+                       "       [--refuse] [--no-session]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  signal(SIGPIPE, SIG_IGN);
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
+    if (a == "--root") g_options.root = value();
+    else if (a == "--port") g_options.port = std::atoi(value().c_str());
+    else if (a == "--log") g_options.log = value();
+    else if (a == "--delay-ms") g_options.delay_ms = std::atoi(value().c_str());
+    else if (a == "--close-mid-reply") g_options.close_mid_reply = true;
+    else if (a == "--status-503") g_options.status_503 = true;
+    else if (a == "--wrong-id") g_options.wrong_id = true;
+    else if (a == "--bad-block") g_options.bad_block = true;
+    else if (a == "--long-length") g_options.long_length = true;
+    else if (a == "--trickle-head") g_options.trickle_head = true;
+    else if (a == "--refuse") g_options.refuse = true;
+    else if (a == "--no-session") g_options.no_session = true;
+    else return Usage();
+  }
+  if (g_options.root.empty() || !fs::is_directory(g_options.root)) return Usage();
+  int listener = socket(AF_INET, SOCK_STREAM, 0);
+  int one = 1;
+  setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(static_cast<uint16_t>(g_options.port));
+  if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 || listen(listener, 16) != 0) {
+    std::perror("ehdd-server");
+    return 1;
+  }
+  socklen_t len = sizeof(address);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &len);
+  std::printf("%d\n", ntohs(address.sin_port));
+  std::fflush(stdout);
+  for (;;) {
+    int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) continue;
+    if (g_options.refuse) {
+      close(fd);
+      continue;
+    }
+    std::thread(Serve, fd).detach();
+  }
+}
