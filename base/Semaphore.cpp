@@ -6,11 +6,11 @@
 Semaphore::Semaphore(long inicial) : count_(std::clamp(inicial, 0L, kMaximo)) {}
 
 bool Semaphore::Release() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (count_ >= kMaximo) return false;
-    ++count_;
-  }
+  // Notify under the lock: the waiter may destroy the semaphore as soon as
+  // it has taken its count (a request's reply lives on the waiter's stack).
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (count_ >= kMaximo) return false;
+  ++count_;
   cv_.notify_one();
   return true;
 }

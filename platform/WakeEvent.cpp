@@ -5,10 +5,10 @@
 namespace platform {
 
 void WakeEvent::Wake() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    woken_ = true;
-  }
+  // Under the lock, so a waiter that returns and destroys the event never
+  // races the notification.
+  std::lock_guard<std::mutex> lock(mutex_);
+  woken_ = true;
   cv_.notify_all();
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -241,6 +242,7 @@ TEST_F(CacheTest, WriterKilledMidRunLeavesOnlyWholeBlocks) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     TEHDDCache cache;
     cache.Iniciar("alumno", 64, folder);
     for (uint32_t round = 0;; ++round) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -44,6 +45,7 @@ class Server {
     if (pipe(out) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
       dup2(out[1], 1);
       close(out[0]);
       std::vector<std::string> args = {std::string(LECTORIA_BIN_DIR) + "/ehdd-server", "--root", root.string(),
