@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -235,6 +236,56 @@ TEST_F(LocalClientTest, ForgottenFilesAreRefused) {
   char buf[4];
   EXPECT_EQ(client_.Leer(buf, 1, 3, f), 0u);
   client_.Cerrar(f);  // refused: nothing happens
+}
+
+}  // namespace
+
+namespace {
+
+// Members of local container volumes, built with ehdd-volume.
+TEST_F(LocalClientTest, ContainerMembersReadLikeFiles) {
+  WriteAll(root_ + "src/Datos/Skin.png", Pattern(9000));
+  WriteAll(root_ + "src/empty.txt", "");
+  fs::create_directories(root_ + "data");
+  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " + root_ +
+                         "data/mcd01 --block-size 512").c_str()),
+            0);
+  client_.Mount("data\\mcd01.dat", 'M');
+  EXPECT_EQ(ReadVirtual("M:\\datos\\skin.png"), Pattern(9000));  // upper-cased inside the volume
+  EXPECT_EQ(ReadVirtual("M:\\DATOS\\SKIN.PNG", 1).size(), 9000u);
+  TFicheroEHDD* empty = client_.Abrir("M:\\EMPTY.TXT", 0);
+  ASSERT_NE(empty, nullptr);
+  uint32_t length = 9, remaining = 9;
+  client_.Size(empty, length, remaining);
+  EXPECT_EQ(length, 0u);
+  client_.Cerrar(empty);
+  EXPECT_EQ(client_.Abrir("M:\\NONE.PNG", 0), nullptr);
+  EXPECT_EQ(client_.Abrir("M:\\DATOS", 0), nullptr);
+  EXPECT_EQ(client_.Crear("M:\\NEW.TXT"), nullptr);  // volumes are never written
+  client_.Mount("data\\missing.dat", 'Y');
+  EXPECT_EQ(client_.Abrir("Y:\\A", 0), nullptr);
+  // Seek into the last 10 bytes of a 4000-byte block, then 100 bytes.
+  TFicheroEHDD* f = client_.Abrir("M:\\DATOS\\SKIN.PNG", 0);
+  ASSERT_EQ(client_.Posicionar(f, 3990, 0), 0);
+  char buf[100];
+  ASSERT_EQ(client_.Leer(buf, 1, 100, f), 100u);
+  EXPECT_EQ(std::string(buf, 100), Pattern(9000).substr(3990, 100));
+  client_.Cerrar(f);
+}
+
+// The ehdd command over the same client.
+TEST_F(LocalClientTest, EhddCommand) {
+  WriteAll(root_ + "alumno/work/C001/A.TXT", "hola");
+  const std::string ehdd = std::string(LECTORIA_BIN_DIR) + "/ehdd --local-root " + root_ +
+                           " --local S --mount S=alumno\\\\work ";
+  const std::string out = root_ + "out.txt";
+  EXPECT_EQ(std::system((ehdd + "cat 'S:\\C001\\A.TXT' > " + out).c_str()), 0);
+  EXPECT_EQ(ReadAll(out), "hola");
+  EXPECT_EQ(std::system((ehdd + "size 'S:\\C001\\A.TXT' > " + out).c_str()), 0);
+  EXPECT_EQ(ReadAll(out), "4\n");
+  EXPECT_EQ(std::system((ehdd + "mkdir 'S:\\C002' && echo nuevo | " + ehdd + "put 'S:\\C002\\B.TXT'").c_str()), 0);
+  EXPECT_EQ(ReadAll(root_ + "alumno/work/C002/B.TXT"), "nuevo\n");
+  EXPECT_NE(std::system((ehdd + "cat 'S:\\C001\\NONE.TXT' 2>/dev/null").c_str()), 0);
 }
 
 }  // namespace
