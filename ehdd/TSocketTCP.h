@@ -48,6 +48,7 @@ class TSocketTCP {
     io_timeout_ms_ = io_ms;
   }
   const std::string& host() const { return host_; }
+  int fd() const { return fd_; }
   uint16_t port() const { return port_; }
   size_t last_sent() const { return last_sent_; }
 

@@ -4,6 +4,8 @@
 #include <ctime>
 #include <new>
 
+#include <poll.h>
+
 #include "ehdd/EHDDProtocol.h"
 #include "ehdd/TEHDDReply.h"
 #include "ehdd/THTTPReply.h"
@@ -344,7 +346,18 @@ void TTransaccionHTTP::Run() {
   }
   while (stop.load() == 0) {
     Turn();
-    // Sleep up to 1 ms, or less when a request comes in.
-    wake_.WaitFor(1);
+    // Wait up to 1 ms: for the reply when a request is on the wire, else
+    // for a new request.
+    int fd = -1;
+    {
+      CriticalSectionGuard guard(lock_);
+      if (!sent_.empty() && socket_ != nullptr && socket_->IsConnected()) fd = socket_->fd();
+    }
+    if (fd >= 0) {
+      pollfd p{fd, POLLIN, 0};
+      poll(&p, 1, 1);
+    } else {
+      wake_.WaitFor(1);
+    }
   }
 }
