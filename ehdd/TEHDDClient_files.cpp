@@ -258,25 +258,35 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
   }
 
   TEHDDCache* cache = TEHDDCache::Instance();
-  const uint32_t offset = static_cast<uint32_t>(file->offset);
-  std::vector<TRangoCache> entries;
-  uint32_t first_missing = 0;
-  uint32_t missing = CountMissing(cache->ComprobarRango(file->path, entries, offset, want, first_missing), entries);
-  // Fetch from the first absent block while blocks are missing and each
-  // round brings some in.
-  while (missing > 0) {
-    const size_t at = cache->PrimerAusente(entries);
-    if (at >= entries.size()) break;
-    const uint32_t blocks = std::max(read_ahead_, missing);
-    if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
-    entries.clear();
-    uint32_t now_missing =
-        CountMissing(cache->ComprobarRango(file->path, entries, offset, want, first_missing), entries);
-    if (now_missing >= missing) break;
-    missing = now_missing;
+  // Fetching can push blocks of the same range out of a small cache (the
+  // memory level alone holds 16), so a read that copied less goes round
+  // again from where it stopped, as long as it makes progress.
+  uint32_t copied = 0;
+  for (int round = 0; round < 4 && copied < want; ++round) {
+    const uint32_t offset = static_cast<uint32_t>(file->offset);
+    const uint32_t chunk = want - copied;
+    std::vector<TRangoCache> entries;
+    uint32_t first_missing = 0;
+    uint32_t missing =
+        CountMissing(cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+    // Fetch from the first absent block while blocks are missing and each
+    // round brings some in.
+    while (missing > 0) {
+      const size_t at = cache->PrimerAusente(entries);
+      if (at >= entries.size()) break;
+      const uint32_t blocks = std::max(read_ahead_, missing);
+      if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
+      entries.clear();
+      uint32_t now_missing =
+          CountMissing(cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+      if (now_missing >= missing) break;
+      missing = now_missing;
+    }
+    const uint32_t got = cache->LeerRango(file->path, offset, chunk, entries, out + copied);
+    file->offset += got;
+    copied += got;
+    if (got == 0 && round > 0) break;
   }
-  const uint32_t copied = cache->LeerRango(file->path, offset, want, entries, out);
-  file->offset += copied;
 
   // Keep the whole block of a small read for the reads that follow it.
   if (copied == want && want < kBloque) {

@@ -289,3 +289,17 @@ TEST_F(LocalClientTest, EhddCommand) {
 }
 
 }  // namespace
+
+namespace {
+
+// With the memory level alone (16 blocks), fetching ahead pushes out the
+// block a read started in; the read must still return every byte.
+TEST_F(LocalClientTest, ReadsCrossingBlocksWithTheMemoryLevelAlone) {
+  const std::string body = Pattern(300000);
+  WriteAll(root_ + "data/f/BIG.BIN", body);
+  client_.Mount("data\\f", 'G');
+  EXPECT_EQ(ReadVirtual("G:\\BIG.BIN", 4096), body);
+  EXPECT_EQ(ReadVirtual("G:\\BIG.BIN", 65000), body);
+}
+
+}  // namespace
