@@ -261,10 +261,12 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
   // Fetching can push blocks of the same range out of a small cache (the
   // memory level alone holds 16), so a read that copied less goes round
   // again from where it stopped, as long as it makes progress.
+  // Each round covers at most 16 blocks, what the memory level can hold.
+  constexpr uint32_t kMaxRound = 15 * kBloque;
   uint32_t copied = 0;
-  for (int round = 0; round < 4 && copied < want; ++round) {
+  for (int idle = 0; copied < want && idle < 2;) {
     const uint32_t offset = static_cast<uint32_t>(file->offset);
-    const uint32_t chunk = want - copied;
+    const uint32_t chunk = std::min(want - copied, kMaxRound);
     std::vector<TRangoCache> entries;
     uint32_t first_missing = 0;
     uint32_t missing =
@@ -285,7 +287,7 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     const uint32_t got = cache->LeerRango(file->path, offset, chunk, entries, out + copied);
     file->offset += got;
     copied += got;
-    if (got == 0 && round > 0) break;
+    idle = got == 0 ? idle + 1 : 0;
   }
 
   // Keep the whole block of a small read for the reads that follow it.
