@@ -11,7 +11,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ehdd/TEHDDCache.h"
@@ -269,6 +271,53 @@ TEST(Transaction, NoConnectionFailsAtOnce) {
   EXPECT_TRUE(reply.semaphore.WaitFor(0));
   EXPECT_EQ(reply.status, 1);
   EXPECT_FALSE(id.empty());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(ServerClientTest, TimeOutsOfZeroAndOfOneSecond) {
+  auto slow = Start({"--delay-ms", "1300"});
+  TEHDDClient patient;
+  patient.SetTimeout(0);  // no request ever fails by age
+  patient.Mount("data", 'D');
+  patient.Conectar("127.0.0.1", "alumno", slow->port());
+  EXPECT_FALSE(patient.session_id().empty());
+
+  TEHDDClient hasty;
+  hasty.SetTimeout(1);
+  try {
+    hasty.Conectar("127.0.0.1", "alumno", slow->port());
+    ADD_FAILURE() << "a reply later than the time-out";
+  } catch (const std::string& text) {
+    EXPECT_EQ(text, "NO SESSION");
+  }
+}
+
+TEST_F(ServerClientTest, SeveralThreadsShareTheConnection) {
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  std::vector<std::thread> readers;
+  std::atomic<int> good{0};
+  for (int t = 0; t < 4; ++t) {
+    readers.emplace_back([&] {
+      for (int i = 0; i < 5; ++i) {
+        TFicheroEHDD* f = client.Abrir("D:\\nine.bin", 0);
+        if (f == nullptr) continue;
+        std::vector<char> buffer(9000);
+        if (client.Leer(buffer.data(), 1, 9000, f) == 9000 &&
+            std::string(buffer.data(), 9000) == Pattern(9000)) {
+          ++good;
+        }
+        client.Cerrar(f);
+      }
+    });
+  }
+  for (auto& r : readers) r.join();
+  EXPECT_EQ(good.load(), 20);
 }
 
 }  // namespace
