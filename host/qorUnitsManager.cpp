@@ -1,0 +1,148 @@
+#include "host/qorUnitsManager.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "host/qorStringTokenizer.h"
+
+namespace {
+
+std::mutex g_mutex;
+std::unique_ptr<qorUnitsManager> g_instance;
+
+// atol's reading (leading blanks, a sign, digits up to the first other
+// character, none giving 0), without overflow: the value is clamped to 32 bits.
+int32_t ReadNumber(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  int64_t value = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    value = value * 10 + (text[i] - '0');
+    if (value > static_cast<int64_t>(INT32_MAX) + 1) value = static_cast<int64_t>(INT32_MAX) + 1;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+bool qorUnit::Format(const qorUnit& e, std::string& text) {
+  if (e.number == 0) return false;
+  char line[128];
+  std::snprintf(line, sizeof(line), "%d:%d:%d:%d:%d:%d:%d", e.number, e.flag, e.answers, e.errors,
+                e.hours, e.minutes, e.percent);
+  text = line;
+  return true;
+}
+
+void qorUnit::Parse(qorUnit& e, const std::string& line) {
+  qorStringTokenizer tokens(line, ':');
+  for (int32_t* field : {&e.number, &e.flag, &e.answers, &e.errors, &e.hours, &e.minutes, &e.percent}) {
+    if (!tokens.HasMoreTokens()) break;
+    *field = ReadNumber(tokens.NextToken());
+  }
+}
+
+qorUnitsManager* qorUnitsManager::Instance() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  if (!g_instance) g_instance = std::make_unique<qorUnitsManager>();
+  return g_instance.get();
+}
+
+void qorUnitsManager::Release() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_instance.reset();
+}
+
+qorUnitsManager::qorUnitsManager() {
+  for (int g = 0; g < kLevels; ++g) {
+    levels_[g].id = g;
+    for (int s = 0; s < qorUnitContainerLevel::kUnits; ++s) {
+      levels_[g].entries[s].number = g * qorUnitContainerLevel::kUnits + s + 1;
+    }
+  }
+}
+
+qorUnitContainerLevel* qorUnitsManager::Level(uint32_t g) {
+  return g < kLevels ? &levels_[g] : nullptr;
+}
+
+qorUnit* qorUnitsManager::Entry(uint32_t n) {
+  if (n < 1 || n > kUnitsTotal) return nullptr;
+  return &levels_[(n - 1) / qorUnitContainerLevel::kUnits].entries[(n - 1) % qorUnitContainerLevel::kUnits];
+}
+
+void qorUnitsManager::SetUnitName(const char* title, uint32_t n) {
+  if (n < 1 || n > kUnitsTotal || title == nullptr) return;
+  levels_[(n - 1) / qorUnitContainerLevel::kUnits].titles[(n - 1) % qorUnitContainerLevel::kUnits] = title;
+}
+
+void qorUnitsManager::SetEntryFromLine(const std::string& line) {
+  qorUnit parsed;
+  qorUnit::Parse(parsed, line);
+  if (parsed.number < 1) return;
+  if (qorUnit* entry = Entry(static_cast<uint32_t>(parsed.number))) *entry = parsed;
+}
+
+bool qorUnitsManager::Load(const std::string& path) {
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  std::string line;
+  bool pending_cr = false;
+  for (int c; (c = std::fgetc(f)) != EOF;) {
+    if (c == '\r') {
+      pending_cr = true;
+    } else if (c == '\n') {
+      if (pending_cr) {
+        SetEntryFromLine(line);
+        line.clear();
+      }
+    } else {
+      line += static_cast<char>(c);
+      pending_cr = false;
+      if (line.size() > 4096) line.resize(4096);  // no line of the table is this long
+    }
+  }
+  if (!line.empty()) SetEntryFromLine(line);
+  std::fclose(f);
+  return true;
+}
+
+bool qorUnitsManager::Save(const std::string& path) {
+  std::string text;
+  for (const auto& level : levels_) {
+    for (const auto& entry : level.entries) {
+      std::string line;
+      qorUnit::Format(entry, line);
+      text += line + "\r\n";
+    }
+  }
+  const std::string temporary = path + ".tmp";
+  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t put = write(fd, text.data() + done, text.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) break;
+    done += static_cast<size_t>(put);
+  }
+  const bool written = done == text.size() && fsync(fd) == 0;
+  close(fd);
+  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}

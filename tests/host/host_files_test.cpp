@@ -1,0 +1,136 @@
+// The host's tokenizer, its key/value files and the units.alu table.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "host/qorSettings.h"
+#include "host/qorStringTokenizer.h"
+#include "host/qorUnitsManager.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> Tokens(const std::string& text, char sep) {
+  qorStringTokenizer t(text, sep);
+  std::vector<std::string> out;
+  while (t.HasMoreTokens()) out.push_back(t.NextToken());
+  return out;
+}
+
+TEST(HostTokenizer, NeverEmptyTokens) {
+  EXPECT_EQ(Tokens("::a::b:", ':'), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(Tokens("1:2::3", ':'), (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_TRUE(Tokens("", ':').empty());
+  EXPECT_TRUE(Tokens(":::", ':').empty());
+  qorStringTokenizer done("a", ':');
+  done.NextToken();
+  EXPECT_EQ(done.NextToken(), "");
+}
+
+class HostFilesTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lectoria-host-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+  std::string Write(const std::string& name, const std::string& bytes) {
+    const std::string path = (dir_ / name).string();
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  fs::path dir_;
+};
+
+TEST_F(HostFilesTest, SettingsLines) {
+  qorSettings s;
+  s.SetFile(Write("a.txt", "a=1\r\nb=2"));
+  EXPECT_EQ(s.Load(), 1);
+  EXPECT_EQ(s.entries().size(), 2u);
+
+  s.SetFile(Write("b.txt", "x=y=z\r\nlist=1,\r\n2,3\r\nk=first\r\nk=second\r\nB=up\r\na=low\r\nnoequals\r\n"));
+  ASSERT_EQ(s.Load(), 1);
+  std::string v;
+  ASSERT_TRUE(s.Get("x", v));
+  EXPECT_EQ(v, "y=z");
+  ASSERT_TRUE(s.Get("list", v));
+  EXPECT_EQ(v, "1,2,3");
+  ASSERT_TRUE(s.Get("k", v));
+  EXPECT_EQ(v, "first");
+  EXPECT_EQ(s.entries().begin()->first, "B");  // byte order: upper case first
+  EXPECT_FALSE(s.Get("K", v));
+  EXPECT_EQ(v, "first");  // unchanged on a miss
+
+  s.SetFile(Write("lf.txt", "p=1\nq=2\n"));
+  ASSERT_EQ(s.Load(), 1);
+  ASSERT_TRUE(s.Get("p", v));
+  EXPECT_EQ(v, "1q=2");  // LF alone ends nothing
+  s.SetFile((dir_ / "none").string());
+  EXPECT_EQ(s.Load(), 0);
+  EXPECT_TRUE(s.entries().empty());
+}
+
+TEST_F(HostFilesTest, UnitsTableLoadAndSave) {
+  qorUnitsManager units;
+  const std::string path = (dir_ / "units.alu").string();
+  EXPECT_FALSE(units.Load(path));
+  ASSERT_TRUE(units.Save(path));
+  std::string saved = Read(path);
+  EXPECT_EQ(saved.substr(0, 15), "1:0:0:0:0:0:0\r\n");
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 144);
+
+  Write("units.alu", "5:1:20:3:0:45:80\r\n200:1:2:3:4:5:6\r\n0:9:9\r\n7:1:2\r\n7:1:3\r\n9:99999999999:-99999999999\r\n");
+  ASSERT_TRUE(units.Load(path));
+  const qorUnit* five = units.Entry(5);
+  EXPECT_EQ(five->flag, 1);
+  EXPECT_EQ(five->answers, 20);
+  EXPECT_EQ(five->errors, 3);
+  EXPECT_EQ(five->minutes, 45);
+  EXPECT_EQ(five->percent, 80);
+  EXPECT_EQ(units.Entry(7)->answers, 3);  // the later line wins
+  EXPECT_EQ(units.Entry(7)->errors, 0);
+  EXPECT_EQ(units.Entry(9)->flag, INT32_MAX);  // clamped, not wrapped
+  EXPECT_EQ(units.Entry(9)->answers, INT32_MIN);
+  EXPECT_EQ(units.Entry(0), nullptr);
+  EXPECT_EQ(units.Entry(145), nullptr);
+  ASSERT_TRUE(units.Save(path));
+  saved = Read(path);
+  EXPECT_NE(saved.find("\r\n5:1:20:3:0:45:80\r\n"), std::string::npos);
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 144);
+
+  // LF-only files are one line: only its first fields count.
+  qorUnitsManager lf;
+  Write("lf.alu", "3:1:2:3:4:5:6\n4:1:1:1:1:1:1\n");
+  ASSERT_TRUE(lf.Load((dir_ / "lf.alu").string()));
+  EXPECT_EQ(lf.Entry(3)->percent, 64);  // "6" and the next line's "4" run together
+  EXPECT_EQ(lf.Entry(4)->flag, 0);
+}
+
+TEST_F(HostFilesTest, AFailedSaveKeepsTheOldTable) {
+  qorUnitsManager units;
+  const std::string path = (dir_ / "units.alu").string();
+  units.Entry(1)->percent = 50;
+  ASSERT_TRUE(units.Save(path));
+  const std::string before = Read(path);
+  // The temporary file cannot be made: the save fails and the table stays.
+  fs::create_directory(path + ".tmp");
+  fs::create_directory(path + ".tmp/x");
+  units.Entry(1)->percent = 99;
+  EXPECT_FALSE(units.Save(path));
+  EXPECT_EQ(Read(path), before);
+  EXPECT_FALSE(units.Save((dir_ / "no" / "units.alu").string()));
+}
+
+}  // namespace
