@@ -67,6 +67,8 @@ Server& TheServer() {
 
 TEHDDClient& Client() {
   static TEHDDClient* client = [] {
+    unsetenv("http_proxy");  // the server is on loopback
+    unsetenv("HTTP_PROXY");
     auto* c = new TEHDDClient();
     c->Mount("", 'D');
     c->Conectar("127.0.0.1", "bench", TheServer().port);

@@ -4,11 +4,46 @@
 #include <cstdlib>
 
 #include "base/TTokenizer.h"
+#include "platform/registry/Registry.h"
 
 namespace {
 
-EnvironmentInternetSettings g_environment;
-std::atomic<InternetSettings*> g_settings{&g_environment};
+constexpr const char* kSettingsKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// The registry's Internet-settings key when it is there; else, for the
+// user, the environment.
+class RegistryInternetSettings : public InternetSettings {
+ public:
+  bool Read(SettingsRoot root, InternetSettingsValues& values) override {
+    namespace reg = platform::registry;
+    const reg::Root r = root == SettingsRoot::kCurrentUser ? reg::Root::kCurrentUser : reg::Root::kLocalMachine;
+    if (!reg::KeyExists(r, kSettingsKey)) return environment_.Read(root, values);
+    values = InternetSettingsValues{};
+    reg::Value v;
+    if (reg::QueryValue(r, kSettingsKey, "AutoConfigURL", v) && v.type != reg::Type::kDword) {
+      values.auto_config_url = v.text;
+    }
+    if (reg::QueryValue(r, kSettingsKey, "ProxyEnable", v) && v.type == reg::Type::kDword) {
+      values.has_enable = true;
+      values.proxy_enable = v.dword;
+    }
+    if (reg::QueryValue(r, kSettingsKey, "ProxyServer", v) && v.type != reg::Type::kDword) {
+      values.has_server = true;
+      values.proxy_server = v.text;
+    }
+    if (reg::QueryValue(r, kSettingsKey, "ProxyOverride", v) && v.type != reg::Type::kDword) {
+      values.has_override = true;
+      values.proxy_override = v.text;
+    }
+    return true;
+  }
+
+ private:
+  EnvironmentInternetSettings environment_;
+};
+
+RegistryInternetSettings g_default;
+std::atomic<InternetSettings*> g_settings{&g_default};
 
 const char* Env(const char* lower, const char* upper) {
   const char* v = std::getenv(lower);
@@ -46,7 +81,7 @@ bool EnvironmentInternetSettings::Read(SettingsRoot root, InternetSettingsValues
 }
 
 void SetInternetSettings(InternetSettings* settings) {
-  g_settings.store(settings ? settings : &g_environment);
+  g_settings.store(settings ? settings : &g_default);
 }
 
 bool GetAutoConfigURL(SettingsRoot root, std::string& url) {

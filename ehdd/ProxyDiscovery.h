@@ -32,8 +32,8 @@ class EnvironmentInternetSettings : public InternetSettings {
   bool Read(SettingsRoot root, InternetSettingsValues& values) override;
 };
 
-// Installs the settings source (nullptr: the environment). It must outlive
-// its installation.
+// Installs the settings source (nullptr: the registry's Internet-settings
+// key, else the environment for the user). It must outlive its installation.
 void SetInternetSettings(InternetSettings* settings);
 
 bool GetAutoConfigURL(SettingsRoot root, std::string& url);

@@ -88,8 +88,13 @@ class ServerClientTest : public testing::Test {
     std::ofstream(dir_ / "root" / "data" / "nine.bin", std::ios::binary) << Pattern(9000);
     std::ofstream(dir_ / "root" / "data" / "rec.STR", std::ios::binary) << Pattern(100);
     TEHDDCache::Destroy();
+    // The server is on loopback: no proxy from the environment or a registry.
+    unsetenv("http_proxy");
+    unsetenv("HTTP_PROXY");
+    setenv("LECTORIA_REGISTRY_DIR", (dir_ / "registry").c_str(), 1);
   }
   void TearDown() override {
+    unsetenv("LECTORIA_REGISTRY_DIR");
     TEHDDCache::Destroy();
     fs::remove_all(dir_);
   }

@@ -17,6 +17,9 @@
 #include "ehdd/ProxyDiscovery.h"
 #include "ehdd/TEHDDClient.h"
 #include "platform/MessageBox.h"
+#include "platform/registry/Registry.h"
+
+#include <filesystem>
 
 namespace {
 
@@ -196,6 +199,37 @@ TEST(NtlmProxy, ABadChallengeFailsWithoutHanging) {
   EXPECT_THROW(client.Conectar("ehdd.example", "alumno", 80), std::string);
   platform::SetMessageSink(nullptr);
   SetInternetSettings(nullptr);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProxyDiscovery, RegistrySettingsComeFirst) {
+  char pattern[] = "/tmp/lectoria-proxyreg-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  setenv("LECTORIA_REGISTRY_DIR", pattern, 1);
+  setenv("http_proxy", "http://env-proxy:3128/", 1);
+  std::string host;
+  int port = 0;
+  ASSERT_TRUE(FindServerProxy("srv", 80, host, port));  // no registry key: the environment
+  EXPECT_EQ(host, "env-proxy");
+  namespace reg = platform::registry;
+  const char* key = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  ASSERT_TRUE(reg::CreateKey(reg::Root::kCurrentUser, key));
+  reg::Value enable;
+  enable.type = reg::Type::kDword;
+  enable.dword = 1;
+  reg::Value server;
+  server.text = "http=reg-proxy:8080";
+  ASSERT_TRUE(reg::SetValue(reg::Root::kCurrentUser, key, "ProxyEnable", enable));
+  ASSERT_TRUE(reg::SetValue(reg::Root::kCurrentUser, key, "ProxyServer", server));
+  ASSERT_TRUE(FindServerProxy("srv", 80, host, port));
+  EXPECT_EQ(host, "reg-proxy");
+  EXPECT_EQ(port, 8080);
+  unsetenv("http_proxy");
+  unsetenv("LECTORIA_REGISTRY_DIR");
+  std::filesystem::remove_all(pattern);
 }
 
 }  // namespace
