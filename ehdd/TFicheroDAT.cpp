@@ -7,33 +7,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/FileIo.h"
+
 using namespace volumen;
 
-namespace {
-
-bool ReadFully(int fd, unsigned char* buffer, size_t n, off_t at) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t got = pread(fd, buffer + done, n - done, at + static_cast<off_t>(done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    done += static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool WriteFully(int fd, const unsigned char* data, size_t n, off_t at) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t put = pwrite(fd, data + done, n - done, at + static_cast<off_t>(done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-}  // namespace
+using platform::ReadFullyAt;
+using platform::WriteFullyAt;
 
 TFicheroDAT::~TFicheroDAT() { Cerrar(); }
 
@@ -70,7 +49,7 @@ bool TFicheroDAT::LeerCabecera(uint32_t block, TBloqueDAT& header) {
   header = TBloqueDAT{};
   if (fd_ < 0 || block >= block_count_) return false;
   unsigned char bytes[kCabecera] = {};
-  if (!ReadFully(fd_, bytes, kCabecera, static_cast<off_t>(block) * block_size_)) return false;
+  if (!ReadFullyAt(fd_, bytes, kCabecera, static_cast<off_t>(block) * block_size_)) return false;
   header.numero = block;
   return header.Parse(bytes, block_size_);
 }
@@ -79,7 +58,7 @@ bool TFicheroDAT::LeerBloqueEntero(uint32_t block, TBloqueDAT& header, unsigned 
   header = TBloqueDAT{};
   if (fd_ < 0 || block >= block_count_) return false;
   std::vector<unsigned char> bytes(block_size_);
-  if (!ReadFully(fd_, bytes.data(), block_size_, static_cast<off_t>(block) * block_size_)) {
+  if (!ReadFullyAt(fd_, bytes.data(), block_size_, static_cast<off_t>(block) * block_size_)) {
     return false;
   }
   header.numero = block;
@@ -95,11 +74,11 @@ bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   unsigned char bytes[kCabecera];
   if (!header.Serialize(bytes)) return false;
   if (block < block_count_) {
-    if (!WriteFully(fd_, bytes, kCabecera, static_cast<off_t>(block) * block_size_)) return false;
+    if (!WriteFullyAt(fd_, bytes, kCabecera, static_cast<off_t>(block) * block_size_)) return false;
   } else {
     std::vector<unsigned char> image(block_size_, 0);
     std::copy(bytes, bytes + kCabecera, image.begin());
-    if (!WriteFully(fd_, image.data(), image.size(), static_cast<off_t>(block_count_) * block_size_)) {
+    if (!WriteFullyAt(fd_, image.data(), image.size(), static_cast<off_t>(block_count_) * block_size_)) {
       return false;
     }
     header.numero = block_count_;
@@ -112,12 +91,12 @@ int64_t TFicheroDAT::LeerCarga(uint32_t block, uint32_t offset, unsigned char* b
                                uint32_t length) {
   if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return -1;
   const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
-  return ReadFully(fd_, buffer, length, at) ? static_cast<int64_t>(length) : -1;
+  return ReadFullyAt(fd_, buffer, length, at) ? static_cast<int64_t>(length) : -1;
 }
 
 bool TFicheroDAT::EscribirCarga(uint32_t block, uint32_t offset, const unsigned char* data,
                                 uint32_t length) {
   if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return false;
   const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
-  return WriteFully(fd_, data, length, at);
+  return WriteFullyAt(fd_, data, length, at);
 }

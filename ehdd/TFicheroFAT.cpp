@@ -7,21 +7,11 @@
 #include <unistd.h>
 
 #include "ehdd/TBloqueDAT.h"
+#include "platform/FileIo.h"
 
 using namespace volumen;
 
 namespace {
-
-bool WriteAt(int fd, const unsigned char* data, size_t n, off_t at) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t put = pwrite(fd, data + done, n - done, at + static_cast<off_t>(done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
 
 bool ReadWhole(int fd, std::vector<unsigned char>& bytes) {
   struct stat st {};
@@ -119,7 +109,7 @@ bool TFicheroFAT::Crear(const std::string& path, const std::string& nombre_volum
   PutU32(&bytes[16 + text.size()], 1);  // the root's block
   int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  bool ok = WriteAt(fd, bytes.data(), bytes.size(), 0);
+  bool ok = platform::WriteFullyAt(fd, bytes.data(), bytes.size(), 0);
   close(fd);
   return ok;
 }
@@ -162,7 +152,7 @@ bool TFicheroFAT::EscribirEntrada(uint32_t i, uint32_t value) {
   if (fd_ < 0 || i > tabla_.size()) return false;
   unsigned char bytes[3];
   PutU24(bytes, value);
-  if (!WriteAt(fd_, bytes, 3, static_cast<off_t>(table_offset_) + 3 * static_cast<off_t>(i))) {
+  if (!platform::WriteFullyAt(fd_, bytes, 3, static_cast<off_t>(table_offset_) + 3 * static_cast<off_t>(i))) {
     return false;
   }
   if (i == tabla_.size()) tabla_.push_back(value);
@@ -175,7 +165,7 @@ bool TFicheroFAT::IncrementarBloques(uint32_t k) {
   block_count_ += k;
   unsigned char bytes[4];
   PutU32(bytes, block_count_);
-  return WriteAt(fd_, bytes, 4, 16 + static_cast<off_t>(text_length_));
+  return platform::WriteFullyAt(fd_, bytes, 4, 16 + static_cast<off_t>(text_length_));
 }
 
 uint32_t TFicheroFAT::AsignarBloqueDespues(uint32_t a) {

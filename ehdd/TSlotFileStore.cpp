@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/FileIo.h"
 #include "platform/TempFolder.h"
 
 namespace {
@@ -23,17 +24,6 @@ void PutU32(unsigned char* p, uint32_t v) {
   p[3] = (v >> 24) & 0xFF;
 }
 
-bool WriteAll(int fd, const unsigned char* data, size_t n, off_t at) {
-  size_t done = 0;
-  while (done < n) {
-    ssize_t put = pwrite(fd, data + done, n - done, at + static_cast<off_t>(done));
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
 // Appends `count` blank records from record `from` on.
 bool AppendBlank(int fd, uint32_t from, uint32_t count) {
   constexpr uint32_t kBatch = 64;
@@ -45,7 +35,7 @@ bool AppendBlank(int fd, uint32_t from, uint32_t count) {
   for (uint32_t done = 0; done < count;) {
     uint32_t n = std::min(kBatch, count - done);
     off_t at = 4 + static_cast<off_t>(from + done) * TSlotFileStore::kRegistro;
-    if (!WriteAll(fd, blank.data(), static_cast<size_t>(n) * TSlotFileStore::kRegistro, at)) return false;
+    if (!platform::WriteFullyAt(fd, blank.data(), static_cast<size_t>(n) * TSlotFileStore::kRegistro, at)) return false;
     done += n;
   }
   return true;
@@ -112,7 +102,7 @@ bool TSlotFileStore::CrearFicheroSlots(const std::string& name, uint32_t records
   if (size < 4 || have == 0) {
     // Too short to hold one record: start a new file.
     unsigned char zero[4] = {};
-    if (ftruncate(fd_, 0) != 0 || !WriteAll(fd_, zero, 4, 0)) {
+    if (ftruncate(fd_, 0) != 0 || !platform::WriteFullyAt(fd_, zero, 4, 0)) {
       Cerrar();
       return false;
     }

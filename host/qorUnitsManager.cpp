@@ -1,7 +1,5 @@
 #include "host/qorUnitsManager.h"
 
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
@@ -11,6 +9,7 @@
 #include <mutex>
 
 #include "host/qorStringTokenizer.h"
+#include "platform/FileIo.h"
 
 namespace {
 
@@ -128,21 +127,5 @@ bool qorUnitsManager::Save(const std::string& path) {
       text += line + "\r\n";
     }
   }
-  const std::string temporary = path + ".tmp";
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t put = write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) break;
-    done += static_cast<size_t>(put);
-  }
-  const bool written = done == text.size() && fsync(fd) == 0;
-  close(fd);
-  if (!written || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  return platform::WriteFileAtomically(path, text);
 }

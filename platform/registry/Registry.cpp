@@ -1,5 +1,7 @@
 #include "platform/registry/Registry.h"
 
+#include "platform/FileIo.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -172,24 +174,7 @@ bool Store(Root root, const Tree& tree) {
   const std::string folder = Folder();
   if (!MakeFolders(folder)) return false;
   const std::string path = folder + "/" + RootFile(root);
-  const std::string temporary = path + ".tmp";
-  const std::string text = Serialize(tree);
-  int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t put = write(fd, text.data() + done, text.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) break;
-    done += static_cast<size_t>(put);
-  }
-  const bool ok = done == text.size() && fsync(fd) == 0;
-  close(fd);
-  if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-    unlink(temporary.c_str());
-    return false;
-  }
-  return true;
+  return platform::WriteFileAtomically(path, Serialize(tree), 0600);
 }
 
 }  // namespace
