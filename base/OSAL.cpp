@@ -18,7 +18,7 @@ constexpr size_t kMemoryTextSize = 100;
 std::mutex g_student_mutex;
 char g_student_name[kStudentNameSize] = "";
 
-std::atomic<platform::WindowHandle> g_unit_window{nullptr};
+std::atomic<platform::ui::IControlSite*> g_unit_window{nullptr};
 
 std::atomic<void* (*)(size_t)> g_malloc{&std::malloc};
 
@@ -38,9 +38,9 @@ const char* StudentStoreName() {
   return g_student_name;
 }
 
-void SetUnitControlWindow(platform::WindowHandle window) { g_unit_window.store(window); }
+void SetUnitControlWindow(platform::ui::IControlSite* window) { g_unit_window.store(window); }
 
-platform::WindowHandle UnitControlWindow() { return g_unit_window.load(); }
+platform::ui::IControlSite* UnitControlWindow() { return g_unit_window.load(); }
 
 uint32_t OSAL::IniciarTicks() {
   start_tick_ = platform::TickCount();
@@ -91,33 +91,42 @@ void OSAL::EscribirLog(const char* fichero, const char* linea) {
   if (ehdd_client_ != nullptr) ehdd_client_->EscribirLog(fichero, linea);
 }
 
+// The caret operations act on the UNIT control's window; without one they do
+// nothing.
 void OSAL::CrearCaret() {
-  platform::WindowHandle window = UnitControlWindow();
-  platform::SetFocus(window);
-  platform::DestroyCaret();
-  platform::CreateCaret(window, 2, 19);
+  platform::ui::IControlSite* window = UnitControlWindow();
+  if (window == nullptr) return;
+  window->SetFocus();
+  window->DestroyCaret();
+  window->CreateCaret(2, 19);
 }
 
 void OSAL::PosicionarCaret(uint16_t x, uint16_t y) {
-  platform::SetFocus(UnitControlWindow());
-  platform::SetCaretPos(x, y);
+  platform::ui::IControlSite* window = UnitControlWindow();
+  if (window == nullptr) return;
+  window->SetFocus();
+  window->SetCaretPos(x, y);
 }
 
 void OSAL::MostrarCaret() {
   CrearCaret();
-  platform::WindowHandle window = UnitControlWindow();
-  platform::SetFocus(window);
-  platform::ShowCaret(window);
+  platform::ui::IControlSite* window = UnitControlWindow();
+  if (window == nullptr) return;
+  window->SetFocus();
+  window->ShowCaret();
 }
 
 void OSAL::OcultarCaret() {
-  platform::WindowHandle window = UnitControlWindow();
-  platform::SetFocus(window);
-  platform::HideCaret(window);
+  platform::ui::IControlSite* window = UnitControlWindow();
+  if (window == nullptr) return;
+  window->SetFocus();
+  window->HideCaret();
 }
 
-platform::CursorHandle OSAL::CambiarCursor(uint32_t cursor_id) {
-  return platform::SetCursor(platform::LoadSystemCursor(cursor_id));
+platform::ui::CursorHandle OSAL::CambiarCursor(uint32_t cursor_id) {
+  platform::ui::IControlSite* window = UnitControlWindow();
+  if (window == nullptr) return 0;
+  return window->SetCursor(cursor_id);
 }
 
 void OSAL::CopiarAUnicode(const char* texto, uint16_t* salida, size_t capacidad) {

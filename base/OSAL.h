@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/CaretCursor.h"
+#include "platform/ui/ControlSite.h"
 
 // Where OSAL::EscribirLog hands its lines: the eHDD client's log operation.
 class TEHDDLogTarget {
@@ -59,7 +59,7 @@ class OSAL {
   void PosicionarCaret(uint16_t x, uint16_t y);
   void MostrarCaret();
   void OcultarCaret();
-  platform::CursorHandle CambiarCursor(uint32_t cursor_id);
+  platform::ui::CursorHandle CambiarCursor(uint32_t cursor_id);
 
   // Widens each byte to one 16-bit unit and ends with a 16-bit zero; writes
   // at most capacity units in all (the text is cut to fit).
@@ -88,6 +88,6 @@ const char* StudentStoreName();
 // so tests can make a request fail.
 void SetOSALMallocForTesting(void* (*allocator)(size_t));
 
-// The window of the UNIT control that the caret operations act on.
-void SetUnitControlWindow(platform::WindowHandle window);
-platform::WindowHandle UnitControlWindow();
+// The window of the UNIT control that the caret and cursor operations act on.
+void SetUnitControlWindow(platform::ui::IControlSite* window);
+platform::ui::IControlSite* UnitControlWindow();

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/OSAL.h"
+#include "platform/ui/Headless.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
 
@@ -115,9 +116,8 @@ TEST_F(OSALTest, CopiarAUnicodeWidensAndStaysInsideTheBuffer) {
 }
 
 TEST_F(OSALTest, CaretOperationsKeepTheirCallOrder) {
-  int window_tag = 0;
-  SetUnitControlWindow(&window_tag);
-  platform::ClearCaretCallLog();
+  platform::ui::HeadlessControlSite window(100, 100);
+  SetUnitControlWindow(&window);
   OSAL osal;
   osal.MostrarCaret();
   osal.PosicionarCaret(10, 20);
@@ -125,18 +125,23 @@ TEST_F(OSALTest, CaretOperationsKeepTheirCallOrder) {
   std::vector<std::string> expected = {"SetFocus", "DestroyCaret", "CreateCaret 2x19",
                                        "SetFocus", "ShowCaret",    "SetFocus",
                                        "SetCaretPos 10,20", "SetFocus", "HideCaret"};
-  EXPECT_EQ(platform::CaretCallLog(), expected);
-  EXPECT_EQ(platform::Focus(), &window_tag);
-  EXPECT_FALSE(platform::Caret().Visible());
-  platform::DestroyCaret();
+  EXPECT_EQ(window.CallLog(), expected);
+  EXPECT_TRUE(window.HasFocus());
+  EXPECT_FALSE(window.Caret().Visible());
+  EXPECT_EQ(window.Caret().x, 10);
   SetUnitControlWindow(nullptr);
 }
 
 TEST_F(OSALTest, CambiarCursorGivesThePreviousCursor) {
   OSAL osal;
-  osal.CambiarCursor(platform::kCursorArrow);
-  EXPECT_EQ(osal.CambiarCursor(platform::kCursorHand), platform::kCursorArrow);
-  EXPECT_EQ(osal.CambiarCursor(platform::kCursorArrow), platform::kCursorHand);
+  EXPECT_EQ(osal.CambiarCursor(platform::ui::kCursorHand), 0u);  // no window: nothing
+  platform::ui::HeadlessControlSite window(10, 10);
+  SetUnitControlWindow(&window);
+  osal.CambiarCursor(platform::ui::kCursorArrow);
+  EXPECT_EQ(osal.CambiarCursor(platform::ui::kCursorHand), platform::ui::kCursorArrow);
+  EXPECT_EQ(osal.CambiarCursor(platform::ui::kCursorArrow), platform::ui::kCursorHand);
+  EXPECT_EQ(window.Cursor(), platform::ui::kCursorArrow);
+  SetUnitControlWindow(nullptr);
 }
 
 }  // namespace

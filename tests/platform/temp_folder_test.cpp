@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/CaretCursor.h"
 #include "platform/TempFolder.h"
 
 namespace fs = std::filesystem;
@@ -77,26 +76,6 @@ TEST_F(TempFolderTest, RefusesALinkAndAFile) {
   ASSERT_NE(f, nullptr);
   fclose(f);
   EXPECT_EQ(platform::PrivateTempFolderIn(base_, geteuid()), "");
-}
-
-TEST(CaretModel, NewCaretIsHiddenUntilShown) {
-  int window_tag = 0;
-  platform::WindowHandle w = &window_tag;
-  platform::CreateCaret(w, 2, 19);
-  EXPECT_FALSE(platform::Caret().Visible());
-  platform::ShowCaret(w);
-  EXPECT_TRUE(platform::Caret().Visible());
-  platform::HideCaret(w);
-  EXPECT_FALSE(platform::Caret().Visible());
-  platform::DestroyCaret();
-  EXPECT_FALSE(platform::Caret().exists);
-}
-
-TEST(CursorModel, SetCursorGivesThePreviousOne) {
-  platform::SetCursor(platform::LoadSystemCursor(platform::kCursorArrow));
-  EXPECT_EQ(platform::SetCursor(platform::LoadSystemCursor(platform::kCursorHand)),
-            platform::kCursorArrow);
-  EXPECT_EQ(platform::CurrentCursor(), platform::kCursorHand);
 }
 
 }  // namespace
