@@ -207,8 +207,11 @@ void TGestorGDI::CopyBuffer(uint16_t buffer, uint16_t x_origen, uint16_t y_orige
 void TGestorGDI::ShadeBuffer(uint16_t buffer) {
   ConBuffer(buffer, [&](TBufferGDI& b) {
     Surface& s = *b.superficie;
-    for (int y = 0; y < s.Height(); ++y)
-      for (int x = (y % 2 == 0) ? 1 : 0; x < s.Width(); x += 2) s.SetPixel(x, y, kColorSombra);
+    const uint32_t sombra = platform::gfx::ToXrgb(kColorSombra);
+    for (int y = 0; y < s.Height(); ++y) {
+      uint32_t* fila = s.Row(y);
+      for (int x = (y % 2 == 0) ? 1 : 0; x < s.Width(); x += 2) fila[x] = sombra;
+    }
   });
 }
 

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/MessageBox.h"
+#include "platform/ui/Headless.h"
+
+namespace gfx = platform::gfx;
+namespace ui = platform::ui;
+
+namespace {
+
+TEST(HeadlessSite, PresentCopiesIntoTheFrontImageAndLogsTheWindowRectangle) {
+  ui::HeadlessControlSite site(100, 80);
+  gfx::Surface page(40, 30);
+  page.Fill({0, 0, 40, 30}, 0x00FF00);
+  page.SetPixel(5, 6, 0x0000FF);
+
+  site.Present(page, {5, 6, 10, 10}, 90, 75);  // runs past the window's corner
+  gfx::Surface front = site.FrontImage();
+  EXPECT_EQ(front.GetPixel(90, 75), 0x0000FFu);
+  EXPECT_EQ(front.GetPixel(99, 79), 0x00FF00u);
+  EXPECT_EQ(front.GetPixel(89, 75), 0u);
+  auto log = site.PresentLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].window_rect, (gfx::Rect{90, 75, 10, 5}));
+
+  // From another thread, while this one holds nothing: it never waits for a GUI thread.
+  std::thread worker([&] { site.Present(page, {0, 0, 40, 30}, 0, 0); });
+  worker.join();
+  log = site.PresentLog();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[1].thread, std::this_thread::get_id());
+  EXPECT_EQ(site.RepaintRequests(), 2);
+}
+
+TEST(HeadlessSite, CaretStartsHiddenAndShowHideNest) {
+  ui::HeadlessControlSite site(10, 10);
+  site.CreateCaret(2, 19);
+  EXPECT_TRUE(site.Caret().exists);
+  EXPECT_FALSE(site.Caret().Visible());
+  site.ShowCaret();
+  EXPECT_TRUE(site.Caret().Visible());
+  site.HideCaret();
+  site.HideCaret();
+  site.ShowCaret();
+  EXPECT_FALSE(site.Caret().Visible());  // hidden twice, shown once
+  site.ShowCaret();
+  EXPECT_TRUE(site.Caret().Visible());
+  site.ShowCaret();  // showing a visible caret changes nothing
+  site.HideCaret();
+  EXPECT_FALSE(site.Caret().Visible());
+  site.DestroyCaret();
+  EXPECT_FALSE(site.Caret().exists);
+  site.ShowCaret();  // without a caret: nothing
+  EXPECT_FALSE(site.Caret().Visible());
+}
+
+TEST(HeadlessSite, CursorFocusAndKey) {
+  ui::HeadlessControlSite site(10, 10);
+  EXPECT_EQ(site.SetCursor(ui::kCursorHand), 0u);
+  EXPECT_EQ(site.SetCursor(ui::kCursorIBeam), ui::kCursorHand);
+  EXPECT_EQ(site.Cursor(), ui::kCursorIBeam);
+  EXPECT_FALSE(site.HasFocus());
+  site.SetFocus();
+  EXPECT_TRUE(site.HasFocus());
+  site.ClearFocus();
+  EXPECT_FALSE(site.HasFocus());
+  site.SetKeyChar(u'é');
+  EXPECT_EQ(site.KeyChar(), u'é');
+}
+
+TEST(HeadlessHost, TimersTickInTimeOrderAndCanStopThemselves) {
+  ui::HeadlessUiHost host;
+  std::vector<std::string> ticks;
+  auto fast = host.SetTimer(50, [&] { ticks.push_back("50"); });
+  ui::IUiHost::TimerId slow = 0;
+  int slow_count = 0;
+  slow = host.SetTimer(120, [&] {
+    ticks.push_back("120");
+    if (++slow_count == 2) host.KillTimer(slow);
+  });
+  EXPECT_NE(fast, 0u);
+  EXPECT_NE(fast, slow);
+  EXPECT_EQ(host.AdvanceTimers(49), 0);
+  EXPECT_EQ(host.AdvanceTimers(211), 7);  // now 260: 50 x5, 120 x2
+  std::vector<std::string> expected = {"50", "50", "120", "50", "50", "120", "50"};
+  EXPECT_EQ(ticks, expected);
+  EXPECT_EQ(host.TimerCount(), 1u);
+  EXPECT_TRUE(host.KillTimer(fast));
+  EXPECT_FALSE(host.KillTimer(fast));
+  EXPECT_EQ(host.AdvanceTimers(1000), 0);
+  EXPECT_EQ(host.SetTimer(50, nullptr), 0u);
+}
+
+TEST(HeadlessHost, GuiThreadWaitServesWorkerBoxesAndEnds) {
+  ui::HeadlessUiHost host;
+  ui::SetUiHost(&host);
+  host.QueueAnswers({platform::kIdRetry});
+  std::atomic<bool> finished{false};
+  std::atomic<int> answer{0};
+  std::thread worker([&] {
+    answer = platform::ShowMessageBox("Disk error", "ERROR", platform::kMbRetryCancel);
+    finished = true;
+    host.Wake();
+  });
+  EXPECT_TRUE(host.WaitOnGuiThread([&] { return finished.load(); }, 10000));
+  worker.join();
+  EXPECT_EQ(answer.load(), platform::kIdRetry);
+  auto boxes = host.Boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Disk error");
+  EXPECT_EQ(boxes[0].caption, "ERROR");
+  EXPECT_NE(boxes[0].thread, std::this_thread::get_id());
+  // With no queued answer a box gets its first button.
+  EXPECT_EQ(platform::ShowMessageBox("?", "Q", platform::kMbYesNo), platform::kIdYes);
+  ui::SetUiHost(nullptr);
+  EXPECT_EQ(ui::UiHost(), nullptr);
+}
+
+TEST(HeadlessHost, GuiThreadWaitIsBounded) {
+  ui::HeadlessUiHost host;
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(host.WaitOnGuiThread([] { return false; }, 30));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+  EXPECT_FALSE(host.TempFolder().empty());
+  EXPECT_EQ(host.TempFolder().back(), '/');
+}
+
+}  // namespace
