@@ -74,6 +74,9 @@ class TEHDDClient : public TEHDDLogTarget {
   void Cerrar(TFicheroEHDD* file);
   void CrearDirectorio(const char* text, char letter);
   void SyncTempFile(const char* path);
+  // Where a picture that could not be loaded would be reported; the tag
+  // names the loader and the step that failed. Does nothing; true.
+  bool ReportMissingImage(const char* path, const char* tag);
 
   // What the path resolves to: the mount's store path joined with the rest
   // (see Abrir). *local tells whether the letter is served locally.

@@ -506,3 +506,9 @@ void TEHDDClient::SyncTempFile(const char* path_text) {
   }
   Cerrar(store);
 }
+
+bool TEHDDClient::ReportMissingImage(const char* /*path*/, const char* /*tag*/) {
+  // A missing or unreadable picture would be reported from here; the
+  // loaders already fall back to null or a placeholder, so nothing is sent.
+  return true;
+}
