@@ -38,16 +38,22 @@ const char* StudentStoreName() {
   return g_student_name;
 }
 
-void SetUnitControlWindow(platform::ui::IControlSite* window) { g_unit_window.store(window); }
+void SetUnitControlWindow(platform::ui::IControlSite* window) {
+  g_unit_window.store(window);
+}
 
-platform::ui::IControlSite* UnitControlWindow() { return g_unit_window.load(); }
+platform::ui::IControlSite* UnitControlWindow() {
+  return g_unit_window.load();
+}
 
 uint32_t OSAL::IniciarTicks() {
   start_tick_ = platform::TickCount();
   return start_tick_;
 }
 
-uint32_t OSAL::ElapsedTicks() const { return platform::TickCount() - start_tick_; }
+uint32_t OSAL::ElapsedTicks() const {
+  return platform::TickCount() - start_tick_;
+}
 
 void* OSAL::PedirMemoria(uint32_t size, const char* tag) {
   void* block = g_malloc.load()(size);
@@ -65,9 +71,13 @@ void* OSAL::LiberarMemoria(void* block, const char* /*tag*/) {
   return nullptr;
 }
 
-void* OSAL::Malloc(size_t size) { return std::malloc(size); }
+void* OSAL::Malloc(size_t size) {
+  return std::malloc(size);
+}
 
-void OSAL::Free(void* block) { std::free(block); }
+void OSAL::Free(void* block) {
+  std::free(block);
+}
 
 void OSAL::MostrarError(const char* texto) {
   if (texto == nullptr) texto = "";

@@ -8,7 +8,9 @@
 using platform::gfx::Rect;
 using platform::gfx::Surface;
 
-LOGFONTA FuentePorDefecto() { return platform::gfx::MakeLogFont("System", 16, 700); }
+LOGFONTA FuentePorDefecto() {
+  return platform::gfx::MakeLogFont("System", 16, 700);
+}
 
 namespace {
 constexpr COLORREF kColorSombra = 0x666666;
@@ -148,8 +150,8 @@ void TGestorGDI::TextOut(uint16_t buffer, uint16_t x, uint16_t y, const char* te
 void TGestorGDI::ReleaseFont(uint16_t buffer) {
   ConBuffer(buffer, [&](TBufferGDI& b) {
     if (!b.fuente_seleccionada) return;
-    b.fuente_actual = b.fuente_anterior ? b.fuente_anterior
-                                        : platform::gfx::CreateFont(FuentePorDefecto());
+    b.fuente_actual =
+        b.fuente_anterior ? b.fuente_anterior : platform::gfx::CreateFont(FuentePorDefecto());
     b.fuente_anterior.reset();
     b.fuente_seleccionada.reset();
   });
@@ -183,9 +185,8 @@ void TGestorGDI::DrawLine(uint16_t buffer, uint16_t x1, uint16_t y1, uint16_t x2
   ConBuffer(buffer, [&](TBufferGDI& b) { b.superficie->DrawLine(x1, y1, x2, y2, color); });
 }
 
-void TGestorGDI::CopyBuffer(uint16_t buffer, uint16_t x_origen, uint16_t y_origen,
-                            uint16_t destino, uint16_t x_destino, uint16_t y_destino, uint16_t w,
-                            uint16_t h) {
+void TGestorGDI::CopyBuffer(uint16_t buffer, uint16_t x_origen, uint16_t y_origen, uint16_t destino,
+                            uint16_t x_destino, uint16_t y_destino, uint16_t w, uint16_t h) {
   if (buffer >= kNumBuffers || destino >= kNumBuffers) return;
   TBufferGDI& origen = buffers_[buffer];
   TBufferGDI& meta = buffers_[destino];

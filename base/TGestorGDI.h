@@ -73,7 +73,8 @@ class TGestorGDI {
   void MostrarBuffer(uint16_t buffer, uint16_t x, uint16_t y, uint16_t w, uint16_t h);
   void FillRect(uint16_t buffer, uint16_t x, uint16_t y, uint16_t w, uint16_t h, COLORREF color);
   void TextOutFont(uint16_t buffer, uint16_t x, uint16_t y, const char* texto, int longitud,
-                   const LOGFONTA& fuente, int8_t extra, COLORREF color_texto, COLORREF color_fondo);
+                   const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
+                   COLORREF color_fondo);
   void TextOutFontW(uint16_t buffer, uint16_t x, uint16_t y, const uint16_t* texto, int longitud,
                     const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
                     COLORREF color_fondo);
@@ -91,7 +92,8 @@ class TGestorGDI {
                    const BITMAPINFO* info);
   HBITMAP CrearDIB(uint16_t buffer, const BITMAPINFOHEADER* cabecera, const void* bits,
                    size_t bits_size);
-  void DrawLine(uint16_t buffer, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2, COLORREF color);
+  void DrawLine(uint16_t buffer, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2,
+                COLORREF color);
   void CopyBuffer(uint16_t buffer, uint16_t x_origen, uint16_t y_origen, uint16_t destino,
                   uint16_t x_destino, uint16_t y_destino, uint16_t w, uint16_t h);
   void ShadeBuffer(uint16_t buffer);

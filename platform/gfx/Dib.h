@@ -58,7 +58,9 @@ static_assert(sizeof(BITMAPINFOHEADER) == 40);
 constexpr int32_t kMaxDibSide = 16384;
 
 // Bytes per row of a 24-bit bitmap of the width: width x 3 rounded up to 4.
-constexpr size_t DibStride24(uint32_t width) { return (static_cast<size_t>(width) * 3 + 3) & ~size_t{3}; }
+constexpr size_t DibStride24(uint32_t width) {
+  return (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+}
 
 // A surface from a 24-bit uncompressed bitmap whose pixel bytes are at bits
 // and span bits_size bytes. Null when the header is not 24-bit BI_RGB, a side

@@ -32,7 +32,8 @@ std::string FaceName(const LOGFONTA& font) {
 const std::array<int, 256>& FontInstance::ByteAdvances() {
   std::call_once(widths_once_, [this] {
     CodePage page = CodePageForCharset(record_.lfCharSet);
-    for (int b = 0; b < 256; ++b) widths_[b] = Advance(ByteToUnicode(page, static_cast<uint8_t>(b)));
+    for (int b = 0; b < 256; ++b)
+      widths_[b] = Advance(ByteToUnicode(page, static_cast<uint8_t>(b)));
   });
   return widths_;
 }
@@ -159,9 +160,15 @@ std::shared_ptr<FontInstance> FakeFontBackend::Realise(const LOGFONTA& record) {
 
 namespace {
 
-int FakeFont::Ascent() const { return shared_->ascent; }
-int FakeFont::Descent() const { return shared_->descent; }
-int FakeFont::Advance(char32_t ch) { return shared_->AdvanceOf(ch); }
+int FakeFont::Ascent() const {
+  return shared_->ascent;
+}
+int FakeFont::Descent() const {
+  return shared_->descent;
+}
+int FakeFont::Advance(char32_t ch) {
+  return shared_->AdvanceOf(ch);
+}
 
 const Glyph& FakeFont::GlyphOf(char32_t ch) {
   int advance = Advance(ch);

@@ -43,7 +43,9 @@ struct Match {
   bool embolden = false;
 };
 
-int Round(double v) { return static_cast<int>(std::lround(v)); }
+int Round(double v) {
+  return static_cast<int>(std::lround(v));
+}
 
 // What fontconfig picks for the record at the em size.
 bool FindFace(Library& lib, const LOGFONTA& record, int em, Match& out) {
@@ -128,8 +130,9 @@ void FreeTypeFont::Setup() {
   double upem = face_->units_per_EM > 0 ? face_->units_per_EM : 2048;
   const auto* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face_, FT_SFNT_OS2));
   double asc_units = os2 != nullptr && os2->usWinAscent > 0 ? os2->usWinAscent : face_->ascender;
-  double desc_units =
-      os2 != nullptr && os2->usWinDescent > 0 ? os2->usWinDescent : -static_cast<double>(face_->descender);
+  double desc_units = os2 != nullptr && os2->usWinDescent > 0
+                          ? os2->usWinDescent
+                          : -static_cast<double>(face_->descender);
   if (asc_units <= 0) asc_units = upem * 0.8;
   if (desc_units < 0) desc_units = 0;
 
@@ -147,8 +150,8 @@ void FreeTypeFont::Setup() {
   thickness_ = std::max(1, Round(face_->underline_thickness * em / upem));
   int under = Round(-face_->underline_position * em / upem - thickness_ / 2.0);
   underline_offset_ = std::clamp(under, 0, std::max(0, descent_ - thickness_));
-  double strike_units = os2 != nullptr && os2->yStrikeoutPosition > 0 ? os2->yStrikeoutPosition
-                                                                       : asc_units * 0.3;
+  double strike_units =
+      os2 != nullptr && os2->yStrikeoutPosition > 0 ? os2->yStrikeoutPosition : asc_units * 0.3;
   strike_offset_ = -Round(strike_units * em / upem);
   synth_italic_ = r.lfItalic != 0 && (face_->style_flags & FT_STYLE_FLAG_ITALIC) == 0;
 }
@@ -159,7 +162,8 @@ const FreeTypeFont::CacheEntry& FreeTypeFont::Entry(char32_t ch) {
   if (it != cache_.end()) return it->second;
   CacheEntry entry;
   FT_UInt index = FT_Get_Char_Index(face_, ch);
-  if (FT_Load_Glyph(face_, index, FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_NORMAL) == 0) {
+  if (FT_Load_Glyph(face_, index, FT_LOAD_DEFAULT | FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_NORMAL) ==
+      0) {
     FT_GlyphSlot slot = face_->glyph;
     if (match_.embolden) FT_GlyphSlot_Embolden(slot);
     if (synth_italic_) FT_GlyphSlot_Oblique(slot);
@@ -175,8 +179,9 @@ const FreeTypeFont::CacheEntry& FreeTypeFont::Entry(char32_t ch) {
       g.coverage.resize(static_cast<size_t>(g.width) * g.height);
       int pitch = std::abs(bm.pitch);
       for (int y = 0; y < g.height; ++y) {
-        const unsigned char* row = bm.pitch >= 0 ? bm.buffer + static_cast<size_t>(y) * pitch
-                                                 : bm.buffer + static_cast<size_t>(g.height - 1 - y) * pitch;
+        const unsigned char* row = bm.pitch >= 0
+                                       ? bm.buffer + static_cast<size_t>(y) * pitch
+                                       : bm.buffer + static_cast<size_t>(g.height - 1 - y) * pitch;
         std::memcpy(&g.coverage[static_cast<size_t>(y) * g.width], row, g.width);
       }
     }
@@ -190,8 +195,8 @@ class BlankFont : public FontInstance {
  public:
   explicit BlankFont(const LOGFONTA& record) : FontInstance(record) {
     int em = record.lfHeight < 0 && record.lfHeight != INT32_MIN ? -record.lfHeight
-             : record.lfHeight > 0                                ? record.lfHeight
-                                                                  : kDefaultEmPixels;
+             : record.lfHeight > 0                               ? record.lfHeight
+                                                                 : kDefaultEmPixels;
     em_ = std::clamp(em, 1, kMaxEmPixels);
   }
   int Ascent() const override { return em_ - em_ / 5; }
@@ -215,8 +220,8 @@ class FreeTypeBackend : public FontBackend {
 
   std::shared_ptr<FontInstance> Realise(const LOGFONTA& record) override {
     int em = record.lfHeight < 0 && record.lfHeight != INT32_MIN ? -record.lfHeight
-             : record.lfHeight > 0                                ? record.lfHeight
-                                                                  : kDefaultEmPixels;
+             : record.lfHeight > 0                               ? record.lfHeight
+                                                                 : kDefaultEmPixels;
     em = std::clamp(em, 1, kMaxEmPixels);
     std::lock_guard<std::mutex> lock(lib_->mutex);
     if (lib_->ft != nullptr) {
@@ -243,6 +248,8 @@ class FreeTypeBackend : public FontBackend {
 
 }  // namespace
 
-std::shared_ptr<FontBackend> MakeFreeTypeBackend() { return std::make_shared<FreeTypeBackend>(); }
+std::shared_ptr<FontBackend> MakeFreeTypeBackend() {
+  return std::make_shared<FreeTypeBackend>();
+}
 
 }  // namespace platform::gfx

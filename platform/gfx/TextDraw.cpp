@@ -42,11 +42,13 @@ int DrawText(Surface& surface, int x, int y, FontInstance& font, std::u16string_
 
   const LOGFONTA& r = font.Record();
   if (width > 0 && r.lfUnderline)
-    surface.Fill(Rect{x, static_cast<int>(baseline + font.UnderlineOffset()), width, font.LineThickness()},
-                 text_colour);
+    surface.Fill(
+        Rect{x, static_cast<int>(baseline + font.UnderlineOffset()), width, font.LineThickness()},
+        text_colour);
   if (width > 0 && r.lfStrikeOut)
-    surface.Fill(Rect{x, static_cast<int>(baseline + font.StrikeOffset()), width, font.LineThickness()},
-                 text_colour);
+    surface.Fill(
+        Rect{x, static_cast<int>(baseline + font.StrikeOffset()), width, font.LineThickness()},
+        text_colour);
   return width;
 }
 

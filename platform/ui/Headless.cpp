@@ -63,7 +63,8 @@ int HeadlessUiHost::AdvanceTimers(uint32_t ms) {
       // The earliest timer due by the target time.
       auto due = timers_.end();
       for (auto it = timers_.begin(); it != timers_.end(); ++it)
-        if (it->second.next_due <= target && (due == timers_.end() || it->second.next_due < due->second.next_due))
+        if (it->second.next_due <= target &&
+            (due == timers_.end() || it->second.next_due < due->second.next_due))
           due = it;
       if (due == timers_.end()) {
         now_ms_ = target;
@@ -85,7 +86,8 @@ bool HeadlessUiHost::WaitOnGuiThread(const std::function<bool()>& done, uint32_t
     std::unique_lock<std::mutex> lock(mutex_);
     uint64_t seen = wakes_;
     // Re-check often: done() may turn true without a wake.
-    auto until = std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
+    auto until =
+        std::min(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(5));
     wake_.wait_until(lock, until, [&] { return wakes_ != seen; });
     if (std::chrono::steady_clock::now() >= deadline) {
       lock.unlock();
@@ -112,7 +114,9 @@ int HeadlessUiHost::ShowMessageBox(const std::string& text, const std::string& c
   return answer;
 }
 
-std::string HeadlessUiHost::TempFolder() { return platform::TempFolder(); }
+std::string HeadlessUiHost::TempFolder() {
+  return platform::TempFolder();
+}
 
 void HeadlessUiHost::QueueAnswers(std::vector<int> answers) {
   std::lock_guard<std::mutex> lock(mutex_);

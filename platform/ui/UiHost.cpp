@@ -15,10 +15,14 @@ void SetUiHost(IUiHost* host) {
     platform::SetMessageSink(nullptr);
     return;
   }
-  platform::SetMessageSink([host](const std::string& text, const std::string& caption,
-                                  unsigned type) { return host->ShowMessageBox(text, caption, type); });
+  platform::SetMessageSink(
+      [host](const std::string& text, const std::string& caption, unsigned type) {
+        return host->ShowMessageBox(text, caption, type);
+      });
 }
 
-IUiHost* UiHost() { return g_host.load(); }
+IUiHost* UiHost() {
+  return g_host.load();
+}
 
 }  // namespace platform::ui

@@ -27,7 +27,8 @@ class GestorGDITest : public testing::Test {
 };
 
 TEST_F(GestorGDITest, SlotsAreTakenLowestFirstAndAnEleventhIsRefused) {
-  for (uint16_t i = 0; i < TGestorGDI::kNumBuffers; ++i) EXPECT_EQ(gdi_.CrearBuffer(4, 4, 0, 0, &site_), i);
+  for (uint16_t i = 0; i < TGestorGDI::kNumBuffers; ++i)
+    EXPECT_EQ(gdi_.CrearBuffer(4, 4, 0, 0, &site_), i);
   EXPECT_EQ(gdi_.CrearBuffer(4, 4, 0, 0, &site_), TGestorGDI::kBufferInvalido);
   gdi_.FreeBuffer(3);
   gdi_.FreeBuffer(0);
@@ -184,7 +185,8 @@ TEST_F(GestorGDITest, SelectedFontAndColoursStayUntilReleased) {
   gdi_.ReleaseFont(slot);
   gdi_.ReleaseFont(slot);  // released twice: nothing more
   gdi_.TextOut(slot, 40, 0, "x", 1);
-  EXPECT_EQ(gdi_.Superficie(slot).GetPixel(40, 9), kWhite);  // the surface's own font has no underline
+  EXPECT_EQ(gdi_.Superficie(slot).GetPixel(40, 9),
+            kWhite);  // the surface's own font has no underline
 }
 
 TEST_F(GestorGDITest, TextOutFontDrawsWideTextAsCodeUnits) {
@@ -216,8 +218,10 @@ TEST_F(GestorGDITest, ThreadsDrawingIntoOneSlotDoNotCorruptIt) {
         gdi_.ReleaseFont(a);
         gdi_.ShadeBuffer(a);
         // Copies both ways at once must not deadlock.
-        if (t % 2) gdi_.CopyBuffer(a, 0, 0, b, 0, 0, 200, 100);
-        else gdi_.CopyBuffer(b, 0, 0, a, 0, 0, 200, 100);
+        if (t % 2)
+          gdi_.CopyBuffer(a, 0, 0, b, 0, 0, 200, 100);
+        else
+          gdi_.CopyBuffer(b, 0, 0, a, 0, 0, 200, 100);
         gdi_.MostrarBuffer(a, 0, 0, 0, 0);
       }
     });

@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "base/OSAL.h"
-#include "platform/ui/Headless.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
+#include "platform/ui/Headless.h"
 
 namespace {
 
@@ -122,9 +122,9 @@ TEST_F(OSALTest, CaretOperationsKeepTheirCallOrder) {
   osal.MostrarCaret();
   osal.PosicionarCaret(10, 20);
   osal.OcultarCaret();
-  std::vector<std::string> expected = {"SetFocus", "DestroyCaret", "CreateCaret 2x19",
-                                       "SetFocus", "ShowCaret",    "SetFocus",
-                                       "SetCaretPos 10,20", "SetFocus", "HideCaret"};
+  std::vector<std::string> expected = {"SetFocus",          "DestroyCaret", "CreateCaret 2x19",
+                                       "SetFocus",          "ShowCaret",    "SetFocus",
+                                       "SetCaretPos 10,20", "SetFocus",     "HideCaret"};
   EXPECT_EQ(window.CallLog(), expected);
   EXPECT_TRUE(window.HasFocus());
   EXPECT_FALSE(window.Caret().Visible());

@@ -39,8 +39,8 @@ TEST(Surface, ColoursAreColorrefAtTheInterfaceAndXrgbInside) {
 
 TEST(Surface, FillClipsAtEveryEdge) {
   gfx::Surface s(10, 8);
-  s.Fill({-3, -2, 5, 4}, kWhite);  // top-left corner
-  s.Fill({8, 6, 10, 10}, kWhite);  // bottom-right corner
+  s.Fill({-3, -2, 5, 4}, kWhite);    // top-left corner
+  s.Fill({8, 6, 10, 10}, kWhite);    // bottom-right corner
   s.Fill({-100, 4, 5000, 1}, kRed);  // a row across and past both sides
   EXPECT_EQ(s.GetPixel(0, 0), kWhite);
   EXPECT_EQ(s.GetPixel(1, 1), kWhite);
@@ -104,7 +104,8 @@ TEST(Surface, OverlappingCopiesWithinOneSurfaceActAsIfCopiedAside) {
     gfx::Surface s = base;
     gfx::CopyRect(s, m.dx, m.dy, s, m.sx, m.sy, 7, 5);
     gfx::Surface expected = CopiedAside(base, m.dx, m.dy, m.sx, m.sy, 7, 5);
-    EXPECT_EQ(s.Pixels(), expected.Pixels()) << m.dx << "," << m.dy << " from " << m.sx << "," << m.sy;
+    EXPECT_EQ(s.Pixels(), expected.Pixels())
+        << m.dx << "," << m.dy << " from " << m.sx << "," << m.sy;
   }
 }
 
@@ -159,10 +160,10 @@ TEST(Dib, RowsArePaddedAndReadInTheirOrder) {
   h.biPlanes = 1;
   h.biBitCount = 24;
   std::vector<uint8_t> bits(32, 0xEE);  // padding bytes are never read as pixels
-  bits[0] = 1;   // B of (0,0)
-  bits[1] = 2;   // G
-  bits[2] = 3;   // R
-  bits[16 + 12] = 0x30;  // B of (4,1)
+  bits[0] = 1;                          // B of (0,0)
+  bits[1] = 2;                          // G
+  bits[2] = 3;                          // R
+  bits[16 + 12] = 0x30;                 // B of (4,1)
   auto top_down = gfx::SurfaceFromDib(h, bits.data(), bits.size());
   ASSERT_NE(top_down, nullptr);
   EXPECT_EQ(top_down->Row(0)[0], 0x030201u);
@@ -189,8 +190,8 @@ TEST(CodePages, BytesMapByCharacterSet) {
     char c = static_cast<char>(byte);
     return gfx::BytesToUnicode(charset, &c, 1)[0];
   };
-  EXPECT_EQ(one(0, 0xE9), u'\u00E9');    // é
-  EXPECT_EQ(one(1, 0x80), u'\u20AC');    // the default set reads as Western: €
+  EXPECT_EQ(one(0, 0xE9), u'\u00E9');  // é
+  EXPECT_EQ(one(1, 0x80), u'\u20AC');  // the default set reads as Western: €
   EXPECT_EQ(one(0, 'A'), u'A');
   EXPECT_EQ(one(204, 0xC0), u'\u0410');  // А
   EXPECT_EQ(one(204, 0xFF), u'\u044F');  // я
@@ -227,10 +228,10 @@ TEST_F(FakeFontText, CellIsFilledAndExtraFollowsEachCharacter) {
   // Glyph blocks: 5 wide from the pen, rows 3..10 (above the baseline at 11).
   EXPECT_EQ(s.GetPixel(2, 3), 0u);
   EXPECT_EQ(s.GetPixel(6, 10), 0u);
-  EXPECT_EQ(s.GetPixel(7, 10), kWhite);   // the glyph's last column is blank
-  EXPECT_EQ(s.GetPixel(9, 5), kWhite);    // the extra after 'a'
-  EXPECT_EQ(s.GetPixel(10, 5), 0u);       // 'b' starts at 2 + 8
-  EXPECT_EQ(s.GetPixel(2, 11), kWhite);   // descent rows are background
+  EXPECT_EQ(s.GetPixel(7, 10), kWhite);  // the glyph's last column is blank
+  EXPECT_EQ(s.GetPixel(9, 5), kWhite);   // the extra after 'a'
+  EXPECT_EQ(s.GetPixel(10, 5), 0u);      // 'b' starts at 2 + 8
+  EXPECT_EQ(s.GetPixel(2, 11), kWhite);  // descent rows are background
   EXPECT_EQ(s.GetPixel(17, 12), kWhite);
 
   // A negative extra pulls characters together.
@@ -255,7 +256,11 @@ TEST_F(FakeFontText, ByteTextIsReadInTheFontsCodePage) {
   EXPECT_EQ(cyr->ByteAdvances()[0xC0], 20);
   EXPECT_EQ(lat->ByteAdvances()[0xC0], 9);
   gfx::Surface s(40, 12);
-  EXPECT_EQ(gfx::DrawTextBytes(s, 0, 0, *cyr, "\xC0" "a", 2, 0, 0, kWhite), 26);
+  EXPECT_EQ(gfx::DrawTextBytes(s, 0, 0, *cyr,
+                               "\xC0"
+                               "a",
+                               2, 0, 0, kWhite),
+            26);
   auto widths = gfx::CharWidthTable(gfx::MakeLogFont("Arial", -15, 400, false, false, 204));
   EXPECT_EQ(widths[0xC0], 20);
 }
@@ -327,7 +332,8 @@ TEST_F(RealFonts, DrawnWidthIsTheSumOfTheMeasuredWidths) {
       gfx::COLORREF p = s.GetPixel(x, y);
       if (p != kRed && p != kWhite) {
         ++ink;
-        EXPECT_TRUE(x >= 5 && x < 5 + measured && y >= 4 && y < 4 + font->CellHeight()) << x << "," << y;
+        EXPECT_TRUE(x >= 5 && x < 5 + measured && y >= 4 && y < 4 + font->CellHeight())
+            << x << "," << y;
       }
     }
   EXPECT_GT(ink, 100);
