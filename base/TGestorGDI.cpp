@@ -1,5 +1,6 @@
 #include "base/TGestorGDI.h"
 
+#include <new>
 #include <string_view>
 
 #include "base/OSAL.h"
@@ -55,7 +56,11 @@ uint16_t TGestorGDI::CrearBuffer(uint16_t ancho, uint16_t alto, uint16_t ventana
     b.ventana = ventana;
     b.fuente_seleccionada.reset();
     b.fuente_anterior.reset();
-    b.superficie = std::make_unique<Surface>(ancho, alto);
+    try {
+      b.superficie = std::make_unique<Surface>(ancho, alto);
+    } catch (const std::bad_alloc&) {
+      return kBufferInvalido;  // no memory for the surface: the slot stays free
+    }
     b.fuente_actual = platform::gfx::CreateFont(FuentePorDefecto());
     b.extra = 0;
     b.color_texto = 0x000000;

@@ -17,7 +17,7 @@ void ControlSiteBase::Present(const gfx::Surface& source, gfx::Rect source_rect,
                   source_rect.h);
     changed = front_.Clip(gfx::Rect{window_x, window_y, source_rect.w, source_rect.h});
   }
-  RequestRepaint(changed);
+  if (!changed.Empty()) RequestRepaint(changed);
 }
 
 CursorHandle ControlSiteBase::SetCursor(CursorHandle cursor) {

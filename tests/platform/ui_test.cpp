@@ -33,6 +33,8 @@ TEST(HeadlessSite, PresentCopiesIntoTheFrontImageAndLogsTheWindowRectangle) {
   ASSERT_EQ(log.size(), 2u);
   EXPECT_NE(log[1].thread, std::this_thread::get_id());
   EXPECT_EQ(site.RepaintRequests(), 2);
+  site.Present(page, {0, 0, 10, 10}, 500, 500);  // wholly outside: nothing to repaint
+  EXPECT_EQ(site.RepaintRequests(), 2);
 }
 
 TEST(HeadlessSite, CaretStartsHiddenAndShowHideNest) {
