@@ -182,7 +182,11 @@ HBITMAP TGestorGDI::CrearDIB(uint16_t buffer, const BITMAPINFOHEADER* cabecera, 
 HBITMAP TGestorGDI::CrearDIB(uint16_t buffer, const BITMAPINFOHEADER* cabecera, const void* bits,
                              size_t bits_size) {
   if (cabecera == nullptr) return nullptr;
-  return platform::gfx::SurfaceFromDib(*cabecera, bits, bits_size).release();
+  try {
+    return platform::gfx::SurfaceFromDib(*cabecera, bits, bits_size).release();
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // no memory for the bitmap
+  }
 }
 
 void TGestorGDI::DrawLine(uint16_t buffer, uint16_t x1, uint16_t y1, uint16_t x2, uint16_t y2,
