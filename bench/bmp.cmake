@@ -1,3 +1,1 @@
-if(TARGET lectoria_base_bmp)
-  lectoria_benchmark(bench_bmp SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_bmp.cpp DEPS lectoria_base_bmp PNG::PNG)
-endif()
+lectoria_benchmark(bench_bmp SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_bmp.cpp DEPS lectoria_base_bmp PNG::PNG)
