@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "base/OSAL.h"
+#include "platform/gfx/CodePage.h"
 #include "platform/gfx/TextDraw.h"
 
 using platform::gfx::Rect;
@@ -87,33 +88,34 @@ void TGestorGDI::FillRect(uint16_t buffer, uint16_t x, uint16_t y, uint16_t w, u
   ConBuffer(buffer, [&](TBufferGDI& b) { b.superficie->Fill(Rect{x, y, w, h}, color); });
 }
 
+void TGestorGDI::TextoConFuente(uint16_t buffer, uint16_t x, uint16_t y, std::u16string_view texto,
+                                const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
+                                COLORREF color_fondo) {
+  ConBuffer(buffer, [&](TBufferGDI& b) {
+    HFONT font = platform::gfx::CreateFont(fuente);
+    // The spacing and colours stay set on the surface, as the font does not.
+    b.extra = extra;
+    b.color_texto = color_texto;
+    b.color_fondo = color_fondo;
+    platform::gfx::DrawText(*b.superficie, x, y, *font, texto, extra, color_texto, color_fondo);
+  });
+}
+
 void TGestorGDI::TextOutFont(uint16_t buffer, uint16_t x, uint16_t y, const char* texto,
                              int longitud, const LOGFONTA& fuente, int8_t extra,
                              COLORREF color_texto, COLORREF color_fondo) {
   if (texto == nullptr || longitud <= 0) longitud = 0;
-  ConBuffer(buffer, [&](TBufferGDI& b) {
-    HFONT font = platform::gfx::CreateFont(fuente);
-    b.extra = extra;
-    b.color_texto = color_texto;
-    b.color_fondo = color_fondo;
-    platform::gfx::DrawTextBytes(*b.superficie, x, y, *font, texto, static_cast<size_t>(longitud),
-                                 extra, color_texto, color_fondo);
-  });
+  std::u16string units =
+      platform::gfx::BytesToUnicode(fuente.lfCharSet, texto, static_cast<size_t>(longitud));
+  TextoConFuente(buffer, x, y, units, fuente, extra, color_texto, color_fondo);
 }
 
 void TGestorGDI::TextOutFontW(uint16_t buffer, uint16_t x, uint16_t y, const uint16_t* texto,
                               int longitud, const LOGFONTA& fuente, int8_t extra,
                               COLORREF color_texto, COLORREF color_fondo) {
   if (texto == nullptr || longitud <= 0) longitud = 0;
-  ConBuffer(buffer, [&](TBufferGDI& b) {
-    HFONT font = platform::gfx::CreateFont(fuente);
-    b.extra = extra;
-    b.color_texto = color_texto;
-    b.color_fondo = color_fondo;
-    std::u16string units(static_cast<size_t>(longitud), u'\0');
-    for (int i = 0; i < longitud; ++i) units[i] = static_cast<char16_t>(texto[i]);
-    platform::gfx::DrawText(*b.superficie, x, y, *font, units, extra, color_texto, color_fondo);
-  });
+  std::u16string units(texto, texto + longitud);
+  TextoConFuente(buffer, x, y, units, fuente, extra, color_texto, color_fondo);
 }
 
 void TGestorGDI::CharWidths(uint16_t buffer, const LOGFONTA& fuente, uint8_t tabla[256]) {

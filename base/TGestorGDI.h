@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
 #include "platform/gfx/Colour.h"
 #include "platform/gfx/Dib.h"
@@ -106,6 +107,9 @@ class TGestorGDI {
  private:
   template <typename F>
   void ConBuffer(uint16_t buffer, F&& f);
+  void TextoConFuente(uint16_t buffer, uint16_t x, uint16_t y, std::u16string_view texto,
+                      const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
+                      COLORREF color_fondo);
   static void Liberar(TBufferGDI& b);
 
   TBufferGDI buffers_[kNumBuffers];
