@@ -31,7 +31,7 @@ namespace {
 
 using Rows = std::vector<std::vector<uint8_t>>;
 
-struct PngSpec {
+struct PngPicture {
   uint32_t width = 0;
   uint32_t height = 0;
   int depth = 8;
@@ -46,23 +46,24 @@ struct PngSpec {
   Rows rows;         // rows as stored in the file (packed samples)
 };
 
-PngSpec Spec(uint32_t width, uint32_t height, int depth = 8, int colour = PNG_COLOR_TYPE_RGB) {
-  PngSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.depth = depth;
-  spec.colour = colour;
-  return spec;
+PngPicture Picture(uint32_t width, uint32_t height, int depth = 8,
+                   int colour = PNG_COLOR_TYPE_RGB) {
+  PngPicture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.depth = depth;
+  picture.colour = colour;
+  return picture;
 }
 
 void AppendBytes(png_structp png, png_bytep data, size_t length) {
   static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), length);
 }
 
-std::string EncodePng(const PngSpec& spec) {
+std::string EncodePng(const PngPicture& picture) {
   std::string out;
   std::vector<png_bytep> pointers;
-  for (const auto& row : spec.rows) pointers.push_back(const_cast<png_bytep>(row.data()));
+  for (const auto& row : picture.rows) pointers.push_back(const_cast<png_bytep>(row.data()));
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
   if (setjmp(png_jmpbuf(png))) {
@@ -70,19 +71,19 @@ std::string EncodePng(const PngSpec& spec) {
     return "";
   }
   png_set_write_fn(png, &out, AppendBytes, nullptr);
-  if (spec.stored) png_set_compression_level(png, 0);
-  png_set_IHDR(png, info, spec.width, spec.height, spec.depth, spec.colour,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  if (picture.stored) png_set_compression_level(png, 0);
+  png_set_IHDR(png, info, picture.width, picture.height, picture.depth, picture.colour,
+               picture.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) {
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+  if (!picture.palette.empty()) {
+    png_set_PLTE(png, info, picture.palette.data(), static_cast<int>(picture.palette.size()));
   }
-  if (!spec.palette_alpha.empty()) {
-    png_set_tRNS(png, info, spec.palette_alpha.data(), static_cast<int>(spec.palette_alpha.size()),
-                 nullptr);
+  if (!picture.palette_alpha.empty()) {
+    png_set_tRNS(png, info, picture.palette_alpha.data(),
+                 static_cast<int>(picture.palette_alpha.size()), nullptr);
   }
-  if (spec.colour_key) png_set_tRNS(png, info, nullptr, 0, &spec.key);
-  if (spec.gamma > 0) png_set_gAMA(png, info, spec.gamma);
+  if (picture.colour_key) png_set_tRNS(png, info, nullptr, 0, &picture.key);
+  if (picture.gamma > 0) png_set_gAMA(png, info, picture.gamma);
   png_write_info(png, info);
   png_write_image(png, pointers.data());
   png_write_end(png, nullptr);
@@ -111,19 +112,19 @@ uint8_t B(uint32_t x, uint32_t y) {
 }
 
 // An RGB pattern image, and the RGB bytes it should decode to.
-PngSpec RgbPattern(uint32_t width, uint32_t height, uint32_t seed = 0) {
-  PngSpec spec = Spec(width, height);
+PngPicture RgbPattern(uint32_t width, uint32_t height, uint32_t seed = 0) {
+  PngPicture picture = Picture(width, height);
   for (uint32_t y = 0; y < height; ++y) {
     std::vector<uint8_t> row;
     for (uint32_t x = 0; x < width; ++x) {
       row.insert(row.end(), {R(x + seed, y), G(x, y + seed), B(x, y)});
     }
-    spec.rows.push_back(row);
+    picture.rows.push_back(row);
   }
-  return spec;
+  return picture;
 }
 
-std::vector<uint8_t> RgbOf(const PngSpec& rgb) {
+std::vector<uint8_t> RgbOf(const PngPicture& rgb) {
   std::vector<uint8_t> out;
   for (const auto& row : rgb.rows) out.insert(out.end(), row.begin(), row.end());
   return out;
@@ -176,15 +177,15 @@ class BmpDecode : public testing::Test {
 };
 
 TEST_F(BmpDecode, RgbImageComesBackAsRowsOfRgbAndAsABitmap) {
-  const PngSpec spec = RgbPattern(7, 5);
-  const std::string path = Put("rgb.png", EncodePng(spec));
+  const PngPicture picture = RgbPattern(7, 5);
+  const std::string path = Put("rgb.png", EncodePng(picture));
   uint32_t w = 0, h = 0;
-  EXPECT_EQ(Decode(path, &w, &h), RgbOf(spec));
+  EXPECT_EQ(Decode(path, &w, &h), RgbOf(picture));
   EXPECT_EQ(w, 7u);
   EXPECT_EQ(h, 5u);
   uint8_t* plain = bmp_.LeerPNGToMemoryRGB(path.c_str());
   ASSERT_NE(plain, nullptr);
-  EXPECT_EQ(std::memcmp(plain, RgbOf(spec).data(), 7 * 5 * 3), 0);
+  EXPECT_EQ(std::memcmp(plain, RgbOf(picture).data(), 7 * 5 * 3), 0);
   OSAL::Free(plain);
 
   HBITMAP bitmap = bmp_.LeerBitmapPNGDisco(0, path.c_str());
@@ -200,7 +201,7 @@ TEST_F(BmpDecode, RgbImageComesBackAsRowsOfRgbAndAsABitmap) {
 }
 
 TEST_F(BmpDecode, PaletteAndGreyOfEveryDepthExpandToRgb) {
-  PngSpec palette = Spec(5, 3, 4, PNG_COLOR_TYPE_PALETTE);
+  PngPicture palette = Picture(5, 3, 4, PNG_COLOR_TYPE_PALETTE);
   palette.palette = {{10, 20, 30}, {200, 100, 0}, {1, 2, 3}, {255, 255, 254}};
   std::vector<uint8_t> want;
   for (uint32_t y = 0; y < 3; ++y) {
@@ -218,7 +219,7 @@ TEST_F(BmpDecode, PaletteAndGreyOfEveryDepthExpandToRgb) {
   for (int depth : {1, 2, 4}) {
     SCOPED_TRACE(depth);
     const int top = (1 << depth) - 1;
-    PngSpec grey = Spec(9, 2, depth, PNG_COLOR_TYPE_GRAY);
+    PngPicture grey = Picture(9, 2, depth, PNG_COLOR_TYPE_GRAY);
     want.clear();
     for (uint32_t y = 0; y < 2; ++y) {
       std::vector<uint8_t> samples;
@@ -234,15 +235,15 @@ TEST_F(BmpDecode, PaletteAndGreyOfEveryDepthExpandToRgb) {
   }
 
   // 16-bit samples keep their high byte.
-  PngSpec grey16 = Spec(2, 1, 16, PNG_COLOR_TYPE_GRAY);
+  PngPicture grey16 = Picture(2, 1, 16, PNG_COLOR_TYPE_GRAY);
   grey16.rows = {{0x12, 0x34, 0xFF, 0x00}};
   EXPECT_EQ(Decode(Put("grey16.png", EncodePng(grey16))),
             (std::vector<uint8_t>{0x12, 0x12, 0x12, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST_F(BmpDecode, AlphaIsDroppedAndRowsStayThreeBytesAPixel) {
-  PngSpec rgba = Spec(3, 2, 8, PNG_COLOR_TYPE_RGB_ALPHA);
-  PngSpec grey_alpha = Spec(3, 2, 8, PNG_COLOR_TYPE_GRAY_ALPHA);
+  PngPicture rgba = Picture(3, 2, 8, PNG_COLOR_TYPE_RGB_ALPHA);
+  PngPicture grey_alpha = Picture(3, 2, 8, PNG_COLOR_TYPE_GRAY_ALPHA);
   std::vector<uint8_t> want_rgba, want_grey;
   for (uint32_t y = 0; y < 2; ++y) {
     std::vector<uint8_t> row, grow;
@@ -259,13 +260,13 @@ TEST_F(BmpDecode, AlphaIsDroppedAndRowsStayThreeBytesAPixel) {
   EXPECT_EQ(Decode(Put("ga.png", EncodePng(grey_alpha))), want_grey);
 
   // Transparency chunks: a palette with alpha values, an RGB colour key.
-  PngSpec palette = Spec(2, 2, 8, PNG_COLOR_TYPE_PALETTE);
+  PngPicture palette = Picture(2, 2, 8, PNG_COLOR_TYPE_PALETTE);
   palette.palette = {{9, 8, 7}, {100, 150, 200}};
   palette.palette_alpha = {0, 128};
   palette.rows = {{0, 1}, {1, 0}};
   EXPECT_EQ(Decode(Put("ptrns.png", EncodePng(palette))),
             (std::vector<uint8_t>{9, 8, 7, 100, 150, 200, 100, 150, 200, 9, 8, 7}));
-  PngSpec keyed = RgbPattern(4, 3);
+  PngPicture keyed = RgbPattern(4, 3);
   keyed.colour_key = true;
   keyed.key.red = R(1, 1);
   keyed.key.green = G(1, 1);
@@ -274,7 +275,7 @@ TEST_F(BmpDecode, AlphaIsDroppedAndRowsStayThreeBytesAPixel) {
 }
 
 TEST_F(BmpDecode, GammaChunkIsAppliedForTheScreen) {
-  PngSpec grey = Spec(3, 1, 8, PNG_COLOR_TYPE_GRAY);
+  PngPicture grey = Picture(3, 1, 8, PNG_COLOR_TYPE_GRAY);
   grey.rows = {{0, 64, 255}};
   // Samples made for a 2.2 screen stay as they are.
   grey.gamma = 1 / 2.2;
@@ -291,13 +292,13 @@ TEST_F(BmpDecode, GammaChunkIsAppliedForTheScreen) {
 }
 
 TEST_F(BmpDecode, InterlacedImagesMatchProgressiveOnes) {
-  PngSpec spec = RgbPattern(13, 11, 5);
-  const std::vector<uint8_t> plain = Decode(Put("p.png", EncodePng(spec)));
-  spec.interlaced = true;
-  EXPECT_EQ(Decode(Put("i.png", EncodePng(spec))), plain);
-  EXPECT_EQ(plain, RgbOf(spec));
+  PngPicture picture = RgbPattern(13, 11, 5);
+  const std::vector<uint8_t> plain = Decode(Put("p.png", EncodePng(picture)));
+  picture.interlaced = true;
+  EXPECT_EQ(Decode(Put("i.png", EncodePng(picture))), plain);
+  EXPECT_EQ(plain, RgbOf(picture));
 
-  PngSpec palette = Spec(11, 9, 2, PNG_COLOR_TYPE_PALETTE);
+  PngPicture palette = Picture(11, 9, 2, PNG_COLOR_TYPE_PALETTE);
   palette.palette = {{0, 0, 0}, {255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
   for (uint32_t y = 0; y < 9; ++y) {
     std::vector<uint8_t> indices;
@@ -368,28 +369,28 @@ TEST_F(BmpDecode, DamagedMissingAndOversizedFilesGiveNullAndThePlaceholder) {
 }
 
 TEST_F(BmpDecode, FourThreadsDecodeTheirOwnImages) {
-  std::vector<PngSpec> specs;
+  std::vector<PngPicture> pictures;
   std::vector<std::string> paths;
   for (uint32_t i = 0; i < 4; ++i) {
-    specs.push_back(RgbPattern(20 + i * 3, 10 + i, i * 17));
-    specs.back().interlaced = i % 2 == 1;
-    paths.push_back(Put("t" + std::to_string(i) + ".png", EncodePng(specs.back())));
+    pictures.push_back(RgbPattern(20 + i * 3, 10 + i, i * 17));
+    pictures.back().interlaced = i % 2 == 1;
+    paths.push_back(Put("t" + std::to_string(i) + ".png", EncodePng(pictures.back())));
   }
   std::atomic<int> wrong{0};
   std::vector<std::thread> threads;
   for (uint32_t i = 0; i < 4; ++i) {
     threads.emplace_back([&, i] {
-      const std::vector<uint8_t> want = RgbOf(specs[i]);
+      const std::vector<uint8_t> want = RgbOf(pictures[i]);
       for (int round = 0; round < 25; ++round) {
         uint32_t w = 0, h = 0;
         uint8_t* rgb = bmp_.LeerPNGToMemoryRGB(paths[i].c_str(), &w, &h);
-        if (rgb == nullptr || w != specs[i].width || h != specs[i].height ||
+        if (rgb == nullptr || w != pictures[i].width || h != pictures[i].height ||
             std::memcmp(rgb, want.data(), want.size()) != 0) {
           ++wrong;
         }
         OSAL::Free(rgb);
         HBITMAP b = bmp_.LeerBitmapPNGDisco(0, paths[i].c_str());
-        if (b->Width() != static_cast<int>(specs[i].width) ||
+        if (b->Width() != static_cast<int>(pictures[i].width) ||
             b->GetPixel(1, 2) != platform::gfx::Rgb(want[(2 * w + 1) * 3],
                                                     want[(2 * w + 1) * 3 + 1],
                                                     want[(2 * w + 1) * 3 + 2])) {
@@ -474,7 +475,7 @@ TEST(BmpLostConnection, TheClientsTextLeavesTheLoaderAfterCleanUp) {
     }
   } remove_at_end{dir};
   fs::create_directories(dir / "root" / "data");
-  PngSpec big = RgbPattern(200, 200);
+  PngPicture big = RgbPattern(200, 200);
   big.stored = true;
   std::ofstream(dir / "root" / "data" / "big.png", std::ios::binary) << EncodePng(big);
   ASSERT_GT(fs::file_size(dir / "root" / "data" / "big.png"), TEHDDClient::kBloque * 16u);
