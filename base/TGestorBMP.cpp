@@ -171,7 +171,10 @@ TGestorBMP::Resultado TGestorBMP::LeerPNG(const char* path, uint8_t** rgb) {
   } catch (...) {
     if (!lectura.excepcion) lectura.excepcion = std::current_exception();
   }
-  if (lectura.excepcion) std::rethrow_exception(lectura.excepcion);
+  if (lectura.excepcion) {
+    OSAL::Free(lectura.rgb);  // a close that threw after a whole read
+    std::rethrow_exception(lectura.excepcion);
+  }
   *rgb = lectura.rgb;
   return resultado;
 }
@@ -302,7 +305,8 @@ HBITMAP TGestorBMP::BitmapFromRGBFrame(uint16_t buffer, uint8_t a, uint16_t w, u
                                        uint32_t alto_tira) {
   if (tira == nullptr) return BitmapNoEncontrado();
   std::lock_guard<std::mutex> lock(cerrojo_);
-  if (n == 0 || a >= n || w == 0 || h == 0 || uint64_t{ancho_tira} < uint64_t{n} * w ||
+  // A strip of another width would skew every row after the first.
+  if (n == 0 || a >= n || w == 0 || h == 0 || uint64_t{ancho_tira} != uint64_t{n} * w ||
       alto_tira < h) {
     return BitmapNoEncontrado();
   }

@@ -67,7 +67,8 @@ class TGestorBMP {
   // of w x h side by side. The placeholder when the strip is null, n is 0,
   // a >= n, or w or h is 0 or too large. The caller guarantees the strip
   // holds n x w by h pixels; the overload checks it against the strip's
-  // width and height in pixels and gives the placeholder when it is smaller.
+  // width and height in pixels and gives the placeholder when the width is
+  // not n x w or the height is under h.
   HBITMAP BitmapFromRGBFrame(uint16_t buffer, uint8_t a, uint16_t w, uint16_t h,
                              const uint8_t* tira, uint8_t n);
   HBITMAP BitmapFromRGBFrame(uint16_t buffer, uint8_t a, uint16_t w, uint16_t h,

@@ -24,6 +24,11 @@ int DrawText(Surface& surface, int x, int y, FontInstance& font, std::u16string_
   int64_t baseline = static_cast<int64_t>(y) + ascent;
   for (char16_t ch : text) {
     const Glyph& g = font.GlyphOf(ch);
+    int advance = font.Advance(ch) + extra;
+    if (g.width <= 0 || g.height <= 0) {  // blank: nothing to blend
+      pen += advance;
+      continue;
+    }
     int64_t gx = pen + g.left;
     int64_t gy = baseline - g.top;
     // Rows and columns outside the surface are skipped before blending.
@@ -37,7 +42,7 @@ int DrawText(Surface& surface, int x, int y, FontInstance& font, std::u16string_
         surface.BlendPixel(static_cast<int>(px), static_cast<int>(py), text_colour, cov[col]);
       }
     }
-    pen += font.Advance(ch) + extra;
+    pen += advance;
   }
 
   const LOGFONTA& r = font.Record();

@@ -109,6 +109,9 @@ TEST_F(BmpFrames, FramesThatDoNotFitTheStripGiveThePlaceholder) {
   // With it: a strip narrower or shorter than n frames of w x h.
   EXPECT_TRUE(Placeholder(bmp_.BitmapFromRGBFrame(0, 0, 10, 2, strip.data(), 3, 29, 2)));
   EXPECT_TRUE(Placeholder(bmp_.BitmapFromRGBFrame(0, 0, 10, 2, strip.data(), 3, 30, 1)));
+  // A wider strip would skew every row after the first.
+  const std::vector<uint8_t> wide = Strip(31, 2);
+  EXPECT_TRUE(Placeholder(bmp_.BitmapFromRGBFrame(0, 0, 10, 2, wide.data(), 3, 31, 2)));
   EXPECT_TRUE(Placeholder(bmp_.BitmapFromRGBFrame(0, 0, 11, 2, strip.data(), 3, 30, 2)));
   EXPECT_TRUE(Placeholder(bmp_.BitmapFromRGBFrame(0, 0, 10, 3, strip.data(), 3, 30, 2)));
   EXPECT_TRUE(Placeholder(bmp_.BitmapFromRGBFrame(0, 3, 10, 2, strip.data(), 3, 30, 2)));

@@ -236,6 +236,10 @@ TEST_F(FakeFontText, CellIsFilledAndExtraFollowsEachCharacter) {
 
   // A negative extra pulls characters together.
   EXPECT_EQ(gfx::MeasureText(*font, u"abc", -1), 15);
+  // A character one pixel wide has an empty glyph and still advances.
+  backend_->SetAdvance(U'.', 1);
+  EXPECT_EQ(gfx::DrawText(s, 0, 0, *font, u".a", 0, 0x000000, kWhite), 7);
+  EXPECT_EQ(s.GetPixel(1, 0), 0u);  // 'a' starts right after it
 }
 
 TEST_F(FakeFontText, UnderlineRunsAcrossTheAdvance) {
