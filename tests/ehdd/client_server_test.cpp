@@ -21,6 +21,7 @@
 #include "ehdd/TEHDDReply.h"
 #include "ehdd/TTransaccionHTTP.h"
 #include "platform/MessageBox.h"
+#include "tests/support/TestServer.h"
 
 namespace fs = std::filesystem;
 
@@ -39,44 +40,7 @@ std::vector<std::string> Lines(const fs::path& path) {
   return out;
 }
 
-// ehdd-server as a child process; the port comes from its first line.
-class Server {
- public:
-  Server(const fs::path& root, const fs::path& log, std::vector<std::string> flags = {}) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive the test
-      dup2(out[1], 1);
-      close(out[0]);
-      std::vector<std::string> args = {std::string(LECTORIA_BIN_DIR) + "/ehdd-server", "--root", root.string(),
-                                       "--port", "0", "--log", log.string()};
-      args.insert(args.end(), flags.begin(), flags.end());
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(out[1]);
-    char buffer[16] = {};
-    ssize_t n = read(out[0], buffer, sizeof(buffer) - 1);
-    close(out[0]);
-    port_ = n > 0 ? static_cast<uint16_t>(std::atoi(buffer)) : 0;
-  }
-  ~Server() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  uint16_t port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  uint16_t port_ = 0;
-};
+using Server = TestServer;
 
 class ServerClientTest : public testing::Test {
  protected:
