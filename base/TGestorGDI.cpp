@@ -62,7 +62,7 @@ uint16_t TGestorGDI::CrearBuffer(uint16_t ancho, uint16_t alto, uint16_t ventana
     } catch (const std::bad_alloc&) {
       return kBufferInvalido;  // no memory for the surface: the slot stays free
     }
-    b.fuente_actual = platform::gfx::CreateFont(FuentePorDefecto());
+    b.fuente_actual.reset();  // the default font is made when text first needs it
     b.extra = 0;
     b.color_texto = 0x000000;
     b.color_fondo = 0xFFFFFF;
@@ -157,8 +157,7 @@ void TGestorGDI::TextOut(uint16_t buffer, uint16_t x, uint16_t y, const char* te
 void TGestorGDI::ReleaseFont(uint16_t buffer) {
   ConBuffer(buffer, [&](TBufferGDI& b) {
     if (!b.fuente_seleccionada) return;
-    b.fuente_actual =
-        b.fuente_anterior ? b.fuente_anterior : platform::gfx::CreateFont(FuentePorDefecto());
+    b.fuente_actual = std::move(b.fuente_anterior);
     b.fuente_anterior.reset();
     b.fuente_seleccionada.reset();
   });

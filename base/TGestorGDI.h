@@ -47,7 +47,7 @@ struct TBufferGDI {
   std::unique_ptr<platform::gfx::Surface> superficie;  // the surface and its bitmap
 
   // Text state of the surface, as SelectFont, TextOutFont and TextColor leave it.
-  HFONT fuente_actual;
+  HFONT fuente_actual;  // null: the default font, made when text first needs it
   int8_t extra = 0;
   COLORREF color_texto = 0x000000;
   COLORREF color_fondo = 0xFFFFFF;

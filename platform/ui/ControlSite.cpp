@@ -133,16 +133,6 @@ gfx::Surface ControlSiteBase::FrontImage() const {
   return front_;
 }
 
-void ControlSiteBase::ResizeFront(int width, int height) {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    gfx::Surface resized(width, height);
-    gfx::CopyRect(resized, 0, 0, front_, 0, 0, front_.Width(), front_.Height());
-    front_ = std::move(resized);
-  }
-  RequestRepaint(gfx::Rect{0, 0, width, height});
-}
-
 std::vector<std::string> ControlSiteBase::CallLog() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return log_;

@@ -89,8 +89,6 @@ class ControlSiteBase : public IControlSite {
 
   // A copy of the front image (what the window shows).
   gfx::Surface FrontImage() const;
-  // Resizes the front image, keeping what fits.
-  void ResizeFront(int width, int height);
 
   // Caret and focus calls in order ("SetFocus", "CreateCaret 2x19", ...).
   std::vector<std::string> CallLog() const;
