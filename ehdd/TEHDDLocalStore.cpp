@@ -113,7 +113,7 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     if (mode != 0) return nullptr;  // nothing is ever written into a volume
     TCacheVolumenes* volumes = TCacheVolumenes::Instance();
     std::string volume_key;
-    if (!volumes->AbrirVolumen(ehdd_local::ToLocalPath(root_ + container), volume_key)) return nullptr;
+    if (!volumes->AbrirVolumen(ehdd_local::ToLocalPath(UnderRoot(container)), volume_key)) return nullptr;
     std::string file_id;
     int64_t size = -1;
     // A member that is not there, or a damaged one, does not open; an empty
@@ -129,7 +129,7 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     return file.release();
   }
 
-  const std::string full = ehdd_local::ToLocalPath(root_ + member);
+  const std::string full = ehdd_local::ToLocalPath(UnderRoot(member));
   if (mode == 1 || mode == 2) {
     if (!ehdd_local::CreateEmptyFile(full)) return nullptr;
     file->length = 0;

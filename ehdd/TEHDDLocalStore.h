@@ -30,6 +30,12 @@ class TEHDDLocalStore {
                                  std::string& member);
 
  private:
+  // The path under the root; an absolute path (a folder a tool mounted by
+  // its full name) stands as it is.
+  std::string UnderRoot(const std::string& path) const {
+    return !path.empty() && path[0] == '/' ? path : root_ + path;
+  }
+
   TEHDDClient* client_;
   std::string root_;
 };

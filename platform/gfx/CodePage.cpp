@@ -101,4 +101,34 @@ std::u16string BytesToUnicode(uint8_t charset, const char* text, size_t length) 
   return out;
 }
 
+uint8_t UnicodeToByte(CodePage page, char16_t character, uint8_t fallback) {
+  if (character < 0x80) return static_cast<uint8_t>(character);
+  const char16_t* table = kCp1252;
+  switch (page) {
+    case CodePage::kCp1250:
+      table = kCp1250;
+      break;
+    case CodePage::kCp1251:
+      table = kCp1251;
+      break;
+    case CodePage::kCp1254:
+      table = kCp1254;
+      break;
+    case CodePage::kCp1252:
+      break;
+  }
+  for (int i = 0; i < 128; ++i) {
+    if (table[i] == character) return static_cast<uint8_t>(0x80 + i);
+  }
+  return fallback;
+}
+
+std::string UnicodeToBytes(CodePage page, const std::u16string& text, uint8_t fallback) {
+  std::string out;
+  out.reserve(text.size());
+  for (char16_t character : text)
+    out.push_back(static_cast<char>(UnicodeToByte(page, character, fallback)));
+  return out;
+}
+
 }  // namespace platform::gfx

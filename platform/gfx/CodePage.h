@@ -18,4 +18,14 @@ char16_t ByteToUnicode(CodePage page, uint8_t byte);
 
 std::u16string BytesToUnicode(uint8_t charset, const char* text, size_t length);
 
+// The reverse map, one for every caller: the byte of the code page that
+// stands for the character, or the fallback when the page has none (U+0000
+// gives 0). ASCII maps to itself.
+uint8_t UnicodeToByte(CodePage page, char16_t character, uint8_t fallback);
+
+// A UTF-16 text to bytes of the code page, each character the page lacks
+// becoming the fallback (an unpaired or paired surrogate is one character
+// per unit and becomes the fallback too).
+std::string UnicodeToBytes(CodePage page, const std::u16string& text, uint8_t fallback);
+
 }  // namespace platform::gfx

@@ -308,3 +308,25 @@ TEST_F(LocalClientTest, ReadsCrossingBlocksWithTheMemoryLevelAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder mounted by its absolute name (what the tools do for a plain file)
+// is read from that folder, not from under the local root.
+TEST_F(LocalClientTest, AnAbsoluteFolderMountIsNotPutUnderTheRoot) {
+  char pattern[] = "/tmp/lectoria-elsewhere-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  const std::string elsewhere = pattern;
+  WriteAll(elsewhere + "/Doc.TAE", "outside");
+  client_.Mount(elsewhere.c_str(), 'Q');
+  client_.AddLocalLetter('Q', "");
+  EXPECT_EQ(ReadVirtual("Q:\\Doc.TAE"), "outside");
+  // A relative mount still lives under the root.
+  WriteAll(root_ + "rel/Doc.TAE", "inside");
+  client_.Mount("rel", 'R');
+  client_.AddLocalLetter('R', "");
+  EXPECT_EQ(ReadVirtual("R:\\Doc.TAE"), "inside");
+  fs::remove_all(elsewhere);
+}
+
+}  // namespace

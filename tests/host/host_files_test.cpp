@@ -12,6 +12,7 @@
 #include "host/qorSettings.h"
 #include "host/qorStringTokenizer.h"
 #include "host/qorUnitsManager.h"
+#include "platform/FileIo.h"
 
 namespace fs = std::filesystem;
 
@@ -125,10 +126,15 @@ TEST_F(HostFilesTest, AFailedSaveKeepsTheOldTable) {
   ASSERT_TRUE(units.Save(path));
   const std::string before = Read(path);
   // The temporary file cannot be made: the save fails and the table stays.
-  fs::create_directory(path + ".tmp");
-  fs::create_directory(path + ".tmp/x");
+  platform::FileOps no_temporary = platform::SystemFileOps();
+  no_temporary.open_temporary = [](std::string&) {
+    errno = ENOSPC;
+    return -1;
+  };
+  platform::SetFileOpsForTesting(&no_temporary);
   units.Entry(1)->percent = 99;
   EXPECT_FALSE(units.Save(path));
+  platform::SetFileOpsForTesting(nullptr);
   EXPECT_EQ(Read(path), before);
   EXPECT_FALSE(units.Save((dir_ / "no" / "units.alu").string()));
 }

@@ -2,6 +2,8 @@
 // writes that never leave a half-written file.
 #include <gtest/gtest.h>
 
+#include "platform/FileIo.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -69,8 +71,14 @@ TEST_F(RegistryTest, DamagedFilesAreSetAsideAndSavesAreWhole) {
 
   // A save that cannot put its temporary file down leaves the old file.
   ASSERT_TRUE(reg::CreateKey(reg::Root::kClassesRoot, "Kept"));
-  fs::create_directories(dir_ / "HKEY_CLASSES_ROOT.reg.tmp" / "x");
+  platform::FileOps no_temporary = platform::SystemFileOps();
+  no_temporary.open_temporary = [](std::string&) {
+    errno = ENOSPC;
+    return -1;
+  };
+  platform::SetFileOpsForTesting(&no_temporary);
   EXPECT_FALSE(reg::CreateKey(reg::Root::kClassesRoot, "Lost"));
+  platform::SetFileOpsForTesting(nullptr);
   EXPECT_TRUE(reg::KeyExists(reg::Root::kClassesRoot, "Kept"));
   EXPECT_FALSE(reg::KeyExists(reg::Root::kClassesRoot, "Lost"));
 }
