@@ -1,10 +1,12 @@
 #include "ehdd/TFicheroDAT.h"
 
-#include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
 #include <vector>
 
 #include "platform/FileIo.h"
@@ -14,7 +16,9 @@ using namespace volumen;
 using platform::ReadFullyAt;
 using platform::WriteFullyAt;
 
-TFicheroDAT::~TFicheroDAT() { Cerrar(); }
+TFicheroDAT::~TFicheroDAT() {
+  Cerrar();
+}
 
 void TFicheroDAT::Cerrar() {
   if (fd_ >= 0) close(fd_);
@@ -54,16 +58,67 @@ bool TFicheroDAT::LeerCabecera(uint32_t block, TBloqueDAT& header) {
   return header.Parse(bytes, block_size_);
 }
 
-bool TFicheroDAT::LeerBloqueEntero(uint32_t block, TBloqueDAT& header, unsigned char* payload) {
+namespace {
+
+// Bytes of payload before the wanted ones that are read and dropped rather
+// than costing a second read.
+constexpr uint32_t kSaltoMaximo = 4096;
+
+// Reads into the pieces in turn until they are full or the file ends; the
+// number of bytes read, or -1 on an error.
+int64_t ReadPiecesAt(int fd, iovec* pieces, int count, off_t at) {
+  int64_t total = 0;
+  while (count > 0) {
+    ssize_t got = preadv(fd, pieces, count, at + total);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    total += got;
+    size_t left = static_cast<size_t>(got);
+    while (count > 0 && left >= pieces->iov_len) {
+      left -= pieces->iov_len;
+      ++pieces;
+      --count;
+    }
+    if (count > 0) {
+      pieces->iov_base = static_cast<char*>(pieces->iov_base) + left;
+      pieces->iov_len -= left;
+    }
+  }
+  return total;
+}
+
+}  // namespace
+
+bool TFicheroDAT::LeerBloque(uint32_t block, uint32_t offset, uint32_t length, TBloqueDAT& header,
+                             unsigned char* out, uint32_t* copied) {
   header = TBloqueDAT{};
+  *copied = 0;
   if (fd_ < 0 || block >= block_count_) return false;
-  std::vector<unsigned char> bytes(block_size_);
-  if (!ReadFullyAt(fd_, bytes.data(), block_size_, static_cast<off_t>(block) * block_size_)) {
-    return false;
+  const off_t at = static_cast<off_t>(block) * block_size_;
+  const uint32_t want = offset >= carga() ? 0 : std::min(length, carga() - offset);
+  unsigned char bytes[kCabecera];
+  unsigned char skipped[kSaltoMaximo];
+  int64_t got;
+  uint32_t payload_got;
+  if (offset <= kSaltoMaximo) {
+    iovec pieces[3] = {{bytes, kCabecera}, {skipped, offset}, {out, want}};
+    got = ReadPiecesAt(fd_, pieces, 3, at);
+    if (got < kCabecera) return false;
+    payload_got = static_cast<uint32_t>(
+        std::min<int64_t>(want, std::max<int64_t>(0, got - kCabecera - offset)));
+  } else {
+    if (!ReadFullyAt(fd_, bytes, kCabecera, at)) return false;
+    iovec piece = {out, want};
+    got = ReadPiecesAt(fd_, &piece, 1, at + kCabecera + offset);
+    if (got < 0) return false;
+    payload_got = static_cast<uint32_t>(got);
   }
   header.numero = block;
-  if (!header.Parse(bytes.data(), block_size_)) return false;
-  std::copy(bytes.begin() + kCabecera, bytes.end(), payload);
+  if (!header.Parse(bytes, block_size_)) return false;
+  const uint32_t in_use = header.usado > offset ? std::min(want, header.usado - offset) : 0;
+  if (payload_got < in_use) return false;  // the file is shorter than its headers say
+  *copied = in_use;
   return true;
 }
 
@@ -78,7 +133,8 @@ bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   } else {
     std::vector<unsigned char> image(block_size_, 0);
     std::copy(bytes, bytes + kCabecera, image.begin());
-    if (!WriteFullyAt(fd_, image.data(), image.size(), static_cast<off_t>(block_count_) * block_size_)) {
+    if (!WriteFullyAt(fd_, image.data(), image.size(),
+                      static_cast<off_t>(block_count_) * block_size_)) {
       return false;
     }
     header.numero = block_count_;
@@ -96,7 +152,8 @@ int64_t TFicheroDAT::LeerCarga(uint32_t block, uint32_t offset, unsigned char* b
 
 bool TFicheroDAT::EscribirCarga(uint32_t block, uint32_t offset, const unsigned char* data,
                                 uint32_t length) {
-  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return false;
+  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset)
+    return false;
   const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
   return WriteFullyAt(fd_, data, length, at);
 }
