@@ -1,7 +1,12 @@
 // The file interface of the eHDD client: open, read, write, seek, size,
 // close, make directory and the copy through the temporary folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -14,13 +19,16 @@
 #include "ehdd/EHDDProtocol.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
+#include "platform/FileIo.h"
 #include "platform/TempFolder.h"
 
 bool PlainLocalOn(const TEHDDClient* client);
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Files whose contents change between sessions never count as complete.
 bool MayBeComplete(const std::string& path) {
@@ -29,13 +37,6 @@ bool MayBeComplete(const std::string& path) {
   }
   return true;
 }
-
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 bool ParseDecimal(const std::string& text, long long* value) {
   if (text.empty() || text.size() > 19) return false;
@@ -81,7 +82,8 @@ std::string TEHDDClient::ResolvePath(const std::string& path, bool* local, bool*
   std::string resolved = mount->second;
   if (is_container) {
     resolved += '#';
-    for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
+    for (size_t i = 2; i < path.size(); ++i)
+      resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
   } else {
     for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : path[i];
   }
@@ -95,7 +97,8 @@ std::shared_ptr<TFicheroEHDD> TEHDDClient::FindOpenFile(TFicheroEHDD* file) {
   return it == open_files_.end() ? nullptr : it->second.first;
 }
 
-TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path) {
+TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file,
+                                         const char* given_path) {
   std::shared_ptr<TFicheroEHDD> shared(std::move(file));
   TFicheroEHDD* raw = shared.get();
   CriticalSectionGuard guard(mount_lock_);
@@ -174,8 +177,9 @@ TFicheroEHDD* TEHDDClient::Abrir(const char* path_text, int32_t mode) {
 TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mode) {
   const int md = mode == 1 ? 3 : (mode == 2 ? 2 : 1);
   std::string command;
-  if (!ehdd_protocol::Comando({{"CM", "OP"}, {"MD", std::to_string(md)}, {"FN", resolved}, {"IS", session_id_}},
-                              command)) {
+  if (!ehdd_protocol::Comando(
+          {{"CM", "OP"}, {"MD", std::to_string(md)}, {"FN", resolved}, {"IS", session_id_}},
+          command)) {
     return nullptr;
   }
   TEHDDReply reply;
@@ -212,8 +216,12 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
   if (file.kind == ehdd_kind::kServidor) {
     std::string command;
     TEHDDReply reply;
-    if (!ehdd_protocol::Comando({{"CM", "RD"}, {"OF", std::to_string(start)}, {"BS", std::to_string(kBloque)},
-                                 {"NB", std::to_string(blocks)}, {"ID", file.fileId}, {"IS", session_id_}},
+    if (!ehdd_protocol::Comando({{"CM", "RD"},
+                                 {"OF", std::to_string(start)},
+                                 {"BS", std::to_string(kBloque)},
+                                 {"NB", std::to_string(blocks)},
+                                 {"ID", file.fileId},
+                                 {"IS", session_id_}},
                                 command) ||
         !Enviar(command, nullptr, 0, buffer.data(), capacity, reply) || reply.length > capacity) {
       throw std::string(kErrorPerdida);
@@ -269,8 +277,8 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     const uint32_t chunk = std::min(want - copied, kMaxRound);
     std::vector<TRangoCache> entries;
     uint32_t first_missing = 0;
-    uint32_t missing =
-        CountMissing(cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+    uint32_t missing = CountMissing(
+        cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
     // Fetch from the first absent block while blocks are missing and each
     // round brings some in.
     while (missing > 0) {
@@ -279,8 +287,8 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       const uint32_t blocks = std::max(read_ahead_, missing);
       if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
       entries.clear();
-      uint32_t now_missing =
-          CountMissing(cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+      uint32_t now_missing = CountMissing(
+          cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
       if (now_missing >= missing) break;
       missing = now_missing;
     }
@@ -396,7 +404,8 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
       }
     }
     std::string command;
-    if (send_close && ehdd_protocol::Comando({{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
+    if (send_close && ehdd_protocol::Comando(
+                          {{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
       TEHDDReply reply;
       Enviar(command, nullptr, 0, nullptr, 0, reply);
     }
@@ -449,6 +458,9 @@ std::string TEHDDClient::SyncLocalName(const std::string& path) const {
   } else if (folder.back() != '/') {
     folder += '/';
   }
+  // The learner's audit passes through this folder: it must be the user's
+  // own, so nobody else can plant a file or a link in it.
+  if (!platform::PrivateFolder(folder)) return "";
   std::string name;
   if (path.size() > 8) {
     name = path.substr(8);
@@ -460,6 +472,57 @@ std::string TEHDDClient::SyncLocalName(const std::string& path) const {
   if (name.empty() || ehdd_local::HasParentComponent(name)) return "";
   return folder + name;
 }
+
+namespace {
+
+// The local copy being written: a new temporary file beside it that takes
+// its name only once every byte is on disk, so a copy cut short (a lost
+// connection, a full disk) leaves the earlier copy whole.
+class CopiaLocal {
+ public:
+  explicit CopiaLocal(const std::string& path)
+      : ops_(platform::CurrentFileOps()), path_(path), temporary_(path + ".XXXXXX") {
+    fd_ = ops_.open_temporary(temporary_);
+  }
+  ~CopiaLocal() {
+    if (fd_ >= 0) ops_.close(fd_);
+    if (fd_ >= 0 || !done_) ops_.unlink(temporary_);
+  }
+  CopiaLocal(const CopiaLocal&) = delete;
+  CopiaLocal& operator=(const CopiaLocal&) = delete;
+
+  bool open() const { return fd_ >= 0; }
+  bool Write(const unsigned char* data, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+      ssize_t put = ops_.write_at(fd_, data + done, n - done, written_ + static_cast<off_t>(done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      done += static_cast<size_t>(put);
+    }
+    written_ += static_cast<off_t>(n);
+    return true;
+  }
+  // Flushes the copy, gives it its name and flushes the folder.
+  bool Commit() {
+    bool ok = ops_.chmod(fd_, 0600) == 0 && ops_.fsync(fd_) == 0;
+    ok = ops_.close(fd_) == 0 && ok;
+    fd_ = -1;
+    if (!ok || ops_.rename(temporary_, path_) != 0) return false;
+    done_ = true;
+    return ops_.fsync_folder(platform::FolderOf(path_)) == 0;
+  }
+
+ private:
+  const platform::FileOps& ops_;
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  off_t written_ = 0;
+  bool done_ = false;
+};
+
+}  // namespace
 
 void TEHDDClient::SyncTempFile(const char* path_text) {
   if (path_text == nullptr) return;
@@ -479,29 +542,37 @@ void TEHDDClient::SyncTempFile(const char* path_text) {
         }
       }
     } closer{this, store};
-    FilePtr out(std::fopen(local_name.c_str(), "wb"));
-    if (!out) return;
+    CopiaLocal out(local_name);
+    if (!out.open()) return;
     uint32_t length = 0;
     uint32_t remaining = 0;
     Size(store, length, remaining);
     while (remaining > 0) {
+      // A lost connection throws out of here; the temporary goes with it.
       uint32_t got = Leer(chunk.data(), 1, std::min(remaining, kTrozoCopia), store);
-      if (got == 0) break;
-      if (std::fwrite(chunk.data(), 1, got, out.get()) != got) break;
+      if (got == 0 || !out.Write(chunk.data(), got)) return;  // short: the old copy stays
       Size(store, length, remaining);
     }
+    out.Commit();
     return;
   }
 
   // Otherwise copy the local file up; without a local file the store is
-  // left as it is.
-  FilePtr in(std::fopen(local_name.c_str(), "rb"));
-  if (!in) return;
+  // left as it is. A link in its place is not followed.
+  int in = open(local_name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return;
+  struct InCloser {
+    int fd;
+    ~InCloser() { close(fd); }
+  } in_closer{in};
+  struct stat st {};
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) return;
   TFicheroEHDD* store = Crear(path_text);
   if (store == nullptr) return;
   for (;;) {
-    size_t got = std::fread(chunk.data(), 1, kTrozoCopia, in.get());
-    if (got == 0) break;
+    ssize_t got = read(in, chunk.data(), kTrozoCopia);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
     Escribir(chunk.data(), static_cast<uint32_t>(got), store);
   }
   Cerrar(store);

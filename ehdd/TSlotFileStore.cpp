@@ -45,17 +45,6 @@ bool AppendBlank(int fd, uint32_t from, uint32_t count) {
   return true;
 }
 
-// The cache folder: made private when absent, refused when it is a link.
-bool CacheFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
-  close(fd);
-  return ok;
-}
-
 }  // namespace
 
 TSlotFileStore::TSlotFileStore() : buffer_(kDatos) {}
@@ -85,7 +74,7 @@ bool TSlotFileStore::CrearFicheroSlots(const std::string& name, uint32_t records
     folder += "eHDD";
   }
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (!CacheFolder(folder)) return false;
+  if (!platform::PrivateFolder(folder)) return false;
   const size_t cut = name.find_last_of("\\/");
   const std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
   if (base.empty() || base == "." || base == "..") return false;
