@@ -204,7 +204,7 @@ TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mo
   TFicheroEHDD* raw = EnterOpenFile(std::move(file), resolved.c_str());
   if (mode == 2) {
     CriticalSectionGuard guard(buffer_lock_);
-    write_buffers_[file_id] = std::make_unique<TEHDDWriteBuffer>(this, session_id_, raw);
+    write_buffers_[file_id] = std::make_shared<TEHDDWriteBuffer>(this, session_id_, raw);
   }
   return raw;
 }
@@ -272,6 +272,16 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
   // Each round covers at most 16 blocks, what the memory level can hold.
   constexpr uint32_t kMaxRound = 15 * kBloque;
   uint32_t copied = 0;
+  // A request that fails throws with the offset where the read began, even
+  // when earlier rounds had moved it on.
+  struct OffsetGuard {
+    TFicheroEHDD& file;
+    uint64_t start;
+    bool done = false;
+    ~OffsetGuard() {
+      if (!done) file.offset = start;
+    }
+  } offset_guard{*file, file->offset};
   for (int idle = 0; copied < want && idle < 2;) {
     const uint32_t offset = static_cast<uint32_t>(file->offset);
     const uint32_t chunk = std::min(want - copied, kMaxRound);
@@ -297,6 +307,7 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     copied += got;
     idle = got == 0 ? idle + 1 : 0;
   }
+  offset_guard.done = true;
 
   // Keep the whole block of a small read for the reads that follow it.
   if (copied == want && want < kBloque) {
@@ -329,11 +340,16 @@ uint32_t TEHDDClient::Escribir(const void* data, uint32_t size, TFicheroEHDD* ha
     file->offset += written;
     return written;
   }
-  CriticalSectionGuard guard(buffer_lock_);
-  auto it = write_buffers_.find(file->fileId);
-  if (it == write_buffers_.end()) return 0;
-  it->second->Append(bytes, size);
+  std::shared_ptr<TEHDDWriteBuffer> buffer = FindWriteBuffer(file->fileId);
+  if (!buffer) return 0;
+  buffer->Append(bytes, size);  // a flush waits for the server without the buffer lock
   return size;
+}
+
+std::shared_ptr<TEHDDWriteBuffer> TEHDDClient::FindWriteBuffer(const std::string& file_id) {
+  CriticalSectionGuard guard(buffer_lock_);
+  auto it = write_buffers_.find(file_id);
+  return it == write_buffers_.end() ? nullptr : it->second;
 }
 
 int32_t TEHDDClient::Posicionar(TFicheroEHDD* handle, uint32_t position, uint16_t whence) {
@@ -342,9 +358,9 @@ int32_t TEHDDClient::Posicionar(TFicheroEHDD* handle, uint32_t position, uint16_
   if (file->kind == ehdd_kind::kServidor && file->mode != 0) {
     // Bytes waiting in the write buffer belong at the offset they were
     // written at: send them before the offset moves.
-    CriticalSectionGuard guard(buffer_lock_);
-    auto it = write_buffers_.find(file->fileId);
-    if (it != write_buffers_.end() && it->second->fill() > 0) it->second->Flush();
+    if (std::shared_ptr<TEHDDWriteBuffer> buffer = FindWriteBuffer(file->fileId)) {
+      buffer->FlushIfFilled();
+    }
   }
   switch (whence) {
     case 0:
@@ -395,13 +411,11 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
                  MayBeComplete(file->path)) {
         complete_files_[file->fileId] = {file->length, 1};
       }
-    } else {
+    } else if (std::shared_ptr<TEHDDWriteBuffer> buffer = FindWriteBuffer(file->fileId)) {
+      buffer->Flush();  // throws on a lost connection: the file and its buffer stay
       CriticalSectionGuard guard(buffer_lock_);
       auto it = write_buffers_.find(file->fileId);
-      if (it != write_buffers_.end()) {
-        it->second->Flush();  // throws on a lost connection: the file stays open
-        write_buffers_.erase(it);
-      }
+      if (it != write_buffers_.end() && it->second == buffer) write_buffers_.erase(it);
     }
     std::string command;
     if (send_close && ehdd_protocol::Comando(
