@@ -526,4 +526,32 @@ TEST_F(DamagedVolumeTest, DatShorterThanTheUsedCountIsDamage) {
   EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
 }
 
+TEST(BlockHeader, NamesAndOwnersUpToTheirFieldsLessTheTerminator) {
+  unsigned char bytes[289];
+  TBloqueDAT h;
+  h.nombre = std::string(254, 'N');
+  h.propietario = std::string(14, 'O');
+  h.usado = 4096 - 289;
+  ASSERT_TRUE(h.Serialize(bytes));
+  TBloqueDAT back;
+  ASSERT_TRUE(back.Parse(bytes, 4096));
+  EXPECT_EQ(back.nombre, h.nombre);
+  EXPECT_EQ(back.propietario, h.propietario);
+  EXPECT_EQ(back.usado, 4096u - 289u);
+  h.nombre += 'N';  // 255: no room for the terminator
+  EXPECT_FALSE(h.Serialize(bytes));
+  h.nombre.pop_back();
+  h.propietario += 'O';
+  EXPECT_FALSE(h.Serialize(bytes));
+  // An owner field without its terminator is damage.
+  h.propietario.pop_back();
+  ASSERT_TRUE(h.Serialize(bytes));
+  bytes[265 + 14] = 'O';
+  EXPECT_FALSE(back.Parse(bytes, 4096));
+  // A used count one past the payload is damage.
+  bytes[265 + 14] = 0;
+  PutU24(bytes + 286, 4096 - 289 + 1);
+  EXPECT_FALSE(back.Parse(bytes, 4096));
+}
+
 }  // namespace
