@@ -6,6 +6,7 @@
 #include <unistd.h>
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <vector>
 
@@ -63,6 +64,9 @@ namespace {
 // Bytes of payload before the wanted ones that are read and dropped rather
 // than costing a second read.
 constexpr uint32_t kSaltoMaximo = 4096;
+// A read of a header and payload bytes up to this size goes through a local
+// buffer in one call.
+constexpr size_t kLecturaCorta = 8192;
 
 // Reads into the pieces in turn until they are full or the file ends; the
 // number of bytes read, or -1 on an error.
@@ -88,6 +92,19 @@ int64_t ReadPiecesAt(int fd, iovec* pieces, int count, off_t at) {
   return total;
 }
 
+// pread until n bytes are in or the file ends; the number read, or -1.
+int64_t ReadUpTo(int fd, unsigned char* buffer, size_t n, off_t at) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t got = pread(fd, buffer + done, n - done, at + static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) break;
+    done += static_cast<size_t>(got);
+  }
+  return static_cast<int64_t>(done);
+}
+
 }  // namespace
 
 bool TFicheroDAT::LeerBloque(uint32_t block, uint32_t offset, uint32_t length, TBloqueDAT& header,
@@ -98,19 +115,29 @@ bool TFicheroDAT::LeerBloque(uint32_t block, uint32_t offset, uint32_t length, T
   const off_t at = static_cast<off_t>(block) * block_size_;
   const uint32_t want = offset >= carga() ? 0 : std::min(length, carga() - offset);
   unsigned char bytes[kCabecera];
-  unsigned char skipped[kSaltoMaximo];
-  int64_t got;
-  uint32_t payload_got;
-  if (offset <= kSaltoMaximo) {
+  uint32_t payload_got = 0;
+  const size_t span = static_cast<size_t>(kCabecera) + offset + want;
+  if (span <= kLecturaCorta) {
+    // Small blocks: one read of the header and the bytes up to the last one
+    // wanted, then a copy, costs least.
+    unsigned char whole[kLecturaCorta];
+    const int64_t got = ReadUpTo(fd_, whole, span, at);
+    if (got < kCabecera) return false;
+    std::memcpy(bytes, whole, kCabecera);
+    payload_got = static_cast<uint32_t>(
+        std::min<int64_t>(want, std::max<int64_t>(0, got - kCabecera - offset)));
+    std::memcpy(out, whole + kCabecera + offset, payload_got);
+  } else if (offset <= kSaltoMaximo) {
+    // The payload goes straight into the caller's buffer.
+    unsigned char skipped[kSaltoMaximo];
     iovec pieces[3] = {{bytes, kCabecera}, {skipped, offset}, {out, want}};
-    got = ReadPiecesAt(fd_, pieces, 3, at);
+    const int64_t got = ReadPiecesAt(fd_, pieces, 3, at);
     if (got < kCabecera) return false;
     payload_got = static_cast<uint32_t>(
         std::min<int64_t>(want, std::max<int64_t>(0, got - kCabecera - offset)));
   } else {
     if (!ReadFullyAt(fd_, bytes, kCabecera, at)) return false;
-    iovec piece = {out, want};
-    got = ReadPiecesAt(fd_, &piece, 1, at + kCabecera + offset);
+    const int64_t got = ReadUpTo(fd_, out, want, at + kCabecera + offset);
     if (got < 0) return false;
     payload_got = static_cast<uint32_t>(got);
   }
