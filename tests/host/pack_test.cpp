@@ -176,4 +176,20 @@ TEST_F(PackTest, LongMemberNamesAreListedWhole) {
     EXPECT_NE(text.find("1 " + name + "\n"), std::string::npos) << name.size();
 }
 
+TEST_F(PackTest, TrailersOfEightBytesAndShorterFiles) {
+  // Eight bytes, then a trailer whose base is the trailer itself: the
+  // largest base that leaves room for an (empty) archive.
+  Write("eight", std::string(8, 'x') + std::string("QOR\x00\x08\x00\x00\x00", 8));
+  bool valid = false;
+  EXPECT_EQ(ReadPackTrailer((dir_ / "eight").string(), &valid), 8u);
+  EXPECT_TRUE(valid);
+  Write("nine", std::string(8, 'x') + std::string("QOR\x00\x09\x00\x00\x00", 8));
+  EXPECT_EQ(ReadPackTrailer((dir_ / "nine").string(), &valid), 9u);
+  EXPECT_FALSE(valid);  // one byte past: no archive can lie there
+  // Seven bytes hold no trailer, whatever they say.
+  Write("seven", std::string("QOR\x00\x01\x00\x00", 7));
+  EXPECT_EQ(ReadPackTrailer((dir_ / "seven").string(), &valid), 0u);
+  EXPECT_TRUE(valid);
+}
+
 }  // namespace
