@@ -251,7 +251,6 @@ void TForm1::ConnectHandlers() {
   Connect(Image42, this, &TForm1::Image24Click);
   Connect(Image43, this, &TForm1::Image25Click);
   connect(ImageCanvas, &qorCanvasImage::MouseMoved, this, &TForm1::ImageCanvasMouseMove);
-  connect(ShapeSelector, &qorShape::MouseMovedInParent, this, &TForm1::ImageCanvasMouseMove);
   connect(ShapeSelector, &qorShape::MouseUp, this, &TForm1::ShapeSelectorMouseUp);
   Connect(ImageButtonConoce, this, &TForm1::ImageButtonConoceClick);
   Connect(LabelConoce, this, &TForm1::ImageButtonConoceClick);

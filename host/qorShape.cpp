@@ -4,7 +4,6 @@
 #include <QPainter>
 
 qorShape::qorShape(QWidget* parent) : QWidget(parent) {
-  setMouseTracking(true);
   setCursor(Qt::PointingHandCursor);
 }
 
@@ -22,12 +21,6 @@ void qorShape::paintEvent(QPaintEvent*) {
   // The pen lies inside the frame's rectangle.
   const int inset = kPenWidth / 2;
   painter.drawRect(rect().adjusted(inset, inset, -inset - 1, -inset - 1));
-}
-
-void qorShape::mouseMoveEvent(QMouseEvent* event) {
-  const QPoint p = mapToParent(event->position().toPoint());
-  emit MouseMovedInParent(p.x(), p.y());
-  QWidget::mouseMoveEvent(event);
 }
 
 void qorShape::mouseReleaseEvent(QMouseEvent* event) {

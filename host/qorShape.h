@@ -1,7 +1,6 @@
 // The frame that follows the mouse over the course map: a rectangle outline
 // with a clear inside. A click is reported when the button is released over
-// it; mouse moves are passed on in its parent's coordinates, so the frame
-// keeps following the mouse while it is over the frame.
+// it.
 #pragma once
 
 #include <QColor>
@@ -19,11 +18,9 @@ class qorShape : public QWidget {
 
  signals:
   void MouseUp();
-  void MouseMovedInParent(int x, int y);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-  void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:

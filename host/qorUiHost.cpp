@@ -250,6 +250,11 @@ int qorUiHost::ShowMessageBox(const std::string& text, const std::string& captio
 
 std::string qorUiHost::TempFolder() { return platform::TempFolder(); }
 
+size_t qorUiHost::PendingBoxes() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return requests_.size();
+}
+
 void qorUiHost::DismissBoxes() {
   for (auto it = g_open_boxes.rbegin(); it != g_open_boxes.rend(); ++it) {
     QMessageBox* box = it->data();

@@ -56,6 +56,8 @@ class qorUiHost : public QObject, public platform::ui::IUiHost {
   // Answers every box open on the GUI thread with its first button (the
   // program is being closed from outside).
   void DismissBoxes();
+  // Boxes workers asked for that have not been shown yet.
+  size_t PendingBoxes();
 
   // The Qt box: buttons and icon from the type, plain text, owned by owner.
   static int ShowQtBox(QWidget* owner, const std::string& text, const std::string& caption,

@@ -42,6 +42,7 @@ TForm1& WindowTest::Open(const FolderOptions& options) {
   services.show_box = [this](QWidget*, const std::string& text, const std::string& caption,
                              unsigned type) {
     boxes_.push_back(caption + "|" + text + "|" + std::to_string(type));
+    if (during_box_) during_box_();
     return 1;
   };
   form_ = std::make_unique<TForm1>(services);

@@ -32,6 +32,7 @@ class WindowTest : public testing::Test {
   bool make_control_ = true;
   std::function<bool(const std::string&)> apply_update_;
   std::vector<std::string> boxes_;  // "CAPTION|TEXT|TYPE"
+  std::function<void()> during_box_;  // runs while a box is up
   std::vector<QUrl> opened_;        // links handed to the desktop
   std::unique_ptr<TForm1> form_;
 };
