@@ -1,7 +1,6 @@
 #include "host/qorControlSite.h"
 
-#include <QCoreApplication>
-#include <QEvent>
+#include <QMetaObject>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -13,9 +12,6 @@
 #include "host/qorUiHost.h"
 
 namespace {
-
-const QEvent::Type kRepaintEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
-const QEvent::Type kStateEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 constexpr int kBlinkMs = 530;
 
@@ -59,7 +55,7 @@ void qorControlSite::RequestRepaint(platform::gfx::Rect window_rect) {
     dirty_ |= ToQRect(window_rect);
     if (!repaint_posted_) {
       repaint_posted_ = true;
-      QCoreApplication::postEvent(this, new QEvent(kRepaintEvent));
+      QMetaObject::invokeMethod(this, "ApplyPresented", Qt::QueuedConnection);
     }
     host = host_.lock();
   }
@@ -70,7 +66,7 @@ void qorControlSite::StateChanged() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (dead_ || state_posted_) return;
   state_posted_ = true;
-  QCoreApplication::postEvent(this, new QEvent(kStateEvent));
+  QMetaObject::invokeMethod(this, "ApplyState", Qt::QueuedConnection);
 }
 
 QRect qorControlSite::TakeDirty() {
@@ -88,24 +84,16 @@ bool qorControlSite::RepaintIfChanged() {
   return true;
 }
 
-bool qorControlSite::event(QEvent* event) {
-  if (event->type() == kRepaintEvent) {
-    const QRect dirty = TakeDirty();
-    if (!dirty.isEmpty()) update(dirty);
-    return true;
-  }
-  if (event->type() == kStateEvent) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      state_posted_ = false;
-    }
-    ApplyState();
-    return true;
-  }
-  return QWidget::event(event);
+void qorControlSite::ApplyPresented() {
+  const QRect dirty = TakeDirty();
+  if (!dirty.isEmpty()) update(dirty);
 }
 
 void qorControlSite::ApplyState() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    state_posted_ = false;
+  }
   switch (Cursor()) {
     case platform::ui::kCursorIBeam:
       setCursor(Qt::IBeamCursor);

@@ -38,11 +38,15 @@ class qorControlSite : public QWidget, public platform::ui::ControlSiteBase {
   // Paint events handled so far.
   int PaintCount() const { return paints_; }
 
+  // GUI thread: what presents and state changes asked for from any thread
+  // (queued by name, so nothing of theirs passes through Qt's queue).
+  Q_INVOKABLE void ApplyPresented();
+  Q_INVOKABLE void ApplyState();
+
  protected:
   void RequestRepaint(platform::gfx::Rect window_rect) override;
   void StateChanged() override;
 
-  bool event(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -54,7 +58,6 @@ class qorControlSite : public QWidget, public platform::ui::ControlSiteBase {
 
  private:
   QRect TakeDirty();
-  void ApplyState();
   void SendMouse(uint32_t message, const QMouseEvent* event);
 
   TAXeTAE* control_ = nullptr;

@@ -236,15 +236,17 @@ int qorUiHost::ShowMessageBox(const std::string& text, const std::string& captio
   request->type = type;
   std::future<int> answer = request->answer.get_future();
   {
+    // All under the lock: once it is released the host may go (its
+    // destructor then answers the request), and only the request is used.
     std::lock_guard<std::mutex> lock(mutex_);
     if (closed_) return platform::DefaultButton(type);
     requests_.push_back(request);
     ++signals_;
+    changed_.notify_all();
+    // Served by a GUI-thread wait, or by the event loop when the GUI thread
+    // is not waiting.
+    QMetaObject::invokeMethod(this, "ServeBoxes", Qt::QueuedConnection);
   }
-  changed_.notify_all();
-  // Served by a GUI-thread wait, or by the event loop when the GUI thread
-  // is not waiting.
-  QMetaObject::invokeMethod(this, [this] { ServeBoxes(); }, Qt::QueuedConnection);
   return answer.get();
 }
 

@@ -63,6 +63,10 @@ class qorUiHost : public QObject, public platform::ui::IUiHost {
   static int ShowQtBox(QWidget* owner, const std::string& text, const std::string& caption,
                        unsigned type);
 
+  // Shows the boxes workers asked for (queued to the GUI thread by name, so
+  // nothing of the request passes through Qt's queue).
+  Q_INVOKABLE void ServeBoxes();
+
  private:
   struct BoxRequest {
     std::string text;
@@ -73,7 +77,6 @@ class qorUiHost : public QObject, public platform::ui::IUiHost {
 
   bool OnGuiThread() const;
   int Present(const std::string& text, const std::string& caption, unsigned type);
-  void ServeBoxes();
   void Signal();
 
   QPointer<QWidget> owner_;
