@@ -7,10 +7,10 @@
 #include <QPainter>
 #include <QScreen>
 
+#include <unistd.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <unistd.h>
 
 #include "host/qorAnsi.h"
 #include "host/qorDisconnectSoundIE.h"
@@ -29,12 +29,14 @@ namespace {
 std::unique_ptr<qorDisconnectSoundIE> g_sound;
 auto g_program_start = std::chrono::steady_clock::now();
 
-const char* const kLevelNames[6] = {"Beginners", "Low Intermediate", "Intermediate",
-                                    "Upper Intermediate", "Advanced", "Business"};
+const char* const kLevelNames[6] = {"Beginners",          "Low Intermediate", "Intermediate",
+                                    "Upper Intermediate", "Advanced",         "Business"};
 const char* const kSectionNames[8] = {"Situation", "Study",   "Dictation", "Role play",
                                       "Grammar",   "Writing", "New words", "Speaking"};
 
-bool Exists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+bool Exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
 
 void SetBackground(QWidget* widget, QColor colour) {
   QPalette palette = widget->palette();
@@ -62,7 +64,9 @@ void Connect(qorClickLabel* label, TForm1* form, void (TForm1::*handler)()) {
 
 }  // namespace
 
-void MarkProgramStart() { g_program_start = std::chrono::steady_clock::now(); }
+void MarkProgramStart() {
+  g_program_start = std::chrono::steady_clock::now();
+}
 
 void MainUnitInitialize() {
   ForgetHostTexts();
@@ -91,8 +95,8 @@ TForm1::TForm1(TForm1Services services, QWidget* parent)
     return;
   }
   // 3. The keyboard hook.
-  keyboard_hook_ =
-      new qorKeyboardFilter(this, [this](const VirtualKey& key) { KeyboardHookProc(key); }, this);
+  keyboard_hook_ = new qorKeyboardFilter(
+      this, [this](const VirtualKey& key) { KeyboardHookProc(key); }, this);
   qApp->installEventFilter(keyboard_hook_);
   hook_installed_ = true;
   // 4. No maximise button.
@@ -136,9 +140,9 @@ void TForm1::BuildForm() {
   }
 
   QLabel* const level_buttons[6] = {Image34, Image39, Image40, Image41, Image42, Image43};
-  QLabel* const badges[6] = {ImageLevelBeginners,         ImageLeveLowIntermediate,
-                             ImageLevelIntermediate,      ImageLevelUpperIntermediate,
-                             ImageLevelAdvanced,          ImageLevelBusiness};
+  QLabel* const badges[6] = {ImageLevelBeginners,    ImageLeveLowIntermediate,
+                             ImageLevelIntermediate, ImageLevelUpperIntermediate,
+                             ImageLevelAdvanced,     ImageLevelBusiness};
   for (int level = 0; level < 6; ++level) {
     const QColor colour = QColor::fromRgb(LevelColours[level]);
     level_buttons[level]->setPixmap(pictures::LevelButton(
@@ -150,11 +154,11 @@ void TForm1::BuildForm() {
 
   ImageMenuBar->setPixmap(pictures::MenuBar(ImageMenuBar->width(), ImageMenuBar->height(),
                                             QColor::fromRgb(LevelColours[0]), 8, 66));
-  QLabel* const sections[8] = {Image8, Image9, Image10, Image11, Image12, Image13, Image14, Image15};
+  QLabel* const sections[8] = {Image8,  Image9,  Image10, Image11,
+                               Image12, Image13, Image14, Image15};
   for (int part = 0; part < 8; ++part) {
-    sections[part]->setPixmap(pictures::SectionButton(sections[part]->width(),
-                                                      sections[part]->height(), part + 1,
-                                                      kSectionNames[part]));
+    sections[part]->setPixmap(pictures::SectionButton(
+        sections[part]->width(), sections[part]->height(), part + 1, kSectionNames[part]));
     sections[part]->setCursor(Qt::PointingHandCursor);
   }
   Image17->setPixmap(pictures::PageButton(Image17->width(), Image17->height(), false));
@@ -176,12 +180,18 @@ void TForm1::BuildForm() {
     const char* text;
   };
   const Footer footers[] = {
-      {ImageFootSituation, "Situation", "Escuche el di\xC3\xA1logo y f\xC3\xADjese en la situaci\xC3\xB3n."},
+      {ImageFootSituation, "Situation",
+       "Escuche el di\xC3\xA1logo y f\xC3\xADjese en la situaci\xC3\xB3n."},
       {ImageFootStudyGrammarNewWords, "Study",
        "Pulse sobre las frases para escucharlas y grabe su voz para compararla."},
-      {ImageFootDictation, "Dictation", "Escuche cada frase y escr\xC3\xAD" "bala en su hueco."},
-      {ImageFootRolePlay, "Role play", "Elija un personaje y diga sus frases en el di\xC3\xA1logo."},
-      {ImageFootWriting, "Writing", "Escriba sus respuestas y compru\xC3\xA9" "belas."},
+      {ImageFootDictation, "Dictation",
+       "Escuche cada frase y escr\xC3\xAD"
+       "bala en su hueco."},
+      {ImageFootRolePlay, "Role play",
+       "Elija un personaje y diga sus frases en el di\xC3\xA1logo."},
+      {ImageFootWriting, "Writing",
+       "Escriba sus respuestas y compru\xC3\xA9"
+       "belas."},
       {ImageFootSpeaking, "Speaking", "Grabe su voz y comp\xC3\xA1rela con la original."},
   };
   for (const Footer& footer : footers)
@@ -198,8 +208,10 @@ void TForm1::BuildForm() {
   // The map's pictures: the tile scratch picture, the overlay of units not
   // installed (black is clear) and the two progress-bar pieces.
   overlay_picture_ = pictures::NotInstalledOverlay(120, 74, QStringLiteral("No instalada"));
-  progress_filled_ = pictures::ProgressFilled(ImageProgressBar->width(), ImageProgressBar->height());
-  progress_empty_ = pictures::ProgressEmpty(ImageProgressBar2->width(), ImageProgressBar2->height());
+  progress_filled_ =
+      pictures::ProgressFilled(ImageProgressBar->width(), ImageProgressBar->height());
+  progress_empty_ =
+      pictures::ProgressEmpty(ImageProgressBar2->width(), ImageProgressBar2->height());
   ImageXor->setPixmap(QPixmap::fromImage(overlay_picture_));
   overlay_clear_ = overlay_picture_.convertToFormat(QImage::Format_ARGB32);
   for (int y = 0; y < overlay_clear_.height(); ++y) {
@@ -272,7 +284,8 @@ void TForm1::CreateControl() {
   std::string reason = "no way to create it";
   if (services_.create_control) control_ = services_.create_control(reason);
   if (control_ && !control_->CreateWindow(AXeTAE1, ui_host_, reason)) control_.reset();
-  if (!control_) std::fprintf(stderr, "velarno: the lesson control cannot be created: %s\n", reason.c_str());
+  if (!control_)
+    std::fprintf(stderr, "velarno: the lesson control cannot be created: %s\n", reason.c_str());
   AXeTAE1->SetControl(control_.get());
 }
 
@@ -380,7 +393,9 @@ void TForm1::LoadStartupPacks(const std::string& folder) {
   if (help_file) IExplorer->Navigate(QString::fromStdString(HelpFilePath));
 }
 
-bool TForm1::Busy() const { return loading_ || (ui_host_ && ui_host_->InWait()); }
+bool TForm1::Busy() const {
+  return loading_ || (ui_host_ && ui_host_->InWait());
+}
 
 void TForm1::paintEvent(QPaintEvent* event) {
   QWidget::paintEvent(event);

@@ -53,7 +53,9 @@ std::string Format02(int32_t value) {
   return text;
 }
 
-QString Number(int32_t value) { return QString::number(value); }
+QString Number(int32_t value) {
+  return QString::number(value);
+}
 
 }  // namespace
 
@@ -230,7 +232,9 @@ void TForm1::Timer1Timer() {
   if (UnitLoaded) RefreshAuditPanel(Control());
 }
 
-void TForm1::DestroyCaret() { AXeTAE1->DestroyCaret(); }
+void TForm1::DestroyCaret() {
+  AXeTAE1->DestroyCaret();
+}
 
 void TForm1::TurnPage(bool next) {
   TAXeTAE* control = Control();
@@ -272,9 +276,13 @@ void TForm1::SectionButtonClick(int part) {
   RefreshPageCounter();
 }
 
-void TForm1::ImageButtonFollowUpClick() { PanelFollowUp->setVisible(!PanelFollowUp->isVisible()); }
+void TForm1::ImageButtonFollowUpClick() {
+  PanelFollowUp->setVisible(!PanelFollowUp->isVisible());
+}
 
-void TForm1::PageControl1Change(int index) { StudyTabActive = index == StudyPageIndex; }
+void TForm1::PageControl1Change(int index) {
+  StudyTabActive = index == StudyPageIndex;
+}
 
 void TForm1::FormClose() {
   if (closed_) return;

@@ -24,7 +24,9 @@ constexpr int kTitleWidth = 17;
 constexpr int kBarWidth = 120;
 constexpr int kBarHeight = 13;
 
-QRgb LevelColour(int level) { return LevelColours[static_cast<size_t>(std::clamp(level, 0, 5))]; }
+QRgb LevelColour(int level) {
+  return LevelColours[static_cast<size_t>(std::clamp(level, 0, 5))];
+}
 QRgb LightColour(int level) {
   return LevelLightColours[static_cast<size_t>(std::clamp(level, 0, 5))];
 }
@@ -142,7 +144,8 @@ void TForm1::DrawTile(QPainter& painter, int slot) {
   painter.drawRect(picture.adjusted(0, 0, -1, -1));
   // 4.2.
   const bool installed = n >= 1 && n <= kUnits && InstalledUnits[static_cast<size_t>(n)];
-  painter.fillRect(band, QColor::fromRgb(installed ? LevelColour(ShownLevel) : LightColour(ShownLevel)));
+  painter.fillRect(band,
+                   QColor::fromRgb(installed ? LevelColour(ShownLevel) : LightColour(ShownLevel)));
   // 4.3. The title, kept inside its band.
   qorUnitContainerLevel* record =
       qorUnitsManager::Instance()->Level(static_cast<uint32_t>(ShownLevel));
@@ -213,7 +216,8 @@ void TForm1::ShapeSelectorMouseUp() {
   }
   if (n < 1 || n > kUnits) return;
   const qorUnit* entry = qorUnitsManager::Instance()->Entry(static_cast<uint32_t>(n));
-  if (entry != nullptr && entry->flag == 0) OpenShellLink(LinkText(static_cast<unsigned>(ShownLevel + 1)));
+  if (entry != nullptr && entry->flag == 0)
+    OpenShellLink(LinkText(static_cast<unsigned>(ShownLevel + 1)));
 }
 
 void TForm1::ImageButtonConoceClick() {

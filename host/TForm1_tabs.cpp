@@ -58,7 +58,8 @@ void TForm1::ShowUnitHeader(int unit) {
   LabelAreaEstudio->setText(QString::fromLatin1(caption));
   LabelAreaEstudio->repaint();
   ShowLevelImage(CurrentLevel);
-  const QColor colour = QColor::fromRgb(LevelColours[static_cast<size_t>(std::clamp(CurrentLevel, 0, 5))]);
+  const QColor colour =
+      QColor::fromRgb(LevelColours[static_cast<size_t>(std::clamp(CurrentLevel, 0, 5))]);
   for (QWidget* widget : {static_cast<QWidget*>(LabelUnitBack), static_cast<QWidget*>(PanelHelp)}) {
     QPalette palette = widget->palette();
     palette.setColor(QPalette::Window, colour);
@@ -78,9 +79,9 @@ void TForm1::ShowLevelImage(int level) {
 
 void TForm1::SetSectionGaugeColour(int level) {
   const QColor colour = QColor::fromRgb(LevelColours[static_cast<size_t>(std::clamp(level, 0, 5))]);
-  for (TCGauge* gauge : {ProgressBar_situation, ProgressBar_study, ProgressBar_dictation,
-                         ProgressBar_roleplay, ProgressBar_grammar, ProgressBar_writing,
-                         ProgressBar_newwords, ProgressBar_speaking})
+  for (TCGauge* gauge :
+       {ProgressBar_situation, ProgressBar_study, ProgressBar_dictation, ProgressBar_roleplay,
+        ProgressBar_grammar, ProgressBar_writing, ProgressBar_newwords, ProgressBar_speaking})
     gauge->SetForeColor(colour);
 }
 
@@ -101,4 +102,6 @@ void TForm1::IExplorerDownloadComplete() {
   if (!SetDocumentBodyHtml(IExplorer, HelpHtml)) HelpBodyPending = true;
 }
 
-void TForm1::Image2Click() { OpenShellLink(LinkText(0)); }
+void TForm1::Image2Click() {
+  OpenShellLink(LinkText(0));
+}

@@ -15,7 +15,9 @@ namespace {
 
 constexpr int kBlinkMs = 530;
 
-QRect ToQRect(platform::gfx::Rect r) { return QRect(r.x, r.y, r.w, r.h); }
+QRect ToQRect(platform::gfx::Rect r) {
+  return QRect(r.x, r.y, r.w, r.h);
+}
 
 }  // namespace
 
@@ -52,6 +54,7 @@ void qorControlSite::RequestRepaint(platform::gfx::Rect window_rect) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (dead_) return;
+    presented_ = true;
     dirty_ |= ToQRect(window_rect);
     if (!repaint_posted_) {
       repaint_posted_ = true;
@@ -124,6 +127,16 @@ void qorControlSite::ApplyState() {
 void qorControlSite::paintEvent(QPaintEvent* event) {
   ++paints_;
   const QRect area = event->rect() & image_.rect();
+  bool presented;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    presented = presented_;
+  }
+  if (!presented) {
+    // Nothing drawn yet: the grey the control's own screens use.
+    QPainter(this).fillRect(area, QColor(0x66, 0x66, 0x66));
+    return;
+  }
   WithFront([&](const platform::gfx::Surface& front) {
     const QRect r = area & QRect(0, 0, front.Width(), front.Height());
     for (int y = r.top(); y <= r.bottom(); ++y) {
@@ -150,7 +163,9 @@ void qorControlSite::SendMouse(uint32_t message, const QMouseEvent* event) {
   control_->WindowMessage(message, buttons, MouseLParam(p.x(), p.y()));
 }
 
-void qorControlSite::mouseMoveEvent(QMouseEvent* event) { SendMouse(kWmMouseMove, event); }
+void qorControlSite::mouseMoveEvent(QMouseEvent* event) {
+  SendMouse(kWmMouseMove, event);
+}
 
 void qorControlSite::mousePressEvent(QMouseEvent* event) {
   // The widget keeps the mouse until the button is released, so the

@@ -73,4 +73,5 @@ class qorControlSite : public QWidget, public platform::ui::ControlSiteBase {
   bool repaint_posted_ = false;
   bool state_posted_ = false;
   bool dead_ = false;
+  bool presented_ = false;  // until the first present the window is plain grey
 };

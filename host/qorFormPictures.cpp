@@ -173,9 +173,11 @@ QPixmap PageButton(int w, int h, bool next) {
   QPolygonF arrow;
   const qreal cx = w / 2.0, cy = h / 2.0, s = h / 4.0;
   if (next) {
-    arrow << QPointF(cx - s * 0.7, cy - s) << QPointF(cx + s * 0.9, cy) << QPointF(cx - s * 0.7, cy + s);
+    arrow << QPointF(cx - s * 0.7, cy - s) << QPointF(cx + s * 0.9, cy)
+          << QPointF(cx - s * 0.7, cy + s);
   } else {
-    arrow << QPointF(cx + s * 0.7, cy - s) << QPointF(cx - s * 0.9, cy) << QPointF(cx + s * 0.7, cy + s);
+    arrow << QPointF(cx + s * 0.7, cy - s) << QPointF(cx - s * 0.9, cy)
+          << QPointF(cx + s * 0.7, cy + s);
   }
   p.setBrush(Qt::white);
   p.setPen(Qt::NoPen);

@@ -32,7 +32,9 @@ bool InsideFolder(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-bool OpenWithDesktop(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool OpenWithDesktop(const QUrl& url) {
+  return QDesktopServices::openUrl(url);
+}
 
 bool OpenLink(const QString& link, const QUrl& base, TCppWebBrowser* view,
               const std::string& program_folder, const ExternalOpener& opener) {

@@ -128,7 +128,8 @@ bool qorUiHost::OnGuiThread() const {
   return app != nullptr && QThread::currentThread() == app->thread();
 }
 
-platform::ui::IUiHost::TimerId qorUiHost::SetTimer(uint32_t interval_ms, std::function<void()> tick) {
+platform::ui::IUiHost::TimerId qorUiHost::SetTimer(uint32_t interval_ms,
+                                                   std::function<void()> tick) {
   // Timers live on the GUI thread; the engine makes them there.
   if (!tick || !OnGuiThread()) return 0;
   const TimerId id = next_timer_++;
@@ -169,13 +170,21 @@ void qorUiHost::Signal() {
   changed_.notify_all();
 }
 
-void qorUiHost::Wake() { Signal(); }
+void qorUiHost::Wake() {
+  Signal();
+}
 
-void qorUiHost::NotifyPresent() { Signal(); }
+void qorUiHost::NotifyPresent() {
+  Signal();
+}
 
-void qorUiHost::AttachSite(qorControlSite* site) { site_ = site; }
+void qorUiHost::AttachSite(qorControlSite* site) {
+  site_ = site;
+}
 
-void qorUiHost::SetBoxPresenter(BoxPresenter presenter) { presenter_ = std::move(presenter); }
+void qorUiHost::SetBoxPresenter(BoxPresenter presenter) {
+  presenter_ = std::move(presenter);
+}
 
 bool qorUiHost::WaitOnGuiThread(const std::function<bool()>& done, uint32_t timeout_ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
@@ -250,7 +259,9 @@ int qorUiHost::ShowMessageBox(const std::string& text, const std::string& captio
   return answer.get();
 }
 
-std::string qorUiHost::TempFolder() { return platform::TempFolder(); }
+std::string qorUiHost::TempFolder() {
+  return platform::TempFolder();
+}
 
 size_t qorUiHost::PendingBoxes() {
   std::lock_guard<std::mutex> lock(mutex_);

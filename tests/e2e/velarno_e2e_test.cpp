@@ -16,11 +16,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool HaveXvfb() { return std::system("command -v xvfb-run > /dev/null 2>&1") == 0; }
+bool HaveXvfb() {
+  return std::system("command -v xvfb-run > /dev/null 2>&1") == 0;
+}
 
 // Under LeakSanitizer, leaks of system libraries do not fail the run.
 const std::pair<std::string, std::string> kLeakSuppressions = {
-    "LSAN_OPTIONS", "suppressions=" LECTORIA_SOURCE_DIR "/tests/e2e/lsan.supp:print_suppressions=0"};
+    "LSAN_OPTIONS",
+    "suppressions=" LECTORIA_SOURCE_DIR "/tests/e2e/lsan.supp:print_suppressions=0"};
 
 std::vector<std::string> Lines(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);

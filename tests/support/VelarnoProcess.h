@@ -74,7 +74,8 @@ class VelarnoProcess {
           return line;
         }
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
       if (left.count() <= 0 || err_ < 0) return std::nullopt;
       pollfd fd{err_, POLLIN, 0};
       if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;

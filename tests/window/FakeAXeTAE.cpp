@@ -8,7 +8,9 @@ std::vector<std::string> FakeControlState::Take() {
   return out;
 }
 
-FakeAXeTAE::~FakeAXeTAE() { s_->calls.push_back("Release"); }
+FakeAXeTAE::~FakeAXeTAE() {
+  s_->calls.push_back("Release");
+}
 
 bool FakeAXeTAE::CreateWindow(platform::ui::IControlSite* site,
                               std::shared_ptr<platform::ui::IUiHost> host, std::string& reason) {
@@ -33,9 +35,15 @@ bool FakeAXeTAE::WindowMessage(uint32_t message, uintptr_t wparam, intptr_t lpar
 void FakeAXeTAE::ServerEHDD(const std::string& ip, int32_t portc, int32_t portd) {
   Log("ServerEHDD " + ip + " " + std::to_string(portc) + " " + std::to_string(portd));
 }
-void FakeAXeTAE::SetEHDDUnits(const std::string& name) { Log("SetEHDDUnits " + name); }
-void FakeAXeTAE::SetEHDDStudent(const std::string& name) { Log("SetEHDDStudent " + name); }
-void FakeAXeTAE::InicializarAXeTAE() { Log("InicializarAXeTAE"); }
+void FakeAXeTAE::SetEHDDUnits(const std::string& name) {
+  Log("SetEHDDUnits " + name);
+}
+void FakeAXeTAE::SetEHDDStudent(const std::string& name) {
+  Log("SetEHDDStudent " + name);
+}
+void FakeAXeTAE::InicializarAXeTAE() {
+  Log("InicializarAXeTAE");
+}
 void FakeAXeTAE::SetNavigationMode(int32_t value) {
   Log("SetNavigationMode " + std::to_string(value));
 }
@@ -75,8 +83,12 @@ void FakeAXeTAE::SeleccionarAuditoria(int32_t part) {
   Log("SeleccionarAuditoria " + std::to_string(part));
   s_->selected = part;
 }
-void FakeAXeTAE::SetEHDDMultimedia(const std::string& name) { Log("SetEHDDMultimedia " + name); }
-void FakeAXeTAE::SetEHDDCommon(const std::string& name) { Log("SetEHDDCommon " + name); }
+void FakeAXeTAE::SetEHDDMultimedia(const std::string& name) {
+  Log("SetEHDDMultimedia " + name);
+}
+void FakeAXeTAE::SetEHDDCommon(const std::string& name) {
+  Log("SetEHDDCommon " + name);
+}
 
 int32_t FakeAXeTAE::GetIntProperty(int32_t dispid) {
   Log("get " + std::to_string(dispid));

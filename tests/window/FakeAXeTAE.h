@@ -24,8 +24,8 @@ struct FakeControlState {
   // percent, answers, errors of each part
   std::array<std::array<int32_t, 3>, 8> audit{};
   bool refuse_window = false;
-  std::function<void()> on_wait;    // inside EsperaFinEvento
-  std::function<void()> on_unload;  // inside UnloadAll
+  std::function<void()> on_wait;        // inside EsperaFinEvento
+  std::function<void()> on_unload;      // inside UnloadAll
   std::function<void(int32_t)> on_key;  // inside TeclaPulsada
 
   std::vector<std::string> calls;

@@ -1,28 +1,30 @@
 #include "ProgramFolder.h"
 
-#include <gtest/gtest.h>
-
 #include <QImage>
 
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 void Run(const std::string& command) {
-  ASSERT_EQ(std::system((command + " > /dev/null").c_str()), 0) << command;
+  if (std::system((command + " > /dev/null").c_str()) != 0)
+    throw std::runtime_error("failed: " + command);
 }
 
-std::string Tool(const char* name) { return std::string(LECTORIA_BIN_DIR) + "/" + name; }
+std::string Tool(const char* name) {
+  return std::string(LECTORIA_BIN_DIR) + "/" + name;
+}
 
 void Bitmap(const fs::path& path, QColor colour, int w = 24, int h = 15) {
   QImage image(w, h, QImage::Format_RGB32);
   image.fill(colour);
-  ASSERT_TRUE(image.save(QString::fromStdString(path.string()), "BMP"));
+  if (!image.save(QString::fromStdString(path.string()), "BMP"))
+    throw std::runtime_error("cannot write " + path.string());
 }
 
 void Pack(const fs::path& source, const fs::path& out) {
@@ -37,8 +39,12 @@ std::string Unit(const char* pattern, int n) {
 
 }  // namespace
 
-QColor TileColour(int n) { return QColor(40 + n, 200 - n, (n * 37) % 256); }
-QColor LevelPictureColour(int level) { return QColor(10 + 40 * level, 90, 30); }
+QColor TileColour(int n) {
+  return QColor(40 + n, 200 - n, (n * 37) % 256);
+}
+QColor LevelPictureColour(int level) {
+  return QColor(10 + 40 * level, 90, 30);
+}
 
 std::string ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
@@ -87,7 +93,8 @@ std::string MakeProgramFolder(const FolderOptions& o, const fs::path& root) {
     fs::create_directories(sources / "bmp");
     for (int n = 1; n <= 144; ++n) {
       if (o.missing_tiles.count(n) == 0)
-        Bitmap(sources / "bmp" / Unit("imgc%03d.bmp", n), TileColour(n));
+        Bitmap(sources / "bmp" / Unit("imgc%03d.bmp", n), TileColour(n), o.tile_width,
+               o.tile_height);
     }
     for (int level : o.level_pictures)
       Bitmap(sources / "bmp" / Unit("level%d.bmp", level), LevelPictureColour(level), 91, 534);
@@ -111,7 +118,7 @@ std::string MakeProgramFolder(const FolderOptions& o, const fs::path& root) {
             "<html><head><title>Ayuda</title></head><body><p>Shell</p></body></html>");
   if (o.help_file)
     WriteFile(data / "hlp" / "hlp.htm",
-              "<html><head><meta charset=\"utf-8\"></head><body><h1>Ayuda local \xC3\xA1</h1></body></html>");
+              "<html><head><meta charset=\"utf-8\"></head><body><h1>Ayuda local "
+              "\xC3\xA1</h1></body></html>");
   return folder.string() + "/";
 }
-

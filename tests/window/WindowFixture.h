@@ -31,8 +31,8 @@ class WindowTest : public testing::Test {
   std::shared_ptr<FakeControlState> control_ = std::make_shared<FakeControlState>();
   bool make_control_ = true;
   std::function<bool(const std::string&)> apply_update_;
-  std::vector<std::string> boxes_;  // "CAPTION|TEXT|TYPE"
+  std::vector<std::string> boxes_;    // "CAPTION|TEXT|TYPE"
   std::function<void()> during_box_;  // runs while a box is up
-  std::vector<QUrl> opened_;        // links handed to the desktop
+  std::vector<QUrl> opened_;          // links handed to the desktop
   std::unique_ptr<TForm1> form_;
 };

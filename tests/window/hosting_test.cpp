@@ -22,13 +22,13 @@ TEST_F(HostingTest, AUnitIsHandedOverInTheHostsOrder) {
   EXPECT_FALSE(form.AXeTAE1->isVisible());
   form.show();
   Study(7);
-  EXPECT_EQ(control_->Take(),
-            (Calls{"get 1", "SetEHDDStudent userdata", "SetEHDDCommon data\\common.dat",
-                   "ServerEHDD " + folder_ + " 1 3232", "ServerEHDD  0 5252",
-                   "ServerEHDD 127.0.0.1 80 10", "InicializarAXeTAE", "get 30",
-                   "SetNavigationMode 0", "SetEHDDUnits data\\unit007.dat",
-                   "SetEHDDMultimedia data\\mcd01.dat", "CargarUnit 7", "EsperaFinEvento",
-                   "get 14", "get 15", "get 38", "get 38", "get 38"}));
+  EXPECT_EQ(
+      control_->Take(),
+      (Calls{"get 1", "SetEHDDStudent userdata", "SetEHDDCommon data\\common.dat",
+             "ServerEHDD " + folder_ + " 1 3232", "ServerEHDD  0 5252",
+             "ServerEHDD 127.0.0.1 80 10", "InicializarAXeTAE", "get 30", "SetNavigationMode 0",
+             "SetEHDDUnits data\\unit007.dat", "SetEHDDMultimedia data\\mcd01.dat", "CargarUnit 7",
+             "EsperaFinEvento", "get 14", "get 15", "get 38", "get 38", "get 38"}));
   EXPECT_TRUE(form.UnitLoaded);
   EXPECT_TRUE(form.StudyTabActive);
   EXPECT_TRUE(form.AXeTAE1->isVisible());
@@ -43,10 +43,9 @@ TEST_F(HostingTest, AUnitIsHandedOverInTheHostsOrder) {
 
 TEST_F(HostingTest, TwelveUnitsShareAMultimediaStore) {
   Open().show();
-  const std::pair<int, const char*> cases[] = {
-      {12, "SetEHDDMultimedia data\\mcd01.dat"},
-      {13, "SetEHDDMultimedia data\\mcd02.dat"},
-      {144, "SetEHDDMultimedia data\\mcd12.dat"}};
+  const std::pair<int, const char*> cases[] = {{12, "SetEHDDMultimedia data\\mcd01.dat"},
+                                               {13, "SetEHDDMultimedia data\\mcd02.dat"},
+                                               {144, "SetEHDDMultimedia data\\mcd12.dat"}};
   for (const auto& [unit, expected] : cases) {
     control_->Take();
     Study(unit);

@@ -100,8 +100,8 @@ TEST_F(KeysTest, PageDownTurnsThePageOfALoadedUnit) {
   Study(1);
   control_->Take();
   QTest::keyClick(form.windowHandle(), Qt::Key_PageDown);
-  EXPECT_EQ(control_->Take(), (Calls{"PaginaSiguiente", "EsperaFinEvento", "get 14", "get 15",
-                                     "get 38", "get 38"}));
+  EXPECT_EQ(control_->Take(),
+            (Calls{"PaginaSiguiente", "EsperaFinEvento", "get 14", "get 15", "get 38", "get 38"}));
   EXPECT_EQ(form.LabelPage->text(), "02");
   EXPECT_TRUE(form.StudyTabActive);
   QTest::keyClick(form.windowHandle(), Qt::Key_PageUp);
@@ -168,7 +168,8 @@ TEST_F(KeysTest, OneCallPerAutoRepeatAndNoneOnRelease) {
   Press(Qt::Key_B, "b", true);
   QKeyEvent release(QEvent::KeyRelease, Qt::Key_B, Qt::NoModifier, "b");
   QApplication::sendEvent(form.windowHandle(), &release);
-  EXPECT_EQ(control_->Take(), (Calls{"TeclaPulsada 0x42", "TeclaPulsada 0x42", "TeclaPulsada 0x42"}));
+  EXPECT_EQ(control_->Take(),
+            (Calls{"TeclaPulsada 0x42", "TeclaPulsada 0x42", "TeclaPulsada 0x42"}));
 }
 
 TEST_F(KeysTest, PressesInOtherWindowsAreNotSeen) {

@@ -136,7 +136,7 @@ TEST_F(MapTest, AUnitNotInstalledOpensItsLevelsLink) {
   options.units_alu = "3:1:0:0:0:0:0\r\n";  // unit 3's flag is set
   options.links = "l0\r\nl1\r\nhttps://example.test/level0\r\nhttp://example.test/level1\r\n";
   TForm1& form = Open(options);
-  form.Image21Click();  // level 1: LinkText(2)
+  form.Image21Click();                          // level 1: LinkText(2)
   form.ImageCanvasMouseMove(16 + 125 * 1, 10);  // unit 26, not installed
   form.ShapeSelectorMouseUp();
   form.Image20Click();

@@ -35,7 +35,8 @@ TEST_F(ScreensTest, EveryTabShowsSomething) {
     const QImage shot = form.grab().toImage();
     ASSERT_EQ(shot.size(), QSize(780, 653));
     EXPECT_FALSE(OneColour(shot)) << names[tab];
-    EXPECT_TRUE(shot.save(QString::fromStdString((shots / (std::string(names[tab]) + ".png")).string())));
+    EXPECT_TRUE(
+        shot.save(QString::fromStdString((shots / (std::string(names[tab]) + ".png")).string())));
   }
 }
 

@@ -172,7 +172,8 @@ class PageViewTest : public testing::Test {
 TEST_F(PageViewTest, APageOverTheLimitShowsEmpty) {
   const std::string head = "<html><body><p>kept</p><!--";
   const std::string tail = "--></body></html>";
-  std::string page = head + std::string(TCppWebBrowser::kMaxPageBytes - head.size() - tail.size(), 'x') + tail;
+  std::string page =
+      head + std::string(TCppWebBrowser::kMaxPageBytes - head.size() - tail.size(), 'x') + tail;
   WriteFile(root_ / "limit.htm", page);
   page.insert(head.size(), "x");  // one byte past the limit
   WriteFile(root_ / "over.htm", page);

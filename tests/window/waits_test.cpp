@@ -69,7 +69,7 @@ TEST_F(WaitsTest, AWaitPaintsFramesAndAnswersBoxesButRunsNoInput) {
   EXPECT_EQ(boxes_[0], "Lectoria|Worker box|4");
   EXPECT_EQ(worker_answer, 1);
   EXPECT_EQ(ticks_inside, 0);
-  EXPECT_EQ(calls_after_box, calls_before_box);  // no tick read the audit
+  EXPECT_EQ(calls_after_box, calls_before_box);                   // no tick read the audit
   EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet2);  // the click stayed out
   EXPECT_EQ(form.LabelPage->text(), "02");
   // The last frame is what the window shows.
