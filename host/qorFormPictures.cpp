@@ -31,6 +31,13 @@ QColor TextOn(QColor colour) {
   return luma > 150 ? QColor(40, 32, 10) : QColor(Qt::white);
 }
 
+QLinearGradient Vertical(int h, QColor top, QColor bottom) {
+  QLinearGradient gradient(0, 0, 0, h);
+  gradient.setColorAt(0, top);
+  gradient.setColorAt(1, bottom);
+  return gradient;
+}
+
 QPainterPath TopRounded(QRectF r, qreal radius) {
   QPainterPath path;
   path.moveTo(r.bottomLeft());
@@ -48,9 +55,7 @@ QPainterPath TopRounded(QRectF r, qreal radius) {
 QPixmap TopBar(int w, int h) {
   QPixmap pixmap(w, h);
   QPainter p(&pixmap);
-  QLinearGradient g(0, 0, 0, h);
-  g.setColorAt(0, kNavy);
-  g.setColorAt(1, kBlue);
+  const QLinearGradient g = Vertical(h, kNavy, kBlue);
   p.fillRect(0, 0, w, h, g);
   p.setPen(QColor(255, 255, 255, 60));
   p.drawLine(0, 0, w, 0);
@@ -82,9 +87,7 @@ QPixmap TabButton(int w, int h) {
   QPixmap pixmap = Blank(w, h);
   QPainter p(&pixmap);
   p.setRenderHint(QPainter::Antialiasing);
-  QLinearGradient g(0, 0, 0, h);
-  g.setColorAt(0, QColor(220, 230, 242));
-  g.setColorAt(1, QColor(184, 204, 228));
+  const QLinearGradient g = Vertical(h, QColor(220, 230, 242), QColor(184, 204, 228));
   p.setBrush(g);
   p.setPen(QColor(142, 170, 204));
   p.drawPath(TopRounded(QRectF(0.5, 0.5, w - 1, h), 6));
@@ -107,9 +110,7 @@ QPixmap TabIndicator(int w, int h) {
 QPixmap LevelButton(int w, int h, QColor colour, const QString& name) {
   QPixmap pixmap(w, h);
   QPainter p(&pixmap);
-  QLinearGradient g(0, 0, 0, h);
-  g.setColorAt(0, colour.lighter(115));
-  g.setColorAt(1, colour);
+  const QLinearGradient g = Vertical(h, colour.lighter(115), colour);
   p.fillRect(0, 0, w, h, g);
   p.setPen(colour.darker(125));
   p.drawRect(0, 0, w - 1, h - 1);
@@ -218,9 +219,7 @@ QPixmap FollowUpButton(int w, int h) {
 QPixmap PanelTitle(int w, int h, const QString& title) {
   QPixmap pixmap(w, h);
   QPainter p(&pixmap);
-  QLinearGradient g(0, 0, 0, h);
-  g.setColorAt(0, kBlue);
-  g.setColorAt(1, kNavy);
+  const QLinearGradient g = Vertical(h, kBlue, kNavy);
   p.fillRect(0, 0, w, h, g);
   p.setPen(Qt::white);
   p.setFont(Font(12, true));
@@ -250,9 +249,7 @@ QPixmap RoundButton(int w, int h) {
   QPixmap pixmap = Blank(w, h);
   QPainter p(&pixmap);
   p.setRenderHint(QPainter::Antialiasing);
-  QLinearGradient g(0, 0, 0, h);
-  g.setColorAt(0, kBlue);
-  g.setColorAt(1, kNavy);
+  const QLinearGradient g = Vertical(h, kBlue, kNavy);
   p.setBrush(g);
   p.setPen(kNavy);
   p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), h / 2.0, h / 2.0);
@@ -283,9 +280,7 @@ QImage NotInstalledOverlay(int w, int h, const QString& text) {
 QImage ProgressFilled(int w, int h) {
   QImage image(w, h, QImage::Format_RGB32);
   QPainter p(&image);
-  QLinearGradient g(0, 0, 0, h);
-  g.setColorAt(0, QColor(120, 200, 110));
-  g.setColorAt(1, QColor(46, 139, 61));
+  const QLinearGradient g = Vertical(h, QColor(120, 200, 110), QColor(46, 139, 61));
   p.fillRect(0, 0, w, h, g);
   p.setPen(QColor(30, 100, 40));
   p.drawLine(0, 0, w, 0);

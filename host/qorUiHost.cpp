@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <utility>
 #include <vector>
 
 #include "host/qorAnsi.h"
@@ -47,44 +48,23 @@ QMessageBox::StandardButtons ButtonsOf(unsigned type) {
   }
 }
 
+// The platform's button identifiers and the Qt buttons they stand for.
+constexpr std::pair<int, QMessageBox::StandardButton> kButtons[] = {
+    {platform::kIdOk, QMessageBox::Ok},         {platform::kIdCancel, QMessageBox::Cancel},
+    {platform::kIdAbort, QMessageBox::Abort},   {platform::kIdRetry, QMessageBox::Retry},
+    {platform::kIdIgnore, QMessageBox::Ignore}, {platform::kIdYes, QMessageBox::Yes},
+    {platform::kIdNo, QMessageBox::No}};
+
 QMessageBox::StandardButton ButtonOfId(int id) {
-  switch (id) {
-    case platform::kIdCancel:
-      return QMessageBox::Cancel;
-    case platform::kIdAbort:
-      return QMessageBox::Abort;
-    case platform::kIdRetry:
-      return QMessageBox::Retry;
-    case platform::kIdIgnore:
-      return QMessageBox::Ignore;
-    case platform::kIdYes:
-      return QMessageBox::Yes;
-    case platform::kIdNo:
-      return QMessageBox::No;
-    default:
-      return QMessageBox::Ok;
-  }
+  for (const auto& [known, button] : kButtons)
+    if (known == id) return button;
+  return QMessageBox::Ok;
 }
 
 int IdOfButton(QMessageBox::StandardButton button, unsigned type) {
-  switch (button) {
-    case QMessageBox::Ok:
-      return platform::kIdOk;
-    case QMessageBox::Cancel:
-      return platform::kIdCancel;
-    case QMessageBox::Abort:
-      return platform::kIdAbort;
-    case QMessageBox::Retry:
-      return platform::kIdRetry;
-    case QMessageBox::Ignore:
-      return platform::kIdIgnore;
-    case QMessageBox::Yes:
-      return platform::kIdYes;
-    case QMessageBox::No:
-      return platform::kIdNo;
-    default:
-      return platform::DefaultButton(type);
-  }
+  for (const auto& [id, known] : kButtons)
+    if (known == button) return id;
+  return platform::DefaultButton(type);
 }
 
 QMessageBox::Icon IconOf(unsigned type) {
