@@ -124,8 +124,8 @@ std::string FileFault(UpdateFile& file) {
   return {};
 }
 
-// Reads the file through the table until n bytes are done; false on a read
-// that fails or ends early.
+// Reads n bytes at the offset through the table; false on a read that fails
+// or ends early.
 bool ReadChunk(const platform::FileOps& ops, int fd, char* buffer, size_t n, off_t at) {
   size_t done = 0;
   while (done < n) {
@@ -157,7 +157,8 @@ bool WriteChunk(const platform::FileOps& ops, int fd, const char* data, size_t n
 
 // Copies the listed file to a new temporary file beside its target with the
 // target's permission bits (the source's for a new file), flushes it and
-// checks the copy's CRC text. An empty result when the copy is good.
+// checks the CRC text of what was copied. An empty result when the copy is
+// good.
 std::string StageFile(const platform::FileOps& ops, UpdateFile& file, std::vector<char>& buffer) {
   const int in = ops.open(file.source, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
   if (in < 0) return "cannot open upd/" + file.path + ": " + ErrorText(errno);
@@ -177,14 +178,18 @@ std::string StageFile(const platform::FileOps& ops, UpdateFile& file, std::vecto
   }
   file.temporary = temporary;
   // Exactly the size seen at the start is copied: a file still growing gives
-  // a copy whose CRC does not match, never an unbounded copy.
+  // a copy whose CRC does not match, never an unbounded copy. The CRC is
+  // taken of the bytes as they go into the copy, the file's second reading.
   const off_t size = info.st_size;
+  uint32_t crc = 0;
   for (off_t at = 0; fault.empty() && at < size;) {
     const size_t n = static_cast<size_t>(std::min<off_t>(size - at, buffer.size()));
     if (!ReadChunk(ops, in, buffer.data(), n, at))
       fault = "cannot read upd/" + file.path + ": " + ErrorText(errno);
     else if (!WriteChunk(ops, out, buffer.data(), n, at))
       fault = "cannot copy upd/" + file.path + ": " + ErrorText(errno);
+    else
+      crc = Crc32Update(crc, buffer.data(), static_cast<uint32_t>(n));
     at += static_cast<off_t>(n);
   }
   ops.close(in);
@@ -192,15 +197,6 @@ std::string StageFile(const platform::FileOps& ops, UpdateFile& file, std::vecto
     fault = "cannot set the mode of the copy of " + file.path + ": " + ErrorText(errno);
   if (fault.empty() && ops.fsync(out) != 0)
     fault = "cannot flush the copy of " + file.path + ": " + ErrorText(errno);
-  uint32_t crc = 0;
-  for (off_t at = 0; fault.empty() && at < size;) {
-    const size_t n = static_cast<size_t>(std::min<off_t>(size - at, buffer.size()));
-    if (!ReadChunk(ops, out, buffer.data(), n, at))
-      fault = "cannot read back the copy of " + file.path + ": " + ErrorText(errno);
-    else
-      crc = Crc32Update(crc, buffer.data(), static_cast<uint32_t>(n));
-    at += static_cast<off_t>(n);
-  }
   if (ops.close(out) != 0 && fault.empty())
     fault = "cannot close the copy of " + file.path + ": " + ErrorText(errno);
   if (fault.empty() && CrcText(crc) != file.value)
@@ -268,7 +264,8 @@ bool ApplyManifest(const std::string& program_folder, const qorSettings& manifes
   const std::string folder = WithSlash(program_folder);
   const std::string manifest_label = kManifestName;
   if (manifest.over_max_bytes())
-    return Refuse(report, manifest_label + ": over " + std::to_string(kMaxManifestBytes) + " bytes");
+    return Refuse(report,
+                  manifest_label + ": over " + std::to_string(kMaxManifestBytes) + " bytes");
   if (manifest.ignored_lines() > 0)
     return Refuse(report, manifest_label + ": " + std::to_string(manifest.ignored_lines()) +
                               (manifest.ignored_lines() == 1 ? " line" : " lines") +
