@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Copies and CRC read-backs go through a buffer of this size.
+// Files are copied through a buffer of this size.
 constexpr size_t kCopyChunk = 1u << 20;
 
 // One file of the update on its way to the program folder.
