@@ -1,14 +1,15 @@
 // The lesson control as the main window sees it: the members of the control's
 // interface that the window calls, its properties read by dispatch
 // identifier, and its window (created on a control site, fed mouse
-// messages). Texts are 8-bit ANSI (cp1252); the implementation over the
-// component converts them. Results of the calls are not examined.
+// messages, platform::com::WM_MOUSEMOVE and the rest). Texts are 8-bit ANSI (cp1252); the
+// implementation over the component converts them. Results of the calls are not examined.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "platform/com/IControlWindow.h"
 #include "platform/ui/ControlSite.h"
 #include "platform/ui/UiHost.h"
 
@@ -24,21 +25,9 @@ constexpr int32_t kDispidErrorsAuditoria = 23;
 constexpr int32_t kDispidTestResult = 30;
 constexpr int32_t kDispidParteUnit = 38;
 
-// Window messages the control window is sent.
-constexpr uint32_t kWmMouseMove = 0x0200;
-constexpr uint32_t kWmLButtonDown = 0x0201;
-constexpr uint32_t kWmLButtonUp = 0x0202;
-constexpr uint32_t kWmRButtonDown = 0x0204;
-constexpr uint32_t kWmRButtonUp = 0x0205;
 // Button state flags of a mouse message's wParam.
 constexpr uintptr_t kMkLButton = 0x0001;
 constexpr uintptr_t kMkRButton = 0x0002;
-
-// The lParam of a mouse message: client y in the high word, x in the low one.
-constexpr intptr_t MouseLParam(int x, int y) {
-  return static_cast<intptr_t>((static_cast<uint32_t>(y & 0xFFFF) << 16) |
-                               static_cast<uint32_t>(x & 0xFFFF));
-}
 
 class TAXeTAE {
  public:

@@ -20,6 +20,7 @@
 #include "host/qorProgramFolder.h"
 #include "host/qorTexts.h"
 #include "host/qorUnitsManager.h"
+#include "host/qorUpdate.h"
 #include "host/qorUtils.h"
 
 qorCriticalSection* FormLock = nullptr;
@@ -63,6 +64,12 @@ void Connect(qorClickLabel* label, TForm1* form, void (TForm1::*handler)()) {
 }
 
 }  // namespace
+
+bool ApplyStartupUpdate(const std::string& program_folder) {
+  // When a restart is due and the new program starts, this does not return.
+  ApplyPendingUpdate(program_folder);
+  return false;
+}
 
 void MarkProgramStart() {
   g_program_start = std::chrono::steady_clock::now();

@@ -21,7 +21,6 @@
 #include <memory>
 #include <string>
 
-#include "host/StartupUpdate.h"
 #include "host/TAXeTAE.h"
 #include "host/qorLinks.h"
 #include "host/qorUiHost.h"
@@ -40,6 +39,10 @@ void MainUnitInitialize();
 void MainUnitFinalize();
 // Marks the moment the program began (the start-up trace counts from it).
 void MarkProgramStart();
+
+// Installs a pending self-update of the program folder. A restart it asks
+// for ends the process (code 1) there and then; false otherwise.
+bool ApplyStartupUpdate(const std::string& program_folder);
 
 // Level colours of the map, the unit header and the gauges, and their light
 // variants.

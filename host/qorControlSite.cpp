@@ -160,23 +160,23 @@ void qorControlSite::SendMouse(uint32_t message, const QMouseEvent* event) {
   if (event->buttons() & Qt::LeftButton) buttons |= kMkLButton;
   if (event->buttons() & Qt::RightButton) buttons |= kMkRButton;
   const QPoint p = event->position().toPoint();
-  control_->WindowMessage(message, buttons, MouseLParam(p.x(), p.y()));
+  control_->WindowMessage(message, buttons, platform::com::MouseLParam(p.x(), p.y()));
 }
 
 void qorControlSite::mouseMoveEvent(QMouseEvent* event) {
-  SendMouse(kWmMouseMove, event);
+  SendMouse(platform::com::WM_MOUSEMOVE, event);
 }
 
 void qorControlSite::mousePressEvent(QMouseEvent* event) {
   // The widget keeps the mouse until the button is released, so the
   // control sees the release even outside its window.
-  if (event->button() == Qt::LeftButton) SendMouse(kWmLButtonDown, event);
-  if (event->button() == Qt::RightButton) SendMouse(kWmRButtonDown, event);
+  if (event->button() == Qt::LeftButton) SendMouse(platform::com::WM_LBUTTONDOWN, event);
+  if (event->button() == Qt::RightButton) SendMouse(platform::com::WM_RBUTTONDOWN, event);
 }
 
 void qorControlSite::mouseReleaseEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) SendMouse(kWmLButtonUp, event);
-  if (event->button() == Qt::RightButton) SendMouse(kWmRButtonUp, event);
+  if (event->button() == Qt::LeftButton) SendMouse(platform::com::WM_LBUTTONUP, event);
+  if (event->button() == Qt::RightButton) SendMouse(platform::com::WM_RBUTTONUP, event);
 }
 
 void qorControlSite::focusInEvent(QFocusEvent* event) {

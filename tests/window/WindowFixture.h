@@ -30,7 +30,7 @@ class WindowTest : public testing::Test {
   std::string folder_;
   std::shared_ptr<FakeControlState> control_ = std::make_shared<FakeControlState>();
   bool make_control_ = true;
-  std::function<bool(const std::string&)> apply_update_;
+  std::function<bool(const std::string&)> apply_update_ = ApplyStartupUpdate;
   std::vector<std::string> boxes_;    // "CAPTION|TEXT|TYPE"
   std::function<void()> during_box_;  // runs while a box is up
   std::vector<QUrl> opened_;          // links handed to the desktop

@@ -205,7 +205,8 @@ TEST_F(KeysTest, TheMouseReachesTheControlWindow) {
                                                "0x204 2 0x00060005", "0x205 0 0x00060005"}));
   EXPECT_NE(std::find(control_->messages.begin(), control_->messages.end(), "0x200 0 0x00200010"),
             control_->messages.end());
-  EXPECT_EQ(MouseLParam(-1, 2), 0x0002FFFF);  // left of the window: the low word wraps
+  EXPECT_EQ(platform::com::MouseLParam(-1, 2),
+            0x0002FFFF);  // left of the window: the low word wraps
 }
 
 }  // namespace

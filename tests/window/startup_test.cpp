@@ -5,6 +5,7 @@
 #include "host/qorRegistry.h"
 #include "host/qorTexts.h"
 #include "host/qorUnitsManager.h"
+#include "host/qorUtils.h"
 
 namespace fs = std::filesystem;
 using platform::registry::Root;
@@ -98,6 +99,21 @@ TEST_F(StartupTest, AControlThatCannotBeMadeIsRefusedAtTheFirstStudy) {
   EXPECT_TRUE(form.Closed());
   EXPECT_FALSE(form.isVisible());
   EXPECT_TRUE(fs::exists(folder_ + "data/units.alu"));
+}
+
+TEST_F(StartupTest, APendingUpdateIsInstalledBeforeTheWindowReadsItsFiles) {
+  // The update replaces the start page; the window shows the new one.
+  const fs::path staged = root_ / "program" / "upd" / "data" / "doc" / "st.htm";
+  WriteFile(staged, "<html><body><p>Updated start</p></body></html>");
+  char crc[16];
+  std::snprintf(crc, sizeof(crc), "%lX",
+                static_cast<unsigned long>(FileCrc32(staged.c_str(), 0, 0, 0)));
+  WriteFile(root_ / "program" / "upd" / "manifest.qor",
+            std::string("data\\doc\\st.htm=") + crc + "\r\n");
+  TForm1& form = Open();
+  EXPECT_FALSE(form.RestartRequested());
+  EXPECT_FALSE(fs::exists(root_ / "program" / "upd" / "manifest.qor"));
+  EXPECT_TRUE(form.IE_Start->toPlainText().contains("Updated start"));
 }
 
 TEST_F(StartupTest, ARestartEndsTheStartBeforeThePacks) {
