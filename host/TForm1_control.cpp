@@ -258,7 +258,9 @@ void TForm1::KeyboardHookProc(const VirtualKey& key) {
     TurnPage(key.code == kVkNext);
     return;
   }
-  if (!StudyTabActive) return;
+  // Keys go to a control that has been handed a unit (the study tab also
+  // shows when the chosen unit is not installed and nothing was loaded).
+  if (!StudyTabActive || FirstLoad) return;
   KeyCharScope typed(AXeTAE1, key.typed);
   control->TeclaPulsada(key.code);
 }

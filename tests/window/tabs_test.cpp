@@ -7,6 +7,7 @@
 
 #include "WindowFixture.h"
 #include "host/TCppWebBrowser.h"
+#include "host/qorKeyboardFilter.h"
 #include "host/qorLinks.h"
 
 namespace fs = std::filesystem;
@@ -66,6 +67,10 @@ TEST_F(TabsTest, AUnitNotInstalledIsNeverLoaded) {
   EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet2);
   EXPECT_TRUE(form.FirstLoad);
   EXPECT_TRUE(boxes_.empty());
+  // Nor does a key reach the control that was never handed a unit.
+  EXPECT_TRUE(form.StudyTabActive);
+  form.KeyboardHookProc(VirtualKey{0x41, 0x61});
+  EXPECT_TRUE(control_->Take().empty());
 }
 
 TEST_F(TabsTest, TheMenuPictureFollowsTheLevel) {
