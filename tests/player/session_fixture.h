@@ -13,10 +13,14 @@
 #include <fstream>
 #include <string>
 
+#include <memory>
+#include <vector>
+
 #include "ehdd/TEHDDClient.h"
 #include "platform/gfx/Surface.h"
 #include "player/SesionAX.h"
 #include "player/ThreadCargaUnit.h"
+#include "tests/player/session_fakes.h"
 
 class UnidadFixture {
  public:
@@ -122,4 +126,42 @@ class UnidadFixture {
 
  private:
   std::string raiz_;
+};
+
+// A session over fake documents of the given page counts (the fixture
+// unit's by default), numbered, with the unit shown on page 1 of part 0.
+class SesionFalsa {
+ public:
+  explicit SesionFalsa(std::vector<int16_t> paginas = {3, 5, 2, 4, 1, 6, 2, 3},
+                       TEHDDClient* cliente = nullptr) {
+    sesion.leccion = &leccion;
+    sesion.sesion_activa = 1;
+    for (int i = 0; i < 8; ++i) {
+      documentos.push_back(std::make_unique<fakes::Documento>(paginas[i], 0, 0, cliente));
+      sesion.Unit().partes[i].formatae = documentos.back().get();
+    }
+  }
+  // Loads every document (as the unit loader would) and numbers the pages.
+  void Cargar() {
+    for (auto& d : documentos) d->Cargar("U:\\X.TAE");
+    ThreadCargaUnit::NumerarPaginas(sesion.Unit());
+    sesion.Unit().activa = 1;
+    sesion.Unit().pagina = 1;
+    sesion.Unit().parte = 0;
+  }
+  fakes::Documento& documento(int i) { return *documentos[i]; }
+  std::vector<std::string> Movimientos() {
+    std::vector<std::string> out;
+    for (int i = 0; i < 8; ++i) {
+      for (const auto& m : documentos[i]->Log()) out.push_back(std::to_string(i) + " " + m);
+    }
+    return out;
+  }
+  void LimpiarMovimientos() {
+    for (auto& d : documentos) d->LimpiarLog();
+  }
+
+  SesionAX sesion;
+  fakes::Leccion leccion;
+  std::vector<std::unique_ptr<fakes::Documento>> documentos;
 };
