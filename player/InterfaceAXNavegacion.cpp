@@ -223,6 +223,18 @@ void EventAXMouseEvent(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, u
   leccion->EventoRaton(x, y, tipo, instancia.regiones);
 }
 
+void MoverContadorPagina(SesionAX& sesion, uint8_t modo, int paso) {
+  if (modo > kModoMini) return;
+  InstanciaAX& instancia = sesion.instancias[modo];
+  const uint8_t parte = std::min<uint8_t>(instancia.parte.load(), kNumPartes - 1);
+  const int primera = modo == kModoUnit ? instancia.PrimeraPaginaDeParte(parte) : 1;
+  const int ultima = modo == kModoUnit && parte < 7 ? instancia.PrimeraPaginaDeParte(parte + 1) - 1
+                                                    : instancia.total.load();
+  const int pagina = instancia.pagina.load() + paso;
+  instancia.pagina.store(
+      static_cast<uint8_t>(std::clamp(pagina, std::max(1, primera), std::max(1, ultima))));
+}
+
 bool InterfaceAXEsperaFinEvento(SesionAX& sesion, uint32_t timeout_ms) {
   if (sesion.sesion_activa.load() == 0) return true;
   OSAL::Trace(kTraceInterfaz, "InterfaceAXEsperaFinEvento");

@@ -25,6 +25,10 @@ void InterfaceAXCambiarDeParte(SesionAX& sesion, uint32_t parte);
 void InterfaceAXTeclaPulsada(SesionAX& sesion, uint32_t tecla);
 // Types 1 move, 2 left down, 3 left up, 4 right down, 5 right up.
 void EventAXMouseEvent(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, uint8_t modo);
+// Moves the mode's page counter by a step when a page is turned inside the
+// current part by something other than these moves (a role play running
+// onto its next page), kept within the part's pages.
+void MoverContadorPagina(SesionAX& sesion, uint8_t modo, int paso);
 // Waits for the command worker (through the UI host's GUI-thread wait when
 // a host is installed); false when it gave up.
 bool InterfaceAXEsperaFinEvento(SesionAX& sesion, uint32_t timeout_ms = ThreadEvents::kEsperaFinMs);

@@ -131,6 +131,19 @@ TEST(PageMoves, ChangingPartShowsItsFirstPage) {
   EXPECT_EQ(s.sesion.Unit().pagina.load(), 16);
 }
 
+TEST(PageMoves, ARolePlayPageTurnMovesTheCounterWithinItsPart) {
+  SesionFalsa s;
+  s.Cargar();
+  InterfaceAXCambiarDeParte(s.sesion, 3);  // pages 11 to 14
+  MoverContadorPagina(s.sesion, kModoUnit, 1);
+  EXPECT_EQ(s.sesion.Unit().pagina.load(), 12);
+  MoverContadorPagina(s.sesion, kModoUnit, 5);
+  EXPECT_EQ(s.sesion.Unit().pagina.load(), 14);
+  MoverContadorPagina(s.sesion, kModoUnit, -9);
+  EXPECT_EQ(s.sesion.Unit().pagina.load(), 11);
+  EXPECT_EQ(s.sesion.Unit().parte.load(), 3);
+}
+
 TEST(PageMoves, AnInactiveRecordMovesNothing) {
   SesionFalsa s;
   s.Cargar();

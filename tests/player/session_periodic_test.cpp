@@ -86,23 +86,6 @@ TEST_F(Pantallas, ATwentySecondLoadIsFollowedByTheBarAndFinishesIn40PixelSteps) 
   EXPECT_LE(turnos, 3);
 }
 
-TEST_F(Pantallas, AFinishedLoadRevealsTheWholeCoverIn18Turns) {
-  SinThread();
-  pantallas_.PedirProgresoUnit(7);
-  pantallas_.ProgresoCargaUnit();
-  pantallas_.FijarProgreso(100);
-  int turnos = 0;
-  while (pantallas_.PosicionBarra() < 687) {
-    clock_.Advance(100);
-    pantallas_.ProgresoCargaUnit();
-    ++turnos;
-  }
-  EXPECT_EQ(turnos, 18);  // 1 + 17 x 40 = 681, then 687
-  EXPECT_TRUE(pantallas_.PeticionProgreso());
-  pantallas_.ProgresoCargaUnit();
-  EXPECT_FALSE(pantallas_.PeticionProgreso());
-}
-
 TEST_F(Pantallas, ALoadSlowerThanItsEstimateJumpsBackToTheMiddleOnABlackScreen) {
   SinThread();
   gdi_.FillRect(pantallas_.Superficie(), 0, 0, 687, 534, 0xFFFFFF);

@@ -184,23 +184,6 @@ TEST_F(CargaUnidad, UnitZeroIsRefusedAndMountsNothing) {
   EXPECT_EQ(carga_.record().Estado(), ThreadRecord::kNuevo);
 }
 
-TEST_F(CargaUnidad, LevelsAndColoursFollowTheUnitNumber) {
-  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(1), 0x00CCFFu);
-  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(2), 0x0000FFu);
-  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(6), 0xFF00CCu);
-  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(0), 0u);
-  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(7), 0u);
-  Montar(false);
-  Cargar(25);
-  EXPECT_EQ(sesion_.sesion.nivel.load(), 2);
-  EXPECT_EQ(carga_.ColorNivel(), 0x0000FFu);
-  EXPECT_EQ(sesion_.documento(4).ColorNivel(), 0x0000FFu);
-  EXPECT_EQ(sesion_.documento(4).CarpetaAlumno(), "S:\\C025\\");
-  EXPECT_EQ(sesion_.documento(4).Path(), "U:\\CLA025GR.TAE");
-  // Without its files the unit is still made of the documents' empty pages.
-  EXPECT_EQ(sesion_.sesion.Unit().activa.load(), 1);
-}
-
 TEST(UnitLevels, Unit24IsLevel1Unit144Level6AndUnit12HasTheFolderC012) {
   for (const auto& [unidad, nivel] : {std::pair{24, 1}, {25, 2}, {144, 6}, {12, 1}}) {
     SesionFalsa s;
@@ -210,6 +193,10 @@ TEST(UnitLevels, Unit24IsLevel1Unit144Level6AndUnit12HasTheFolderC012) {
     EXPECT_EQ(s.sesion.nivel.load(), nivel) << unidad;
     EXPECT_EQ(s.sesion.unidad.load(), unidad);
   }
+  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(1), 0x00CCFFu);
+  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(6), 0xFF00CCu);
+  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(0), 0u);
+  EXPECT_EQ(ThreadCargaUnit::ColorDeNivel(7), 0u);
   SesionFalsa s;
   s.sesion.unidad = 12;
   s.sesion.nivel = 1;
@@ -218,6 +205,13 @@ TEST(UnitLevels, Unit24IsLevel1Unit144Level6AndUnit12HasTheFolderC012) {
   EXPECT_EQ(s.documento(0).CarpetaAlumno(), "S:\\C012\\");
   EXPECT_EQ(s.documento(3).Path(), "U:\\CLA012RO.TAE");
   EXPECT_EQ(s.leccion.Log().front(), "roleplay U:\\CLA012.RLP");
+  // Unit 25: level 2, its colour on every document.
+  s.sesion.unidad = 25;
+  s.sesion.nivel = 2;
+  carga.CargarUnit();
+  EXPECT_EQ(carga.ColorNivel(), 0x0000FFu);
+  EXPECT_EQ(s.documento(4).ColorNivel(), 0x0000FFu);
+  EXPECT_EQ(s.documento(4).CarpetaAlumno(), "S:\\C025\\");
 }
 
 TEST_F(CargaUnidad, AnAnimationThatWillNotLoadIsNotWaitedFor) {
