@@ -328,12 +328,12 @@ class TFormatae {
     uint8_t* inicio_parrafo;
     bool ultima_pagina;
   };
-  // A scratch copy of them for measuring.
-  struct EstadoLinea {
-    ESTILO_TAE estilo;
+  // Widths of a font, kept so switching back to it costs a copy.
+  struct AnchosFuente {
+    platform::gfx::LOGFONTA fuente;
     uint8_t anchos[256];
-    uint8_t inicio_parrafo;
   };
+  static constexpr int kFuentesGuardadas = 8;
   struct LineaTAE {
     PosicionTAE fin_dibujo;  // end of what the line lays out
     PosicionTAE fin;         // where the next line starts
@@ -407,5 +407,9 @@ class TFormatae {
   Lectura lectura_ = Lectura::kLeido;
   std::atomic<uint32_t> mensajes_{0};  // texts reported in this load, one bit each
   std::vector<LineaPintada> lineas_pintadas_;
-  std::vector<uint16_t> unidades_;  // a double-byte run as 16-bit characters
+  std::vector<uint16_t> unidades_;   // a double-byte run as 16-bit characters
+  uint8_t anchos_medida_[256] = {};  // widths of a font met while measuring
+  AnchosFuente anchos_fuentes_[kFuentesGuardadas];
+  int fuentes_guardadas_ = 0;
+  int siguiente_fuente_ = 0;
 };

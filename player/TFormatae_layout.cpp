@@ -22,6 +22,7 @@
 // Every line that does not end the text consumes at least one byte, so the
 // walk over any text ends.
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "base/OSAL.h"
@@ -45,6 +46,20 @@ int32_t SiguienteTabulador(const ESTILO_TAE& estilo, int32_t pen) {
   }
   return pen;
 }
+
+// Bytes that end a stretch of text: NUL, LF, TAB and '<'.
+constexpr auto kEspecial = [] {
+  std::array<bool, 256> t{};
+  t['\0'] = t['\n'] = t['\t'] = t['<'] = true;
+  return t;
+}();
+
+// Bytes that end a word as well: those and the space.
+constexpr auto kFinPalabra = [] {
+  std::array<bool, 256> t = kEspecial;
+  t[' '] = true;
+  return t;
+}();
 
 ESTILO_TAE EstiloBase(const TGestorTAE* tae) {
   return tae ? tae->EstiloPorDefecto() : TGestorTAE::EstiloInicial();
@@ -128,11 +143,25 @@ void TFormatae::Informar(MensajeTAE mensaje) {
 }
 
 void TFormatae::RellenarAnchos(const platform::gfx::LOGFONTA& fuente, uint8_t* anchos) {
+  // Documents switch between a few fonts over and over (bold on, bold off):
+  // their widths are kept for the formatter's life.
+  for (int i = 0; i < fuentes_guardadas_; ++i) {
+    const AnchosFuente& guardado = anchos_fuentes_[i];
+    if (std::memcmp(&guardado.fuente, &fuente, sizeof fuente) == 0) {
+      std::memcpy(anchos, guardado.anchos, 256);
+      return;
+    }
+  }
   if (gdi_ != nullptr) {
     gdi_->CharWidths(static_cast<uint16_t>(ftae_->slot_pagina), fuente, anchos);
   } else {
     std::memset(anchos, 0, 256);
   }
+  AnchosFuente& nuevo = anchos_fuentes_[siguiente_fuente_];
+  siguiente_fuente_ = (siguiente_fuente_ + 1) % kFuentesGuardadas;
+  nuevo.fuente = fuente;
+  std::memcpy(nuevo.anchos, anchos, 256);
+  if (fuentes_guardadas_ < kFuentesGuardadas) ++fuentes_guardadas_;
 }
 
 void TFormatae::EmpezarRun(PosicionTAE pos) {
@@ -186,6 +215,9 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
   const bool pintar = modo == ModoLinea::kPintar;
   ESTILO_TAE& estilo = *vista.estilo;
 
+  // Measuring reads the real widths until a tag changes the font, then
+  // fills its own table: it never writes the real one.
+  uint8_t* anchos = vista.anchos;
   PosicionTAE pos = inicio;
   int32_t pen = *vista.inicio_parrafo ? 0 : estilo.sangria;
   bool contenido = false;  // a character or a tab is on the line
@@ -305,7 +337,8 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
       const platform::gfx::LOGFONTA antes = estilo.fuente;
       const EfectoTag efecto = clave.efecto(texto, tag, estilo, *vista.inicio_parrafo != 0);
       if (std::memcmp(&antes, &estilo.fuente, sizeof antes) != 0) {
-        RellenarAnchos(estilo.fuente, vista.anchos);
+        if (medir) anchos = anchos_medida_;
+        RellenarAnchos(estilo.fuente, anchos);
       }
       if (!medir) {
         if (modo == ModoLinea::kContar) clave.contar(texto, tag, ftae_->audit);
@@ -338,37 +371,91 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
       continue;
     }
 
-    const int32_t w = vista.anchos[c] + estilo.espaciado;
-    if (c == ' ') {
-      if (medir && pen + w > ancho) {
-        con_elementos = true;
-        terminar(FinLinea::kLleno, pos, PosicionTAE{pos.offset + 1, false});
+    // A stretch of ordinary bytes, up to the next special one (or, when
+    // committing, to where measuring ended the line).
+    const uint32_t tope = medir ? n : std::min(n, linea.fin_dibujo.offset);
+    uint32_t q = p;
+    if (modo == ModoLinea::kContar) {
+      // Counting needs only the tags: the text is skipped.
+      while (q < tope && !kEspecial[static_cast<uint8_t>(texto[q])]) ++q;
+      if (q == p) {  // a commit always reaches the end measured; never stand still
+        fin_texto = q;
         break;
       }
-      en_palabra = false;
-    } else {
-      if (medir && pen + w > ancho) {
-        if (en_palabra && !palabra_primera) {
-          terminar(FinLinea::kLleno, palabra, palabra);
-        } else if (en_palabra || contenido) {
-          terminar(FinLinea::kLleno, pos, pos);
-        } else {
-          ++pos.offset;  // alone on its line
-          con_elementos = true;
-          terminar(FinLinea::kLleno, pos, pos);
-        }
-        break;
-      }
-      if (!en_palabra) {
-        en_palabra = true;
-        palabra = pos;
-        palabra_primera = !contenido;
-      }
+      pos.offset = q;
+      continue;
     }
-    pen += w;
-    contenido = true;
+    const int32_t espaciado = estilo.espaciado;
+    // With no negative spacing the pen only grows, so a piece of a word
+    // whose whole width fits has no character that passes the width.
+    const bool crece = espaciado >= 0;
+    bool llena = false;
+    uint32_t lento_hasta = q;  // characters before it are taken one at a time
+    for (; q < tope; ++q) {
+      const uint8_t b = static_cast<uint8_t>(texto[q]);
+      if (kEspecial[b]) break;
+      if (crece && b != ' ' && q >= lento_hasta) {
+        // The piece's width, scanned no further than the line can hold.
+        uint32_t r = q;
+        int32_t suma = 0;
+        const int32_t cabe = ancho - pen;
+        while (r < tope && !kFinPalabra[static_cast<uint8_t>(texto[r])] &&
+               (!medir || suma <= cabe)) {
+          suma += anchos[static_cast<uint8_t>(texto[r])] + espaciado;
+          ++r;
+        }
+        if (!medir || suma <= cabe) {
+          if (!en_palabra) {
+            en_palabra = true;
+            palabra = PosicionTAE{q, false};
+            palabra_primera = !contenido;
+          }
+          pen += suma;
+          contenido = true;
+          q = r - 1;
+          continue;
+        }
+        lento_hasta = r;  // the line ends inside this piece: find where
+      }
+      const int32_t w = anchos[b] + espaciado;
+      if (b == ' ') {
+        if (medir && pen + w > ancho) {
+          // A space that does not fit is consumed and not drawn.
+          terminar(FinLinea::kLleno, PosicionTAE{q, false}, PosicionTAE{q + 1, false});
+          llena = true;
+          break;
+        }
+        en_palabra = false;
+      } else {
+        if (medir && pen + w > ancho) {
+          const PosicionTAE aqui{q, false};
+          if (en_palabra && !palabra_primera) {
+            terminar(FinLinea::kLleno, palabra, palabra);
+          } else if (en_palabra || contenido) {
+            terminar(FinLinea::kLleno, aqui, aqui);
+          } else {
+            const PosicionTAE despues{q + 1, false};  // alone on its line
+            terminar(FinLinea::kLleno, despues, despues);
+          }
+          llena = true;
+          break;
+        }
+        if (!en_palabra) {
+          en_palabra = true;
+          palabra = PosicionTAE{q, false};
+          palabra_primera = !contenido;
+        }
+      }
+      pen += w;
+      contenido = true;
+    }
     con_elementos = true;
-    ++pos.offset;
+    if (llena) break;
+    if (q == p) {
+      fin_texto = q;
+      break;
+    }
+    pos.offset = q;
   }
 
   if (medir) {
@@ -387,15 +474,12 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
 }
 
 TFormatae::LineaTAE TFormatae::MedirLinea(PosicionTAE inicio) {
-  EstadoLinea copia;
-  copia.estilo = itae_->estilo;
-  std::memcpy(copia.anchos, itae_->tabtamchar, sizeof copia.anchos);
-  copia.inicio_parrafo = itae_->inicio_parrafo;
+  ESTILO_TAE estilo = itae_->estilo;
+  uint8_t inicio_parrafo = itae_->inicio_parrafo;
   LineaTAE linea;
-  RecorrerLinea(
-      ModoLinea::kMedir,
-      VistaEstilo{&copia.estilo, copia.anchos, &copia.inicio_parrafo, itae_->ultima_pagina != 0},
-      inicio, linea, 0);
+  RecorrerLinea(ModoLinea::kMedir,
+                VistaEstilo{&estilo, itae_->tabtamchar, &inicio_parrafo, itae_->ultima_pagina != 0},
+                inicio, linea, 0);
   return linea;
 }
 

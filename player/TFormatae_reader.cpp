@@ -19,6 +19,21 @@ const char* const kErrorLeer = "Error en al leer el fichero TAE.";
 constexpr char kAbreDoble[] = "<FONT:CHINO>";
 constexpr size_t kLargoAbreDoble = sizeof(kAbreDoble) - 1;
 
+// The first "<FONT:CHINO>" within bytes [desde, hasta), found by its '>'.
+const char* BuscarAbreDoble(const char* datos, uint32_t desde, uint32_t hasta) {
+  if (hasta - desde < kLargoAbreDoble) return nullptr;
+  const char* p = datos + desde + kLargoAbreDoble - 1;
+  const char* fin = datos + hasta;
+  while (p < fin) {
+    const void* mayor = std::memchr(p, '>', static_cast<size_t>(fin - p));
+    if (mayor == nullptr) return nullptr;
+    const char* inicio = static_cast<const char*>(mayor) - (kLargoAbreDoble - 1);
+    if (std::memcmp(inicio, kAbreDoble, kLargoAbreDoble) == 0) return inicio;
+    p = static_cast<const char*>(mayor) + 1;
+  }
+  return nullptr;
+}
+
 // The one-byte empty text used when not even that could be allocated.
 char g_texto_vacio[1] = {'\0'};
 
@@ -199,13 +214,30 @@ bool TFormatae::LeerPlano(const char* path) {
       i += n;
       continue;
     }
-    const char c = datos[i++];
-    if (c == '\r') continue;
-    datos[salida++] = c;
-    if (salida - inicio_simple >= kLargoAbreDoble &&
-        std::memcmp(datos + salida - kLargoAbreDoble, kAbreDoble, kLargoAbreDoble) == 0) {
+    // The bytes up to the next CR move down as they are...
+    const void* cr = std::memchr(datos + i, '\r', tamano - i);
+    const uint32_t fin = cr ? static_cast<uint32_t>(static_cast<const char*>(cr) - datos) : tamano;
+    const uint32_t antes = salida;
+    const uint32_t desplazamiento = i - antes;  // input offset = output offset + this
+    std::memmove(datos + salida, datos + i, fin - i);
+    salida += fin - i;
+    // ...unless a run starts among them: the first "<FONT:CHINO>" of the
+    // output that ends in them (it may begin before a CR already dropped).
+    const uint32_t desde = std::max(
+        inicio_simple,
+        antes >= kLargoAbreDoble - 1 ? antes - static_cast<uint32_t>(kLargoAbreDoble - 1) : 0u);
+    const char* abre = BuscarAbreDoble(datos, desde, salida);
+    if (abre != nullptr) {
+      // The run's bytes were moved down with the rest: put them back where
+      // the input had them and copy them as pairs from there.
+      const uint32_t fin_abre = static_cast<uint32_t>(abre - datos + kLargoAbreDoble);
+      std::memmove(datos + fin_abre + desplazamiento, datos + fin_abre, salida - fin_abre);
+      salida = fin_abre;
+      i = fin_abre + desplazamiento;
       doble = true;
+      continue;
     }
+    i = cr ? fin + 1 : fin;
   }
   datos[salida] = '\0';
   ftae_->doctae = datos;

@@ -83,6 +83,10 @@ TEST_F(Reader, DoubleByteRunsKeepEveryByteInPairsUpToAPairStartingF) {
   EXPECT_EQ(formateador_->LongitudTexto(), 29u);
   EXPECT_EQ(Elementos(*formateador_),
             (V{"tag FONT CHINO", std::string("text2 \r\n\0X", 10), "tag FONT INTER", "text z"}));
+  // A CR dropped before the run does not shift the run's own bytes.
+  Cargar("a\r\n<FONT:CHINO>\x01\xFF\r\n<FONT:INTER>b\r\n");
+  EXPECT_EQ(Elementos(*formateador_), (V{"text a", "lf", "tag FONT CHINO", "text2 \x01\xFF\r\n",
+                                         "tag FONT INTER", "text b", "lf"}));
   // Odd and unended runs: the lone last byte is kept in the text, dropped
   // by the layout.
   Cargar("<FONT:CHINO>ab\ncd");

@@ -174,11 +174,11 @@ int Pages(TEHDDClient& client, const std::string& path) {
   return 0;
 }
 
-int Lines(TEHDDClient& client, const std::string& path) {
+int Lines(TEHDDClient& client, const std::string& path, const std::string& given) {
   OSAL osal;
   TListaStrings lista(&osal, &client);
   lista.Iniciar();
-  if (lista.CargarFichero(path.c_str()) != 0) return Fail("cannot open " + path);
+  if (lista.CargarFichero(path.c_str()) != 0) return Fail("cannot open " + given);
   std::printf("count %u\n", lista.Count());
   for (uint16_t i = 0; i < lista.Count(); ++i) {
     const char* item = lista.Item(i);
@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
   try {
     if (command == "parse") return Parse(client, engine_path);
     if (command == "pages") return Pages(client, engine_path);
-    if (command == "lines") return Lines(client, engine_path);
+    if (command == "lines") return Lines(client, engine_path, path);
     return Roleplay(client, engine_path);
   } catch (const std::string& text) {
     return Fail(text);
