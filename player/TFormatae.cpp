@@ -9,12 +9,6 @@
 
 namespace {
 
-// Tagged memory and error boxes when no OSAL object was given.
-OSAL& OSALSuelto() {
-  static OSAL osal;
-  return osal;
-}
-
 void CopiarCarpeta(char* destino, const char* carpeta) {
   std::snprintf(destino, kCarpetaTAE, "%s", carpeta ? carpeta : "");
 }
@@ -22,15 +16,15 @@ void CopiarCarpeta(char* destino, const char* carpeta) {
 }  // namespace
 
 void* TFormatae::Pedir(uint32_t size, const char* tag) {
-  return (osal_ ? *osal_ : OSALSuelto()).PedirMemoria(size, tag);
+  return OSALDeSesion(osal_).PedirMemoria(size, tag);
 }
 
 void TFormatae::Liberar(void* bloque, const char* tag) {
-  if (bloque != nullptr) (osal_ ? *osal_ : OSALSuelto()).LiberarMemoria(bloque, tag);
+  if (bloque != nullptr) OSALDeSesion(osal_).LiberarMemoria(bloque, tag);
 }
 
 void TFormatae::Error(const char* texto) {
-  (osal_ ? *osal_ : OSALSuelto()).MostrarError(texto);
+  OSALDeSesion(osal_).MostrarError(texto);
 }
 
 TFormatae* TFormatae::Crear(TGestorTAE* tae, int16_t area_x, int16_t area_y, int16_t area_ancho,
@@ -40,8 +34,7 @@ TFormatae* TFormatae::Crear(TGestorTAE* tae, int16_t area_x, int16_t area_y, int
                             platform::gfx::COLORREF color_tratado) {
   TFormatae* formateador = new (std::nothrow) TFormatae();
   if (formateador == nullptr) {
-    OSAL* osal = tae ? tae->GetOSAL() : nullptr;
-    (osal ? *osal : OSALSuelto()).MostrarError("Module FTAE loaded ERROR.");
+    OSALDeSesion(tae ? tae->GetOSAL() : nullptr).MostrarError("Module FTAE loaded ERROR.");
     return nullptr;
   }
   if (tae != nullptr) {

@@ -278,26 +278,23 @@ void TFormatae::CrearRegistrosTratados() {
   AUDIT_TAE& audit = ftae_->audit;
   // A record set that cannot be allocated shrinks to one record, so the
   // document's highest number always matches the records it has.
-  const size_t sonidos = static_cast<size_t>(audit.sonido_mayor) + 1;
-  audit.bufsontrat = static_cast<SON_TRATADO*>(
-      Pedir(static_cast<uint32_t>(sonidos * sizeof(SON_TRATADO)), "bufsontrat"));
-  if (audit.bufsontrat == nullptr) {
-    audit.sonido_mayor = 0;
-    audit.bufsontrat = static_cast<SON_TRATADO*>(Pedir(sizeof(SON_TRATADO), "bufsontrat"));
-  }
+  auto pedir = [this](uint16_t& mayor, size_t tamano, const char* tag) {
+    void* bloque = Pedir(static_cast<uint32_t>((size_t{mayor} + 1) * tamano), tag);
+    if (bloque == nullptr) {
+      mayor = 0;
+      bloque = Pedir(static_cast<uint32_t>(tamano), tag);
+    }
+    return bloque;
+  };
+  audit.bufsontrat =
+      static_cast<SON_TRATADO*>(pedir(audit.sonido_mayor, sizeof(SON_TRATADO), "bufsontrat"));
   if (audit.bufsontrat != nullptr) {
-    std::memset(audit.bufsontrat, 0, (static_cast<size_t>(audit.sonido_mayor) + 1) * 4);
+    std::memset(audit.bufsontrat, 0, (size_t{audit.sonido_mayor} + 1) * sizeof(SON_TRATADO));
   }
-
-  const size_t ejercicios = static_cast<size_t>(audit.ejercicio_mayor) + 1;
-  audit.bufejetrat = static_cast<EJE_TRATADO*>(
-      Pedir(static_cast<uint32_t>(ejercicios * sizeof(EJE_TRATADO)), "bufejetrat"));
-  if (audit.bufejetrat == nullptr) {
-    audit.ejercicio_mayor = 0;
-    audit.bufejetrat = static_cast<EJE_TRATADO*>(Pedir(sizeof(EJE_TRATADO), "bufejetrat"));
-  }
+  audit.bufejetrat =
+      static_cast<EJE_TRATADO*>(pedir(audit.ejercicio_mayor, sizeof(EJE_TRATADO), "bufejetrat"));
   if (audit.bufejetrat != nullptr) {
-    const size_t registros = static_cast<size_t>(audit.ejercicio_mayor) + 1;
+    const size_t registros = size_t{audit.ejercicio_mayor} + 1;
     std::memset(audit.bufejetrat, '*', registros * sizeof(EJE_TRATADO));
     for (size_t i = 0; i < registros; ++i) {
       EJE_TRATADO& registro = audit.bufejetrat[i];

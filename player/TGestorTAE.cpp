@@ -10,12 +10,12 @@
 #include "platform/gfx/CodePage.h"
 #include "player/TFormatae.h"
 
-namespace {
-
-OSAL& OSALSuelto() {
-  static OSAL osal;
-  return osal;
+OSAL& OSALDeSesion(OSAL* osal) {
+  static OSAL suelto;
+  return osal != nullptr ? *osal : suelto;
 }
+
+namespace {
 
 // Windows virtual-key codes the key table names.
 constexpr uint16_t kVkBack = 8;
@@ -41,15 +41,15 @@ constexpr uint32_t kMsMinuto = 60000;
 }  // namespace
 
 void* TGestorTAE::Pedir(uint32_t size, const char* tag) {
-  return (osal_ ? *osal_ : OSALSuelto()).PedirMemoria(size, tag);
+  return OSALDeSesion(osal_).PedirMemoria(size, tag);
 }
 
 void TGestorTAE::Liberar(void* bloque, const char* tag) {
-  if (bloque != nullptr) (osal_ ? *osal_ : OSALSuelto()).LiberarMemoria(bloque, tag);
+  if (bloque != nullptr) OSALDeSesion(osal_).LiberarMemoria(bloque, tag);
 }
 
 void TGestorTAE::Error(const char* texto) {
-  (osal_ ? *osal_ : OSALSuelto()).MostrarError(texto);
+  OSALDeSesion(osal_).MostrarError(texto);
 }
 
 ESTILO_TAE TGestorTAE::EstiloInicial() {
@@ -294,7 +294,7 @@ void TGestorTAE::TeclaPulsada(uint16_t tecla) {
 
 void TGestorTAE::ActivarTiempo() {
   if (navegacion_.load()) return;
-  const uint32_t ahora = (osal_ ? *osal_ : OSALSuelto()).ElapsedTicks();
+  const uint32_t ahora = OSALDeSesion(osal_).ElapsedTicks();
   const uint32_t hueco = ahora - ultima_accion_.exchange(ahora);
   if (hueco < kMsActivo) {
     tiempo_activo_.fetch_add(hueco);
@@ -314,7 +314,7 @@ uint8_t TGestorTAE::TiempoEstudio(uint8_t& horas, uint8_t& minutos) const {
   if (m > 59) m = 0;
   horas = static_cast<uint8_t>(h);
   minutos = static_cast<uint8_t>(m);
-  const uint32_t ahora = (osal_ ? *osal_ : OSALSuelto()).ElapsedTicks();
+  const uint32_t ahora = OSALDeSesion(osal_).ElapsedTicks();
   return ahora - ultima_accion_.load() < kMsActivo ? 1 : 0;
 }
 

@@ -36,6 +36,10 @@ class TGestorGDI;
 class TListaStrings;
 struct ThreadPeriodicEventsRec;
 
+// The session's OSAL object, or a process-wide one when none was given, so
+// tagged memory and error boxes always have an object to go through.
+OSAL& OSALDeSesion(OSAL* osal);
+
 class TGestorTAE {
  public:
   static constexpr uint16_t kMaxEstilos = 100;
