@@ -1,13 +1,42 @@
 // The one file of the engine that includes PortAudio.
 #include "media/PortAudioDevice.h"
 
+#include <fcntl.h>
 #include <portaudio.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <mutex>
 
 namespace {
+
+// The host libraries under PortAudio (ALSA, JACK) write their own lines to
+// stderr while they look for devices; without a sound card that is a page of
+// noise. Their output goes to /dev/null while PortAudio starts and opens a
+// stream; the engine says what happened in its one line.
+class SinSalidaDeErrores {
+ public:
+  SinSalidaDeErrores() {
+    std::fflush(stderr);
+    guardada_ = dup(2);
+    const int nula = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (guardada_ >= 0 && nula >= 0) dup2(nula, 2);
+    if (nula >= 0) close(nula);
+  }
+  ~SinSalidaDeErrores() {
+    std::fflush(stderr);
+    if (guardada_ >= 0) {
+      dup2(guardada_, 2);
+      close(guardada_);
+    }
+  }
+  SinSalidaDeErrores(const SinSalidaDeErrores&) = delete;
+  SinSalidaDeErrores& operator=(const SinSalidaDeErrores&) = delete;
+
+ private:
+  int guardada_ = -1;
+};
 
 // Pa_Initialize once per process, Pa_Terminate when the process ends.
 class Library {
@@ -20,6 +49,7 @@ class Library {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!tried_) {
       tried_ = true;
+      SinSalidaDeErrores silencio;
       error_ = Pa_Initialize();
     }
     if (error_ != paNoError && reason) *reason = Pa_GetErrorText(error_);
@@ -47,6 +77,7 @@ class PaStreamWrapper : public AudioStream {
   }
 
   PaError Open(const AudioStreamParams& params) {
+    SinSalidaDeErrores silencio;
     return Pa_OpenDefaultStream(&stream_, params.input_channels, params.output_channels, paInt16,
                                 params.sample_rate, params.frames_per_buffer, &PaStreamWrapper::OnBuffer,
                                 this);

@@ -3,6 +3,7 @@
 // (PlayRolePlayAlumno).
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "base/OSAL.h"
 #include "media/TAudio.h"
@@ -62,7 +63,11 @@ bool TGestorAudio::BuscarLineaRolePlay(EstadoRolePlay* rp) {
   const uint16_t id_buscado = static_cast<uint16_t>(rp->linea_actual + 1);
   // Each page is looked at once at most: a line on none of them ends it.
   const uint16_t paginas = pagina_->NumPaginas();
-  for (uint32_t vuelta = 0; vuelta <= paginas; ++vuelta) {
+  std::vector<bool> vistas(paginas, false);
+  for (;;) {
+    const uint16_t actual = pagina_->PaginaActual();
+    if (actual >= paginas || vistas[actual]) return false;
+    vistas[actual] = true;
     const uint16_t slots = pagina_->NumRegiones();
     uint16_t ultimo_id = 0;
     for (uint16_t slot = 1; slot < slots; ++slot) {
@@ -81,8 +86,8 @@ bool TGestorAudio::BuscarLineaRolePlay(EstadoRolePlay* rp) {
     }
     // The lines on this page come before the one wanted: forward; else back.
     const int paso = ultimo_id <= rp->linea_actual ? 1 : -1;
-    const uint16_t actual = pagina_->PaginaActual();
     if (paso > 0 ? actual + 1 >= paginas : actual == 0) return false;
+    if (vistas[actual + paso]) return false;
     // The page is drawn directly: a page request would stop the audio and
     // reset the role play.
     pagina_->EscribirRolePlay(*rp);
@@ -90,7 +95,6 @@ bool TGestorAudio::BuscarLineaRolePlay(EstadoRolePlay* rp) {
     Repintar();
     if (hook_paginas_) hook_paginas_(paso);
   }
-  return false;
 }
 
 void TGestorAudio::PlayRolePlayGrabar() {
