@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr uint32_t kPacingStepMs = 5;
+constexpr uint32_t kPacingStepMs = 20;
 
 bool FileExists(const std::string& path) {
   FILE* f = std::fopen(path.c_str(), "rb");
