@@ -47,8 +47,9 @@ std::vector<int16_t> Habla(size_t n) {
   for (size_t i = 0; i < n; ++i) {
     seed = seed * 1103515245u + 12345u;
     const double envolvente = 0.5 + 0.5 * std::sin(i * 2 * M_PI / 4000.0);
-    out[i] = static_cast<int16_t>(envolvente * (5000 * std::sin(i * 0.09) + 2000 * std::sin(i * 0.31)) +
-                                  ((seed >> 20) & 0x1FF) - 256);
+    out[i] =
+        static_cast<int16_t>(envolvente * (5000 * std::sin(i * 0.09) + 2000 * std::sin(i * 0.31)) +
+                             ((seed >> 20) & 0x1FF) - 256);
   }
   return out;
 }
@@ -107,7 +108,8 @@ void BM_OggLoaderBuffersThroughEHDD(benchmark::State& state) {
   for (auto _ : state) {
     FuenteEHDD fuente{&d.client, d.client.Abrir("Q:\\treinta.ogg", 0), false};
     LectorOGG lector;
-    if (fuente.file == nullptr || !lector.Abrir(&fuente, LectorOGG::CallbacksEHDD(), 0)) std::abort();
+    if (fuente.file == nullptr || !lector.Abrir(&fuente, LectorOGG::CallbacksEHDD(), 0))
+      std::abort();
     int buffers = 0;
     while (lector.Llenar(buffer, TAudio::kFramesOGG) == LectorOGG::kLleno) ++buffers;
     benchmark::DoNotOptimize(buffers);
@@ -147,7 +149,8 @@ void BM_CompressorFramesToMemory(benchmark::State& state) {
   std::vector<uint8_t> memoria(kFrames30s * (1 + formato_str::kMaxTrama));
   for (auto _ : state) {
     size_t pos = 0;
-    for (size_t i = 0; i < kFrames30s; ++i) pos += CodificarTramaSTR(codec, d.habla.data() + i * 160, &memoria[pos]);
+    for (size_t i = 0; i < kFrames30s; ++i)
+      pos += CodificarTramaSTR(codec, d.habla.data() + i * 160, &memoria[pos]);
     benchmark::DoNotOptimize(pos);
   }
 }

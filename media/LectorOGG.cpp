@@ -31,7 +31,8 @@ size_t LeerEHDD(void* buffer, size_t size, size_t count, void* datasource) {
     fuente->perdida = true;
     return 0;
   }
-  TraceF(kTraceOggCallbacks, "OGG IOCallback Read %u bloques, res=%u.", static_cast<unsigned>(count), res);
+  TraceF(kTraceOggCallbacks, "OGG IOCallback Read %u bloques, res=%u.",
+         static_cast<unsigned>(count), res);
   return res / size;
 }
 

@@ -25,8 +25,12 @@ class NullAudioDevice::Stream : public AudioStream {
  public:
   Stream(NullAudioDevice& device, const AudioStreamParams& params, AudioCallback callback,
          void* user)
-      : device_(device), params_(params), callback_(callback), user_(user),
-        silence_(params.frames_per_buffer, 0), output_(params.frames_per_buffer, 0) {}
+      : device_(device),
+        params_(params),
+        callback_(callback),
+        user_(user),
+        silence_(params.frames_per_buffer, 0),
+        output_(params.frames_per_buffer, 0) {}
 
   ~Stream() override {
     Stop();
@@ -69,7 +73,7 @@ class NullAudioDevice::Stream : public AudioStream {
   // used up.
   bool RunOne() {
     std::lock_guard<std::mutex> lock(run_mutex_);
-    if (device_.callbacks_stopped_.load() || exhausted_) return false;
+    if (device_.callbacks_stopped_.load() || exhausted_.load()) return false;
     const uint32_t frames = params_.frames_per_buffer;
     const int16_t* input = nullptr;
     if (params_.input_channels > 0) {
@@ -89,7 +93,7 @@ class NullAudioDevice::Stream : public AudioStream {
     frames_passed_.fetch_add(frames);
     if (output != nullptr && writer_) writer_->Write(output, frames);
     if (capture_ != nullptr && capture_pos_ >= capture_->size()) {
-      exhausted_ = true;
+      exhausted_.store(true);
       device_.capture_exhausted_.store(true);
     }
     return true;
@@ -107,7 +111,7 @@ class NullAudioDevice::Stream : public AudioStream {
     while (!stop_.load()) {
       const uint64_t due = count * frames * 1000 / rate;
       const uint32_t elapsed = platform::TickCount() - start;
-      if (device_.callbacks_stopped_.load() || exhausted_) {
+      if (device_.callbacks_stopped_.load() || exhausted_.load()) {
         // A stalled device keeps its time: no burst of callbacks afterwards.
         start = platform::TickCount() - static_cast<uint32_t>(due);
         platform::SleepMs(kPacingStepMs);
@@ -128,7 +132,7 @@ class NullAudioDevice::Stream : public AudioStream {
   std::vector<int16_t> silence_;
   std::vector<int16_t> output_;
   size_t capture_pos_ = 0;
-  bool exhausted_ = false;
+  std::atomic<bool> exhausted_{false};
   bool started_ = false;
   std::mutex run_mutex_;
   std::thread pacer_;

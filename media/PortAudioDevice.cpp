@@ -79,8 +79,8 @@ class PaStreamWrapper : public AudioStream {
   PaError Open(const AudioStreamParams& params) {
     SinSalidaDeErrores silencio;
     return Pa_OpenDefaultStream(&stream_, params.input_channels, params.output_channels, paInt16,
-                                params.sample_rate, params.frames_per_buffer, &PaStreamWrapper::OnBuffer,
-                                this);
+                                params.sample_rate, params.frames_per_buffer,
+                                &PaStreamWrapper::OnBuffer, this);
   }
 
   bool Start(std::string* reason) override {

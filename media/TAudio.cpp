@@ -208,7 +208,7 @@ bool TAudio::AbrirStream(const AudioStreamParams& params, AudioCallback callback
   }
   AudioStream* abierto = stream.get();
   {
-    std::lock_guard<std::mutex> lock(stream_mutex_);
+    std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
     stream_ = std::move(stream);
   }
   if (!abierto->Start(&motivo)) {
@@ -277,7 +277,7 @@ void TAudio::CancelarAudio() {
   estado_.store(kCancelando, std::memory_order_release);
   bool hay_stream = false;
   {
-    std::lock_guard<std::mutex> lock(stream_mutex_);
+    std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
     hay_stream = stream_ != nullptr;
   }
   if (hay_stream) {
@@ -332,7 +332,7 @@ void TAudio::CancelarAudio() {
 }
 
 void TAudio::CerrarStream() {
-  std::lock_guard<std::mutex> lock(stream_mutex_);
+  std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
   if (!stream_) return;
   const uint32_t ahora = osal_ != nullptr ? osal_->ElapsedTicks() : platform::TickCount();
   if (ahora - abierto_en_ <= kGuardaCierreMs) {
@@ -347,7 +347,7 @@ bool TAudio::CerrarStreamTerminado(uint32_t generacion) {
   std::lock_guard<std::recursive_mutex> lock(operacion_);
   if (generacion != generacion_.load()) return false;
   {
-    std::lock_guard<std::mutex> stream(stream_mutex_);
+    std::lock_guard<std::recursive_mutex> stream(stream_mutex_);
     if (!stream_) return false;
   }
   CerrarStream();
@@ -356,12 +356,13 @@ bool TAudio::CerrarStreamTerminado(uint32_t generacion) {
 
 uint32_t TAudio::PosicionAudio() {
   if (estado_.load(std::memory_order_acquire) != kReproduciendo) {
-    OSAL::Trace(kTraceAudioExclusion, "Peticion de Posicion de audio cuando el audio esta inactivo.");
+    OSAL::Trace(kTraceAudioExclusion,
+                "Peticion de Posicion de audio cuando el audio esta inactivo.");
     return 0;
   }
   uint32_t tiempo = 0;
   {
-    std::lock_guard<std::mutex> lock(stream_mutex_);
+    std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
     if (!stream_) return 0;
     tiempo = stream_->TimeMs();
   }
@@ -372,7 +373,8 @@ uint32_t TAudio::PosicionAudio() {
   const int64_t logico = tiempo_logico_.load();
   const int64_t reproducido = tiempo_reproducido_.load();
   if (std::llabs(logico - hardware) > duracion + 25) {
-    Traza(kTraceAudioTiempo, "El hardware de audio y el contador logico se estan desfasando %lu / %lu",
+    Traza(kTraceAudioTiempo,
+          "El hardware de audio y el contador logico se estan desfasando %lu / %lu",
           static_cast<unsigned long>(logico), static_cast<unsigned long>(hardware));
   }
   int64_t posicion = reproducido + hardware - logico;

@@ -180,7 +180,7 @@ class TAudio {
   std::atomic<uint8_t> carga_confirmada_{0};
   std::atomic<uint8_t> cancelacion_pendiente_{0};  // the loader cancelled: report it once
   std::recursive_mutex operacion_;
-  std::mutex stream_mutex_;
+  std::recursive_mutex stream_mutex_;
   std::atomic<uint8_t> empezado_{0};
   std::atomic<uint32_t> posicion_inicio_{0};
   std::atomic<uint32_t> inicio_hardware_{0};
@@ -199,7 +199,7 @@ class TAudio {
   std::mutex cola_mutex_;
   std::deque<PaqueteAudio> cola_;
   std::atomic<uint8_t> compresor_activo_{0};
-  std::atomic<uint32_t> gen_fichero_creado_{0};  // a recording whose file holds a frame
+  std::atomic<uint32_t> gen_fichero_creado_{0};   // a recording whose file holds a frame
   std::atomic<uint32_t> gen_fallo_grabacion_{0};  // a recording whose file cannot be written
   TCodecSpeex codec_;
   ThreadNotifyAudio notificador_{*this};

@@ -51,7 +51,8 @@ void TAudio::Salida(int16_t* output, uint32_t frames, uint32_t time_ms) {
   }
   if (estado != kReproduciendo) {
     callback_activo_.store(0);
-    OSAL::Trace(kTraceAudioBuffers, "Callback de audio emitiendo silencios esperando a que lo paren.");
+    OSAL::Trace(kTraceAudioBuffers,
+                "Callback de audio emitiendo silencios esperando a que lo paren.");
     std::memset(output, 0, bytes);
     return;
   }
@@ -73,7 +74,8 @@ void TAudio::Salida(int16_t* output, uint32_t frames, uint32_t time_ms) {
   if (ultimo_buffer_.load() != 0) {
     Traza(kTraceAudioBuffers, "Play ultimo buffer audio en %lu / %lu / %lu mseg.",
           static_cast<unsigned long>(tiempo_logico_.load()),
-          static_cast<unsigned long>(tiempo_reproducido_.load()), static_cast<unsigned long>(time_ms));
+          static_cast<unsigned long>(tiempo_reproducido_.load()),
+          static_cast<unsigned long>(time_ms));
     const uint32_t logico = tiempo_logico_.fetch_add(duracion) + duracion;
     const uint32_t reproducido = tiempo_reproducido_.fetch_add(duracion) + duracion;
     if (logico != reproducido) {
@@ -123,7 +125,8 @@ void TAudio::Entrada(const int16_t* input, uint32_t frames) {
   }
   if (estado != kGrabando) {
     callback_activo_.store(0);
-    OSAL::Trace(kTraceAudioCrudo, "Callback de audio grabando pero no se esta procesando la grabacion.");
+    OSAL::Trace(kTraceAudioCrudo,
+                "Callback de audio grabando pero no se esta procesando la grabacion.");
     return;
   }
   callback_activo_.store(1);

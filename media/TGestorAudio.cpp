@@ -253,8 +253,8 @@ void TGestorAudio::PintarRespuesta() {
     RegionPagina region;
     if (pagina_->RegionRespuesta(&region)) {
       // Erases what the answer's click wrote, then the button again.
-      pagina_->RellenarRect(static_cast<int16_t>(region.right + 4), static_cast<int16_t>(region.top + 1),
-                            529, 18, kBlanco);
+      pagina_->RellenarRect(static_cast<int16_t>(region.right + 4),
+                            static_cast<int16_t>(region.top + 1), 529, 18, kBlanco);
       pagina_->PintarPNG("COMUN\\BTNSOLN", static_cast<int16_t>(region.left),
                          static_cast<int16_t>(region.top));
     }

@@ -105,7 +105,7 @@ class TGestorAudio {
   // line numbers on them say; false when the line is on none of them.
   bool BuscarLineaRolePlay(EstadoRolePlay* rp);
   // The role play ends: state 0 and the context reset.
-  void TerminarRolePlay(EstadoRolePlay* rp, bool repintar);
+  void TerminarRolePlay(EstadoRolePlay* rp);
   void IniciarLineaAlumno();
   void PintarRespuesta();
 

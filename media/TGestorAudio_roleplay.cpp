@@ -27,9 +27,11 @@ std::string FicheroLinea(const std::string& carpeta, uint8_t linea) {
 
 // Line count and position kept inside the context's 60 lines and rows.
 void Acotar(EstadoRolePlay* rp) {
-  if (rp->num_lineas > IPaginaAudio::kMaxLineasRolePlay) rp->num_lineas = IPaginaAudio::kMaxLineasRolePlay;
+  if (rp->num_lineas > IPaginaAudio::kMaxLineasRolePlay)
+    rp->num_lineas = IPaginaAudio::kMaxLineasRolePlay;
   if (rp->linea_actual > rp->num_lineas) rp->linea_actual = rp->num_lineas;
-  if (rp->posicion > IPaginaAudio::kMaxLineasRolePlay) rp->posicion = IPaginaAudio::kMaxLineasRolePlay;
+  if (rp->posicion > IPaginaAudio::kMaxLineasRolePlay)
+    rp->posicion = IPaginaAudio::kMaxLineasRolePlay;
 }
 
 }  // namespace
@@ -47,16 +49,11 @@ void TGestorAudio::FinRolePlay() {
   pagina_->ActualizarBotones();
 }
 
-void TGestorAudio::TerminarRolePlay(EstadoRolePlay* rp, bool repintar) {
+void TGestorAudio::TerminarRolePlay(EstadoRolePlay* rp) {
   estado_.store(kInactivo);
-  rp->modo = 0;
-  rp->finalizado = 1;
-  rp->right = 0;
-  rp->microfono = 0;
   pagina_->EscribirRolePlay(*rp);
-  pagina_->MostrarIcono(false);
-  pagina_->ActualizarBotones();
-  if (repintar) Repintar();
+  FinRolePlay();
+  Repintar();
 }
 
 bool TGestorAudio::BuscarLineaRolePlay(EstadoRolePlay* rp) {
@@ -72,7 +69,8 @@ bool TGestorAudio::BuscarLineaRolePlay(EstadoRolePlay* rp) {
     uint16_t ultimo_id = 0;
     for (uint16_t slot = 1; slot < slots; ++slot) {
       RegionPagina region;
-      if (!pagina_->LeerRegion(slot, &region) || region.tipo != kTipoLineaRolePlay || region.en_uso == 0) {
+      if (!pagina_->LeerRegion(slot, &region) || region.tipo != kTipoLineaRolePlay ||
+          region.en_uso == 0) {
         continue;
       }
       if (region.id == id_buscado) {
@@ -109,7 +107,7 @@ void TGestorAudio::PlayRolePlayGrabar() {
     if (rp.linea_actual > 0) pagina_->MarcarLineaGrabada(static_cast<uint8_t>(rp.linea_actual - 1));
   }
   if (rp.linea_actual >= rp.num_lineas || !BuscarLineaRolePlay(&rp)) {
-    TerminarRolePlay(&rp, true);
+    TerminarRolePlay(&rp);
     return;
   }
   const int16_t x = static_cast<int16_t>(rp.left - 35);
@@ -143,7 +141,7 @@ void TGestorAudio::IniciarLineaAlumno() {
   EstadoRolePlay rp = pagina_->LeerRolePlay();
   Acotar(&rp);
   if (rp.linea_actual >= rp.num_lineas) {
-    TerminarRolePlay(&rp, true);
+    TerminarRolePlay(&rp);
     return;
   }
   const std::string path = FicheroLinea(CarpetaAlumno(), rp.linea_actual);
@@ -154,7 +152,8 @@ void TGestorAudio::IniciarLineaAlumno() {
   pagina_->MostrarIcono(true);
   estado_.store(kRolePlayGrabar);
   rp.linea_actual = static_cast<uint8_t>(rp.linea_actual + 1);
-  if (rp.posicion < IPaginaAudio::kMaxLineasRolePlay) rp.posicion = static_cast<uint8_t>(rp.posicion + 1);
+  if (rp.posicion < IPaginaAudio::kMaxLineasRolePlay)
+    rp.posicion = static_cast<uint8_t>(rp.posicion + 1);
   rp.microfono = 0;
   pagina_->EscribirRolePlay(rp);
   if (audio_ != nullptr) audio_->GrabarAudioSTR(path.c_str());
@@ -168,14 +167,16 @@ void TGestorAudio::PlayRolePlayAlumno() {
   Acotar(&rp);
   if (rp.right != 0) pagina_->MostrarIcono(false);
   if (rp.linea_actual >= rp.num_lineas || !BuscarLineaRolePlay(&rp)) {
-    TerminarRolePlay(&rp, true);
+    TerminarRolePlay(&rp);
     return;
   }
   std::string fichero;
   if (pagina_->LineaDePersonaje(rp.personaje, rp.posicion) == rp.linea_actual) {
-    if (rp.posicion < IPaginaAudio::kMaxLineasRolePlay) rp.posicion = static_cast<uint8_t>(rp.posicion + 1);
-    fichero = pagina_->LineaGrabada(rp.linea_actual) ? FicheroLinea(CarpetaAlumno(), rp.linea_actual)
-                                                     : CarpetaNativa() + "VACIO.OGG";
+    if (rp.posicion < IPaginaAudio::kMaxLineasRolePlay)
+      rp.posicion = static_cast<uint8_t>(rp.posicion + 1);
+    fichero = pagina_->LineaGrabada(rp.linea_actual)
+                  ? FicheroLinea(CarpetaAlumno(), rp.linea_actual)
+                  : CarpetaNativa() + "VACIO.OGG";
   } else {
     char nombre[16] = {};
     pagina_->NombreLineaRolePlay(rp.linea_actual, nombre, sizeof nombre);

@@ -52,7 +52,8 @@ void ThreadCargaAudioB::Ejecutar() {
     if (lleno) {
       OSAL::Trace(kTraceAudioBuffers, "Dormido hasta que tengamos que llenar el buffer de audio.");
       SuspenderThread();
-      OSAL::Trace(kTraceAudioBuffers, "ThreadCargaAudio RESUME despues de esperer buffer de audio.");
+      OSAL::Trace(kTraceAudioBuffers,
+                  "ThreadCargaAudio RESUME despues de esperer buffer de audio.");
       continue;
     }
     if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kReproduciendo) {
@@ -123,8 +124,9 @@ bool ThreadCargaAudioB::CargarBuffer() {
     if (audio_.fuente_abierta_.load() == 0) {
       Traza(kTraceAudioBuffers, "Audio '%s' esta cargado al %u porciento", trabajo.nombre,
             audio_.porcentaje_.load());
-      OSAL::Trace(kTraceAudioExclusion, tipo_ == TAudio::kFuenteOGG ? "Play Audio OGG inicializado."
-                                                                     : "Play Audio STR inicializado.");
+      OSAL::Trace(kTraceAudioExclusion, tipo_ == TAudio::kFuenteOGG
+                                            ? "Play Audio OGG inicializado."
+                                            : "Play Audio STR inicializado.");
       if (tipo_ == TAudio::kFuenteOGG) {
         OSAL::Trace(kTraceAudioPrimero, "Cargado primer buffer de audio OGG.");
       }
@@ -151,7 +153,8 @@ bool ThreadCargaAudioB::AbrirFuente(uint8_t tipo, const char* nombre, uint32_t p
   tipo_ = tipo;
   audio_.porcentaje_.store(0);
   TEHDDClient* client = audio_.ehdd_;
-  TFicheroEHDD* file = (client != nullptr && nombre[0] != '\0') ? client->Abrir(nombre, 0) : nullptr;
+  TFicheroEHDD* file =
+      (client != nullptr && nombre[0] != '\0') ? client->Abrir(nombre, 0) : nullptr;
   if (tipo == TAudio::kFuenteOGG) {
     if (file == nullptr) {
       // A file that does not open turns the playback into a cancellation.

@@ -42,7 +42,8 @@ void ThreadGrabaAudio::Ejecutar() {
     PaqueteAudio paquete;
     size_t quedan = 0;
     if (audio_.SacarPaquete(&paquete, &quedan)) {
-      Traza(kTraceAudioCrudo, "Comprimir paquete (%u) de audio RAW.", static_cast<unsigned>(quedan + 1));
+      Traza(kTraceAudioCrudo, "Comprimir paquete (%u) de audio RAW.",
+            static_cast<unsigned>(quedan + 1));
       Comprimir(paquete);
       continue;
     }

@@ -9,7 +9,9 @@ constexpr uint64_t kMaxWavBytes = uint64_t{256} << 20;
 constexpr uint16_t kFormatPcm = 1;
 constexpr uint16_t kFormatExtensible = 0xFFFE;
 
-uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t U16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t U32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
@@ -144,7 +146,8 @@ bool WavWriter::Close() {
   if (file_ == nullptr) return false;
   uint8_t header[44];
   Header(header, rate_, static_cast<uint32_t>(data_bytes_));
-  if (std::fseek(file_, 0, SEEK_SET) != 0 || std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
+  if (std::fseek(file_, 0, SEEK_SET) != 0 ||
+      std::fwrite(header, 1, sizeof header, file_) != sizeof header) {
     failed_ = true;
   }
   if (std::fclose(file_) != 0) failed_ = true;
@@ -152,8 +155,8 @@ bool WavWriter::Close() {
   return !failed_;
 }
 
-bool WriteWav16(const std::string& path, uint32_t sample_rate, const int16_t* samples,
-                size_t count, std::string* error) {
+bool WriteWav16(const std::string& path, uint32_t sample_rate, const int16_t* samples, size_t count,
+                std::string* error) {
   WavWriter writer;
   if (!writer.Open(path, sample_rate, error)) return false;
   const bool written = writer.Write(samples, count);

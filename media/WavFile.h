@@ -43,5 +43,5 @@ class WavWriter {
 };
 
 // A whole mono file at once.
-bool WriteWav16(const std::string& path, uint32_t sample_rate, const int16_t* samples,
-                size_t count, std::string* error);
+bool WriteWav16(const std::string& path, uint32_t sample_rate, const int16_t* samples, size_t count,
+                std::string* error);

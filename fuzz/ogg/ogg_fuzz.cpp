@@ -33,7 +33,7 @@ size_t Read(void* ptr, size_t size, size_t count, void* source) {
 
 int Seek(void* source, ogg_int64_t offset, int whence) {
   auto* m = static_cast<Memoria*>(source);
-  const int64_t base = whence == SEEK_SET ? 0
+  const int64_t base = whence == SEEK_SET   ? 0
                        : whence == SEEK_CUR ? static_cast<int64_t>(m->pos)
                        : whence == SEEK_END ? static_cast<int64_t>(m->size)
                                             : -1;
@@ -44,9 +44,13 @@ int Seek(void* source, ogg_int64_t offset, int whence) {
   return 0;
 }
 
-int Close(void*) { return 0; }
+int Close(void*) {
+  return 0;
+}
 
-long Tell(void* source) { return static_cast<long>(static_cast<Memoria*>(source)->pos); }
+long Tell(void* source) {
+  return static_cast<long>(static_cast<Memoria*>(source)->pos);
+}
 
 }  // namespace
 

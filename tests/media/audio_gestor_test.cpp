@@ -16,7 +16,9 @@ using audio_test::EsperarQue;
 class FakePagina : public IPaginaAudio {
  public:
   std::recursive_mutex& BloqueoPagina() override { return lock; }
-  uint8_t* SonidoTratado(uint16_t id) override { return id < sonidos.size() ? sonidos[id].data() : nullptr; }
+  uint8_t* SonidoTratado(uint16_t id) override {
+    return id < sonidos.size() ? sonidos[id].data() : nullptr;
+  }
   uint8_t* EjercicioTratado(uint16_t id) override {
     return id < ejercicios.size() ? ejercicios[id].data() : nullptr;
   }
@@ -28,8 +30,8 @@ class FakePagina : public IPaginaAudio {
   void MostrarIcono(bool mostrar) override { Anotar(mostrar ? "mostrar" : "ocultar"); }
   void SolicitudActualizarPagina() override { Anotar("actualizar"); }
   void SolicitudRepintar(uint16_t x, uint16_t y, uint16_t w, uint16_t h) override {
-    Anotar("repintar " + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) + "," +
-           std::to_string(h));
+    Anotar("repintar " + std::to_string(x) + "," + std::to_string(y) + "," + std::to_string(w) +
+           "," + std::to_string(h));
   }
   uint16_t PaginaActual() override { return pagina; }
   uint16_t NumPaginas() override { return static_cast<uint16_t>(paginas.size()); }
@@ -148,7 +150,8 @@ class Gestor : public testing::Test {
  protected:
   void SetUp() override {
     banco_.Iniciar();
-    for (const char* carpeta : {"nat", "seg", "alu"}) std::filesystem::create_directory(banco_.Local(carpeta));
+    for (const char* carpeta : {"nat", "seg", "alu"})
+      std::filesystem::create_directory(banco_.Local(carpeta));
     pagina_.gestor = &gestor_;
     pagina_.audio = &banco_.audio;
     for (auto& fila : pagina_.filas) fila.fill(255);
@@ -269,10 +272,14 @@ TEST_F(Gestor, StopWhenIdleAndFilesOfNoKindPlayNothing) {
 }
 
 TEST_F(Gestor, NamesAndFoldersAreKeptWithinTheirFields) {
-  gestor_.SetNombreFrase("ABCDEFGHIJKLMNOPQRST");
+  gestor_.SetNombreFrase("ABCDEFGHIJKLMN");
   EXPECT_EQ(gestor_.NombreFrase(), "ABCDEFGHIJKLMN");
-  gestor_.SetCarpetas(std::string(300, 'a').c_str(), nullptr, "S:\\");
+  gestor_.SetNombreFrase("ABCDEFGHIJKLMNO");  // 15: the last one goes
+  EXPECT_EQ(gestor_.NombreFrase(), "ABCDEFGHIJKLMN");
+  gestor_.SetCarpetas(std::string(199, 'a').c_str(), std::string(200, 'b').c_str(), "S:\\");
   EXPECT_EQ(gestor_.CarpetaNativa().size(), 199u);
+  EXPECT_EQ(gestor_.CarpetaSegunda().size(), 199u);
+  gestor_.SetCarpetas("", nullptr, "S:\\");
   EXPECT_EQ(gestor_.CarpetaSegunda(), "");
   EXPECT_EQ(gestor_.CarpetaAlumno(), "S:\\");
   gestor_.Iniciar();
@@ -402,8 +409,9 @@ TEST_F(Gestor, TheEndOfASpeakingAnswerErasesWhatItsClickWrote) {
   pagina_.respuesta.bottom = 68;
   gestor_.SetEstado(TGestorAudio::kRespuesta);
   gestor_.FinAudio();
-  EXPECT_EQ(pagina_.Llamadas(), (std::vector<std::string>{"rellenar 130,51 529x18 FFFFFF", "png COMUN\\BTNSOLN 100,50",
-                                                          "repintar 0,0,0,0", "fin respuesta"}));
+  EXPECT_EQ(pagina_.Llamadas(),
+            (std::vector<std::string>{"rellenar 130,51 529x18 FFFFFF", "png COMUN\\BTNSOLN 100,50",
+                                      "repintar 0,0,0,0", "fin respuesta"}));
   EXPECT_EQ(gestor_.Estado(), TGestorAudio::kInactivo);
 }
 

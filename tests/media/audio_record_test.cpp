@@ -32,7 +32,8 @@ std::vector<int16_t> Decodificar(const std::string& str) {
     uint8_t n = static_cast<uint8_t>(str[pos]);
     std::string trama = str.substr(pos + 1, n);
     out.resize(out.size() + 160);
-    DecodificarTramaSTR(codec, reinterpret_cast<uint8_t*>(trama.data()), n, out.data() + out.size() - 160);
+    DecodificarTramaSTR(codec, reinterpret_cast<uint8_t*>(trama.data()), n,
+                        out.data() + out.size() - 160);
     pos += 1 + n;
   }
   return out;
@@ -105,7 +106,8 @@ TEST_F(Grabacion, ACaptureThatDidNotStartEndsAtOnceWithNoFile) {
   banco_.device().FailNextStart("no microphone");
   banco_.audio.GrabarAudioSTR(banco_.Ruta("nunca.STR").c_str());
   EXPECT_EQ(banco_.audio.Estado(), TAudio::kInactivo);
-  EXPECT_EQ(banco_.Mensajes(), std::vector<std::string>{"No se ha podido empezar el record del audio."});
+  EXPECT_EQ(banco_.Mensajes(),
+            std::vector<std::string>{"No se ha podido empezar el record del audio."});
   const auto inicio = std::chrono::steady_clock::now();
   banco_.audio.FinGrabarFraseSTR();
   EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(1));
@@ -129,7 +131,8 @@ class ReproduccionSTR : public testing::Test {
   void SetUp() override { banco_.Iniciar(); }
   // Plays the bytes; the samples handed to the device.
   std::vector<int16_t> Tocar(const std::string& bytes) {
-    banco_.MientrasBombea([&] { banco_.audio.PlayAudioSTR(banco_.Escribir("s.STR", bytes).c_str()); });
+    banco_.MientrasBombea(
+        [&] { banco_.audio.PlayAudioSTR(banco_.Escribir("s.STR", bytes).c_str()); });
     banco_.BombearHastaElFin();
     ++fines_;
     EXPECT_TRUE(EsperarQue([&] { return banco_.Avisos(TAudio::kFinSTR) == fines_; }));
@@ -166,7 +169,8 @@ TEST_F(ReproduccionSTR, DamageReportsOnceAndEndsNormallyWithoutStaleSamples) {
     const std::vector<int16_t> tocado = Tocar(caso.bytes);
     ASSERT_EQ(banco_.Mensajes().size(), ++mensajes);
     EXPECT_EQ(banco_.Mensajes().back(), "Error de integridad en el fichero .STR");
-    const std::vector<int16_t> esperado(referencia.begin(), referencia.begin() + caso.tramas_buenas * 160);
+    const std::vector<int16_t> esperado(referencia.begin(),
+                                        referencia.begin() + caso.tramas_buenas * 160);
     EXPECT_EQ(SinSilencios(tocado, 160), SinSilencios(esperado, 160));
   }
   EXPECT_EQ(banco_.Avisos(TAudio::kCancelSTR), 0);

@@ -66,14 +66,16 @@ inline std::string CodificarSTR(const std::vector<int16_t>& muestras) {
 inline std::vector<int16_t> Voz(size_t n) {
   std::vector<int16_t> out(n);
   for (size_t i = 0; i < n; ++i) {
-    out[i] = static_cast<int16_t>(6000 * std::sin(i * 0.07) * std::sin(i * 0.0011) + ((i * 7919) % 200) - 100);
+    out[i] = static_cast<int16_t>(6000 * std::sin(i * 0.07) * std::sin(i * 0.0011) +
+                                  ((i * 7919) % 200) - 100);
   }
   return out;
 }
 
 class Banco {
  public:
-  explicit Banco(NullAudioDevice::Pacing pacing = NullAudioDevice::Pacing::kPumped, bool reloj_manual = true)
+  explicit Banco(NullAudioDevice::Pacing pacing = NullAudioDevice::Pacing::kPumped,
+                 bool reloj_manual = true)
       : device_(pacing) {
     char pattern[] = "/tmp/lectoria-audio-XXXXXX";
     if (mkdtemp(pattern) == nullptr) std::abort();
@@ -159,7 +161,8 @@ class Banco {
 
   bool EsperarAviso(uint8_t codigo, int ms = 5000) {
     std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::milliseconds(ms), [&] { return ContarLocked(codigo) > 0; });
+    return changed_.wait_for(lock, std::chrono::milliseconds(ms),
+                             [&] { return ContarLocked(codigo) > 0; });
   }
   int Avisos(uint8_t codigo) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -183,8 +186,9 @@ class Banco {
 
  private:
   int ContarLocked(uint8_t codigo) const {
-    return static_cast<int>(std::count_if(avisos_.begin(), avisos_.end(),
-                                          [&](const NotificacionAudio& a) { return a.codigo == codigo; }));
+    return static_cast<int>(
+        std::count_if(avisos_.begin(), avisos_.end(),
+                      [&](const NotificacionAudio& a) { return a.codigo == codigo; }));
   }
 
   platform::ManualClock clock_{1000};
@@ -203,7 +207,8 @@ inline std::vector<int16_t> SinSilencios(const std::vector<int16_t>& muestras, s
   std::vector<int16_t> out;
   for (size_t i = 0; i < muestras.size(); i += n) {
     const size_t fin = std::min(muestras.size(), i + n);
-    if (std::any_of(muestras.begin() + i, muestras.begin() + fin, [](int16_t v) { return v != 0; })) {
+    if (std::any_of(muestras.begin() + i, muestras.begin() + fin,
+                    [](int16_t v) { return v != 0; })) {
       out.insert(out.end(), muestras.begin() + i, muestras.begin() + fin);
     }
   }

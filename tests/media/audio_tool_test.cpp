@@ -29,8 +29,9 @@ class Herramienta : public testing::Test {
   std::string F(const std::string& name) const { return dir_ + "/" + name; }
 
   Resultado Correr(const std::string& args, const std::string& audio = "null") {
-    const std::string comando = "LECTORIA_AUDIO=" + audio + " " + LECTORIA_BIN_DIR + "/lectoria-audio " + args +
-                                " > " + F("out.txt") + " 2> " + F("err.txt");
+    const std::string comando = "LECTORIA_AUDIO=" + audio + " " + LECTORIA_BIN_DIR +
+                                "/lectoria-audio " + args + " > " + F("out.txt") + " 2> " +
+                                F("err.txt");
     const int status = std::system(comando.c_str());
     Resultado r;
     r.codigo = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -53,18 +54,20 @@ TEST_F(Herramienta, StrInfoCountsFramesAndRefusesDamage) {
   }
   Resultado r = Correr("str-info " + F("a.STR"));
   EXPECT_EQ(r.codigo, 0) << r.errores;
-  EXPECT_EQ(r.salida, "frames=12\nframe_bytes_min=" + std::to_string(minimo) + "\nframe_bytes_max=" +
-                          std::to_string(maximo) + "\nframe_bytes_total=" + std::to_string(total) +
-                          "\nduration_ms=240\n");
+  EXPECT_EQ(r.salida, "frames=12\nframe_bytes_min=" + std::to_string(minimo) +
+                          "\nframe_bytes_max=" + std::to_string(maximo) +
+                          "\nframe_bytes_total=" + std::to_string(total) + "\nduration_ms=240\n");
   EscribirFichero(F("vacio.STR"), "");
   r = Correr("str-info " + F("vacio.STR"));
   EXPECT_EQ(r.codigo, 0);
-  EXPECT_EQ(r.salida, "frames=0\nframe_bytes_min=0\nframe_bytes_max=0\nframe_bytes_total=0\nduration_ms=0\n");
+  EXPECT_EQ(r.salida,
+            "frames=0\nframe_bytes_min=0\nframe_bytes_max=0\nframe_bytes_total=0\nduration_ms=0\n");
   EscribirFichero(F("mal.STR"), str + std::string(1, char(201)));
   r = Correr("str-info " + F("mal.STR"));
   EXPECT_EQ(r.codigo, 1);
   EXPECT_EQ(r.salida, "");
-  EXPECT_EQ(r.errores, "lectoria-audio: " + F("mal.STR") + ": Error de integridad en el fichero .STR\n");
+  EXPECT_EQ(r.errores,
+            "lectoria-audio: " + F("mal.STR") + ": Error de integridad en el fichero .STR\n");
   r = Correr("str-info " + F("falta.STR"));
   EXPECT_EQ(r.codigo, 1);
   EXPECT_EQ(r.errores, "lectoria-audio: " + F("falta.STR") + ": cannot open\n");
@@ -84,8 +87,8 @@ TEST_F(Herramienta, Str2WavDecodesEachFrameAndLeavesNothingOnFailure) {
   TCodecSpeex codec;
   std::vector<int16_t> esperado(160);
   std::string trama = str.substr(1, static_cast<uint8_t>(str[0]));
-  DecodificarTramaSTR(codec, reinterpret_cast<uint8_t*>(trama.data()), static_cast<uint8_t>(trama.size()),
-                      esperado.data());
+  DecodificarTramaSTR(codec, reinterpret_cast<uint8_t*>(trama.data()),
+                      static_cast<uint8_t>(trama.size()), esperado.data());
   EXPECT_TRUE(std::equal(esperado.begin(), esperado.end(), wav.samples.begin()));
 
   EscribirFichero(F("c.STR"), str.substr(0, str.size() - 1));  // its last frame cut short
@@ -127,7 +130,8 @@ TEST_F(Herramienta, PlayIntoAWavHandsOverEveryBuffer) {
   EXPECT_EQ(wav.sample_rate, 22050u);
   EXPECT_EQ(wav.samples.size() % TAudio::kFramesOGG, 0u);
   std::vector<int16_t> esperado = ogg_fixture::Decodificar(bytes);
-  esperado.resize((esperado.size() + TAudio::kFramesOGG - 1) / TAudio::kFramesOGG * TAudio::kFramesOGG, 0);
+  esperado.resize(
+      (esperado.size() + TAudio::kFramesOGG - 1) / TAudio::kFramesOGG * TAudio::kFramesOGG, 0);
   EXPECT_EQ(SinSilencios(wav.samples, TAudio::kFramesOGG), esperado);
 
   // A .STR through a mounted letter, and on the null device.
@@ -170,8 +174,9 @@ TEST_F(Herramienta, PlayFailuresExitWithTheirMessage) {
 }
 
 TEST_F(Herramienta, BadArgumentsGiveUsage) {
-  for (const std::string args : {"", "play", "play a b", "record x.STR", "record x.STR --in y.wav", "str-info",
-                                  "str2wav a", "unknown x", "--mount Q play x.ogg", "--bogus 1 play x.ogg"}) {
+  for (const std::string args :
+       {"", "play", "play a b", "record x.STR", "record x.STR --in y.wav", "str-info", "str2wav a",
+        "unknown x", "--mount Q play x.ogg", "--bogus 1 play x.ogg"}) {
     Resultado r = Correr(args);
     EXPECT_EQ(r.codigo, 2) << args;
     EXPECT_NE(r.errores.find("usage: lectoria-audio"), std::string::npos) << args;

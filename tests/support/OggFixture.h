@@ -68,7 +68,8 @@ inline std::string Codificar(const std::vector<int16_t>& samples, int channels, 
     } else {
       float** buffer = vorbis_analysis_buffer(&vd, static_cast<int>(n));
       for (size_t i = 0; i < n; ++i)
-        for (int c = 0; c < channels; ++c) buffer[c][i] = samples[(done + i) * channels + c] / 32768.0f;
+        for (int c = 0; c < channels; ++c)
+          buffer[c][i] = samples[(done + i) * channels + c] / 32768.0f;
       vorbis_analysis_wrote(&vd, static_cast<int>(n));
       done += n;
     }
@@ -121,14 +122,17 @@ inline size_t LeerMemoria(void* ptr, size_t size, size_t count, void* source) {
 }
 inline int SeekMemoria(void* source, ogg_int64_t offset, int whence) {
   auto* m = static_cast<Memoria*>(source);
-  int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? static_cast<int64_t>(m->pos)
-                                                             : static_cast<int64_t>(m->bytes->size());
+  int64_t base = whence == SEEK_SET   ? 0
+                 : whence == SEEK_CUR ? static_cast<int64_t>(m->pos)
+                                      : static_cast<int64_t>(m->bytes->size());
   const int64_t target = base + offset;
   if (target < 0 || target > static_cast<int64_t>(m->bytes->size())) return -1;
   m->pos = static_cast<size_t>(target);
   return 0;
 }
-inline long TellMemoria(void* source) { return static_cast<long>(static_cast<Memoria*>(source)->pos); }
+inline long TellMemoria(void* source) {
+  return static_cast<long>(static_cast<Memoria*>(source)->pos);
+}
 
 inline ov_callbacks CallbacksMemoria() {
   return ov_callbacks{&LeerMemoria, &SeekMemoria, nullptr, &TellMemoria};

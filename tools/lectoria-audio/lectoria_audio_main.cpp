@@ -78,7 +78,8 @@ class Avisos {
     changed_.notify_all();
   }
   // The first of the codes that came, 0 after the deadline.
-  uint8_t Esperar(std::initializer_list<uint8_t> codigos, std::chrono::steady_clock::time_point hasta) {
+  uint8_t Esperar(std::initializer_list<uint8_t> codigos,
+                  std::chrono::steady_clock::time_point hasta) {
     std::unique_lock<std::mutex> lock(mutex_);
     uint8_t hallado = 0;
     changed_.wait_until(lock, hasta, [&] {
@@ -173,9 +174,11 @@ int StrInfo(Entorno& entorno, const std::string& path) {
     minimo = *std::min_element(tramas.longitudes.begin(), tramas.longitudes.end());
     maximo = *std::max_element(tramas.longitudes.begin(), tramas.longitudes.end());
   }
-  std::printf("frames=%zu\nframe_bytes_min=%u\nframe_bytes_max=%u\nframe_bytes_total=%llu\nduration_ms=%llu\n",
-              tramas.longitudes.size(), minimo, maximo, static_cast<unsigned long long>(total),
-              static_cast<unsigned long long>(tramas.longitudes.size()) * 20);
+  std::printf(
+      "frames=%zu\nframe_bytes_min=%u\nframe_bytes_max=%u\nframe_bytes_total=%llu\nduration_ms=%"
+      "llu\n",
+      tramas.longitudes.size(), minimo, maximo, static_cast<unsigned long long>(total),
+      static_cast<unsigned long long>(tramas.longitudes.size()) * 20);
   return 0;
 }
 
@@ -195,10 +198,11 @@ int StrToWav(Entorno& entorno, const std::string& in, const std::string& out) {
 }
 
 // How long a source plays, for the bound on waiting for its end.
-std::chrono::milliseconds Duracion(Entorno& entorno, const std::string& path, const std::string& engine,
-                                   bool ogg) {
+std::chrono::milliseconds Duracion(Entorno& entorno, const std::string& path,
+                                   const std::string& engine, bool ogg) {
   if (!ogg) {
-    return std::chrono::milliseconds(LeerTramas(entorno, path, engine, nullptr).longitudes.size() * 20);
+    return std::chrono::milliseconds(LeerTramas(entorno, path, engine, nullptr).longitudes.size() *
+                                     20);
   }
   FuenteEHDD fuente{&entorno.client, entorno.client.Abrir(engine.c_str(), 0), false};
   if (fuente.file == nullptr) return std::chrono::milliseconds(0);
@@ -216,18 +220,21 @@ std::chrono::milliseconds Duracion(Entorno& entorno, const std::string& path, co
 int Play(Entorno& entorno, const std::string& path, const std::string& wav) {
   const char ultimo = path.empty() ? '\0' : path.back();
   const bool ogg = ultimo == 'G' || ultimo == 'g';
-  if (!ogg && ultimo != 'R' && ultimo != 'r') return Fail(path + ": neither an OGG nor a .STR file");
+  if (!ogg && ultimo != 'R' && ultimo != 'r')
+    return Fail(path + ": neither an OGG nor a .STR file");
   const std::string engine = RutaMotor(entorno, path);
   if (engine.empty()) return Fail(path + ": no drive letter left to mount its folder");
   TFicheroEHDD* file = entorno.client.Abrir(engine.c_str(), 0);
   if (file == nullptr) return Fail(path + ": cannot open");
   entorno.client.Cerrar(file);
-  const auto hasta = std::chrono::steady_clock::now() + Duracion(entorno, path, engine, ogg) + kMargen;
+  const auto hasta =
+      std::chrono::steady_clock::now() + Duracion(entorno, path, engine, ogg) + kMargen;
 
   Mensajes mensajes;
   Avisos avisos;
   NullAudioDevice fichero(NullAudioDevice::Pacing::kRealTime);
-  if (!wav.empty()) fichero.SetOutputFiles([wav](uint32_t n) { return n == 1 ? wav : std::string(); });
+  if (!wav.empty())
+    fichero.SetOutputFiles([wav](uint32_t n) { return n == 1 ? wav : std::string(); });
   uint8_t codigo = 0;
   {
     TAudio audio;
@@ -241,8 +248,8 @@ int Play(Entorno& entorno, const std::string& path, const std::string& wav) {
       audio.PlayAudioSTR(engine.c_str());
     }
     if (mensajes.Primero().empty()) {
-      codigo = avisos.Esperar({TAudio::kFinOGG, TAudio::kFinSTR, TAudio::kCancelOGG, TAudio::kCancelSTR},
-                              hasta);
+      codigo = avisos.Esperar(
+          {TAudio::kFinOGG, TAudio::kFinSTR, TAudio::kCancelOGG, TAudio::kCancelSTR}, hasta);
     }
     audio.Terminar();
   }
@@ -285,8 +292,9 @@ int Record(Entorno& entorno, const std::string& out, const std::string& in) {
     }
     if (microfono.CaptureExhausted()) {
       audio.FinGrabarFraseSTR();
-      completa = avisos.Esperar({TAudio::kFinGrabacion, TAudio::kCancelGrabacion},
-                                std::chrono::steady_clock::now() + kMargen) == TAudio::kFinGrabacion;
+      completa =
+          avisos.Esperar({TAudio::kFinGrabacion, TAudio::kCancelGrabacion},
+                         std::chrono::steady_clock::now() + kMargen) == TAudio::kFinGrabacion;
     }
     audio.Terminar();
   }
