@@ -77,9 +77,7 @@ void TAudio::AvisarCambio() {
   espera_cv_.notify_all();
 }
 
-void TAudio::Iniciar() {
-  if (iniciado_) return;
-  estado_.store(kInactivo);
+void TAudio::LimpiarEstado() {
   callback_activo_.store(0);
   carga_confirmada_.store(0);
   empezado_.store(0);
@@ -90,10 +88,20 @@ void TAudio::Iniciar() {
   buffer_listo_.store(0);
   ultimo_buffer_.store(0);
   compresor_activo_.store(0);
-  {
-    std::lock_guard<std::mutex> lock(trabajo_mutex_);
-    trabajo_ = Trabajo();
-  }
+  frecuencia_.store(0);
+  frames_.store(0);
+  tipo_fuente_.store(0);
+  fuente_abierta_.store(0);
+  porcentaje_.store(0);
+  bytes_leidos_.store(0);
+  longitud_.store(0);
+  std::lock_guard<std::mutex> lock(trabajo_mutex_);
+  trabajo_.nombre[0] = '\0';
+}
+
+void TAudio::Iniciar() {
+  if (iniciado_) return;
+  LimpiarEstado();
   buffer_ = static_cast<int16_t*>(OSAL::Malloc(kBytesBuffer));
   if (buffer_ == nullptr) {
     Informar("No se ha podido reservar la memoria para los buffers de audio.");
@@ -306,27 +314,7 @@ void TAudio::CancelarAudio() {
   CerrarStream();
   OSAL::Trace(kTraceAudioExclusion, "    PORTAUDIO cancelado.");
 
-  callback_activo_.store(0);
-  carga_confirmada_.store(0);
-  empezado_.store(0);
-  posicion_inicio_.store(0);
-  inicio_hardware_.store(0);
-  tiempo_logico_.store(0);
-  tiempo_reproducido_.store(0);
-  buffer_listo_.store(0);
-  ultimo_buffer_.store(0);
-  compresor_activo_.store(0);
-  frecuencia_.store(0);
-  frames_.store(0);
-  tipo_fuente_.store(0);
-  fuente_abierta_.store(0);
-  porcentaje_.store(0);
-  bytes_leidos_.store(0);
-  longitud_.store(0);
-  {
-    std::lock_guard<std::mutex> lock(trabajo_mutex_);
-    trabajo_.nombre[0] = '\0';
-  }
+  LimpiarEstado();
   estado_.store(kInactivo, std::memory_order_release);
   AvisarCambio();
 }

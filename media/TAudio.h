@@ -145,6 +145,8 @@ class TAudio {
   // The cancel itself; the caller holds the operation lock.
   void CancelarAudio();
   void CerrarStream();
+  // Flags, times, figures and the file name back to their idle values.
+  void LimpiarEstado();
   // Opens and starts the stream; on a failure reports it, cancels and
   // returns false (state 0).
   bool AbrirStream(const AudioStreamParams& params, AudioCallback callback, const char* texto_crear,

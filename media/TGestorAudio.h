@@ -107,6 +107,8 @@ class TGestorAudio {
   // The role play ends: state 0 and the context reset.
   void TerminarRolePlay(EstadoRolePlay* rp);
   void IniciarLineaAlumno();
+  // The status icon shown at the line's left, (left - 35, top - 5).
+  void MostrarIconoLinea(uint8_t icono, const EstadoRolePlay& rp);
   void PintarRespuesta();
 
   OSAL* osal_ = nullptr;

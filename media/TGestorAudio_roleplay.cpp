@@ -36,6 +36,12 @@ void Acotar(EstadoRolePlay* rp) {
 
 }  // namespace
 
+void TGestorAudio::MostrarIconoLinea(uint8_t icono, const EstadoRolePlay& rp) {
+  pagina_->SeleccionarIcono(icono);
+  pagina_->PosicionarIcono(static_cast<int16_t>(rp.left - 35), static_cast<int16_t>(rp.top - 5));
+  pagina_->MostrarIcono(true);
+}
+
 void TGestorAudio::FinRolePlay() {
   auto lock = Bloquear();
   if (pagina_ == nullptr) return;
@@ -110,23 +116,17 @@ void TGestorAudio::PlayRolePlayGrabar() {
     TerminarRolePlay(&rp);
     return;
   }
-  const int16_t x = static_cast<int16_t>(rp.left - 35);
-  const int16_t y = static_cast<int16_t>(rp.top - 5);
   if (pagina_->LineaDePersonaje(rp.personaje, rp.posicion) == rp.linea_actual) {
     // The student's turn: the next button-down outside the regions starts
     // the line, the button-up after it ends it.
-    pagina_->SeleccionarIcono(kIconoMicrofono);
-    pagina_->PosicionarIcono(x, y);
-    pagina_->MostrarIcono(true);
+    MostrarIconoLinea(kIconoMicrofono, rp);
     rp.microfono = 1;
     grabando_.store(0);
     estado_.store(kRolePlayEspera);
     pagina_->EscribirRolePlay(rp);
     return;
   }
-  pagina_->SeleccionarIcono(kIconoAlternativo);
-  pagina_->PosicionarIcono(x, y);
-  pagina_->MostrarIcono(true);
+  MostrarIconoLinea(kIconoAlternativo, rp);
   estado_.store(kRolePlayGrabar);
   grabando_.store(0);
   char nombre[16] = {};
@@ -147,9 +147,7 @@ void TGestorAudio::IniciarLineaAlumno() {
   const std::string path = FicheroLinea(CarpetaAlumno(), rp.linea_actual);
   Traza(kTracePulsacionLarga, "Activada grabacion de la frase '%s'", path.c_str());
   pagina_->MostrarIcono(false);
-  pagina_->SeleccionarIcono(kIconoGrabando);
-  pagina_->PosicionarIcono(static_cast<int16_t>(rp.left - 35), static_cast<int16_t>(rp.top - 5));
-  pagina_->MostrarIcono(true);
+  MostrarIconoLinea(kIconoGrabando, rp);
   estado_.store(kRolePlayGrabar);
   rp.linea_actual = static_cast<uint8_t>(rp.linea_actual + 1);
   if (rp.posicion < IPaginaAudio::kMaxLineasRolePlay)
@@ -182,9 +180,7 @@ void TGestorAudio::PlayRolePlayAlumno() {
     pagina_->NombreLineaRolePlay(rp.linea_actual, nombre, sizeof nombre);
     fichero = CarpetaSegunda() + nombre + ".OGG";
   }
-  pagina_->SeleccionarIcono(kIconoAlternativo);
-  pagina_->PosicionarIcono(static_cast<int16_t>(rp.left - 35), static_cast<int16_t>(rp.top - 5));
-  pagina_->MostrarIcono(true);
+  MostrarIconoLinea(kIconoAlternativo, rp);
   estado_.store(kRolePlayAlumno);
   grabando_.store(0);
   rp.linea_actual = static_cast<uint8_t>(rp.linea_actual + 1);

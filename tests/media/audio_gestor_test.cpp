@@ -426,7 +426,10 @@ TEST_F(Gestor, TheEndWaitsForThePageLockAndAStaleEndIsIgnored) {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(pagina_.sonidos[2][1], 0);  // not beside the click
   }
-  ASSERT_TRUE(EsperarQue([&] { return pagina_.sonidos[2][1] == 1; }));
+  ASSERT_TRUE(EsperarQue([&] {
+    std::lock_guard<std::recursive_mutex> lock(pagina_.lock);
+    return pagina_.sonidos[2][1] == 1;
+  }));
   // An end for a playback a later start replaced does nothing.
   gestor_.SetEstado(TGestorAudio::kFraseNativa);
   gestor_.FinAudioDeStream(banco_.audio.Generacion() + 5);
