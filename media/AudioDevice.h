@@ -56,7 +56,7 @@ class AudioDevice {
 // "file:DIR" (output streams to DIR/play0001.wav, play0002.wav, ... in opening
 // order; capture from DIR/mic.wav, silence when it is absent). Null with the
 // reason for any other text.
-std::unique_ptr<AudioDevice> MakeAudioDevice(const std::string& spec, std::string* error);
+std::unique_ptr<AudioDevice> MakeAudioDevice(const std::string& setting, std::string* error);
 
 // The process's device, made at first use from LECTORIA_AUDIO (an unknown
 // value falls back to the default, PortAudio). Lives until the process ends.
