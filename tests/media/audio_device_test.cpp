@@ -167,7 +167,7 @@ TEST_F(Carpeta, CaptureFromAFileIsPaddedThenExhaustedAndAbsentMeansSilence) {
   EXPECT_EQ(exigente.OpenDefaultStream(Captura(), &Callback, &r, &reason), nullptr);
 }
 
-TEST(AudioDeviceSpec, TheNamesLectoriaAudioTakes) {
+TEST(AudioDeviceSetting, TheNamesLectoriaAudioTakes) {
   std::string error;
   EXPECT_NE(MakeAudioDevice("", &error), nullptr);
   EXPECT_NE(MakeAudioDevice("portaudio", &error), nullptr);
