@@ -16,7 +16,8 @@ std::atomic<uint32_t> g_ahora_fijo{0};
 bool ReadField(const unsigned char* p, uint32_t width, std::string& out) {
   const void* end = std::memchr(p, 0, width);
   if (end == nullptr) return false;
-  out.assign(reinterpret_cast<const char*>(p), static_cast<const unsigned char*>(end) - p);
+  out.assign(reinterpret_cast<const char*>(p),
+             static_cast<const unsigned char*>(end) - p);
   return true;
 }
 

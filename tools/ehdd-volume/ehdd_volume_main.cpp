@@ -82,8 +82,7 @@ int BuildFolder(TVolumen& volume, const fs::path& folder, const std::string& inn
     const std::string path = inner + "/" + name;
     if (!names.insert(name).second) return Fail(path + ": two names differ only in case");
     if (entry.is_directory()) {
-      if (!volume.CrearDirectorio(path, kOwner))
-        return Fail(path + ": " + ErrorText(volume.ultimo_error()));
+      if (!volume.CrearDirectorio(path, kOwner)) return Fail(path + ": " + ErrorText(volume.ultimo_error()));
       if (int rc = BuildFolder(volume, entry.path(), path)) return rc;
     } else if (entry.is_regular_file()) {
       TFicheroVolumen record = volume.AbrirFichero(path, "w", kOwner);
