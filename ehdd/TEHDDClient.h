@@ -66,6 +66,20 @@ class TEHDDClient : public TEHDDLogTarget {
   // The file interface.
   TFicheroEHDD* Abrir(const char* path, int32_t mode);
   TFicheroEHDD* Crear(const char* path) { return Abrir(path, 2); }
+
+  // Why the last Abrir of the calling thread gave null: the file is really
+  // not there (a plain file that does not exist, a server that answered the
+  // open with a refusal), or it could not be reached or read (a server
+  // request that failed or timed out, a local error other than a missing
+  // name, a container, a write open).
+  enum class FalloApertura : uint8_t { kNinguno, kAusente, kIlegible };
+  static FalloApertura UltimoFalloApertura();
+
+  // Writes a whole file so that it is either the old one or the new one:
+  // plain local paths (the plain-local switch, letters served from a local
+  // folder) through platform::WriteFileAtomically; a server file by create,
+  // one write and close. Containers are refused. False on any failure.
+  bool SaveFileAtomically(const char* path, const std::string& bytes);
   uint32_t Leer(void* buffer, uint32_t item_size, uint32_t count, TFicheroEHDD* file);
   uint32_t Escribir(const void* data, uint32_t size, TFicheroEHDD* file);
   int32_t Posicionar(TFicheroEHDD* file, uint32_t position, uint16_t whence);
@@ -103,7 +117,10 @@ class TEHDDClient : public TEHDDLogTarget {
 
   std::shared_ptr<TFicheroEHDD> FindOpenFile(TFicheroEHDD* file);
   TFicheroEHDD* EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path);
+  TFicheroEHDD* AbrirSinMotivo(const char* path, int32_t mode);
   TFicheroEHDD* AbrirServidor(const std::string& resolved, int32_t mode);
+  FalloApertura ClasificarFallo(const char* path, int32_t mode);
+  std::string RutaLocal(const std::string& resolved);
   bool FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks);
   uint32_t LeerBloqueRapido(TFicheroEHDD& file, unsigned char* out, uint32_t want);
   void MakeLocalDirectories(const std::string& root, const std::string& target);

@@ -17,6 +17,7 @@
 #include "platform/TempFolder.h"
 
 bool PlainLocalOn(const TEHDDClient* client);
+void NotarAusenteEnServidor();
 
 namespace {
 
@@ -103,7 +104,7 @@ TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, con
   return raw;
 }
 
-TFicheroEHDD* TEHDDClient::Abrir(const char* path_text, int32_t mode) {
+TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
   if (path_text == nullptr) return nullptr;
   const std::string path = path_text;
 
@@ -187,6 +188,11 @@ TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mo
   }
   long long rt = 0;
   long long ln = 0;
+  // A store that answers the open with a refusal does not have the file.
+  if (values.count("RT") && ParseDecimal(values["RT"], &rt) && rt != 1) {
+    NotarAusenteEnServidor();
+    return nullptr;
+  }
   if (!values.count("IDF") || !values.count("RT") || !ParseDecimal(values["RT"], &rt) || rt != 1 ||
       !values.count("LN") || !ParseDecimal(values["LN"], &ln) || ln < 0 || ln > UINT32_MAX) {
     return nullptr;

@@ -1,0 +1,7 @@
+lectoria_benchmark(bench_session SOURCES ${CMAKE_CURRENT_LIST_DIR}/bench_session.cpp DEPS lectoria_player)
+target_compile_definitions(bench_session PRIVATE LECTORIA_BIN_DIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
+foreach(tool ehdd-volume lectoria-audit)
+  if(TARGET ${tool})
+    add_dependencies(bench_session ${tool})
+  endif()
+endforeach()

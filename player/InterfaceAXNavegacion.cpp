@@ -1,0 +1,247 @@
+#include "player/InterfaceAXNavegacion.h"
+
+#include <algorithm>
+#include <string>
+
+#include "base/TGestorBMP.h"
+#include "ehdd/TEHDDClient.h"
+#include "platform/ui/UiHost.h"
+#include "player/IDocumentoParte.h"
+#include "player/ILeccion.h"
+#include "player/SesionAX.h"
+#include "player/ThreadCargaUnit.h"
+#include "player/ThreadPeriodicEvents.h"
+
+namespace {
+
+constexpr int kTraceNavegacion = kTraceInterfaz;
+constexpr int kTraceClic = 15;
+constexpr const char* kGlosario = "data\\ehddservers\\GLOSSARY10\\GLOSSARY10.DAT";
+
+enum class Movimiento { kSaltar, kAdelante, kAtras };
+
+void Montar(SesionAX& sesion, const char* nombre, const std::string& store, char letra) {
+  TrazarF(kTraceEstudio, "    -> Start conexion con el eHDD %s.", nombre);
+  if (sesion.ehdd != nullptr) sesion.ehdd->AddMount(store.c_str(), letra);
+  TrazarF(kTraceEstudio, "    -> End conexion con el eHDD %s.", nombre);
+}
+
+// Shows in-part page n (a jump) or the next or previous page of part p of
+// the mode's record, changing the formatter on screen first when asked.
+void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_parte,
+                     Movimiento movimiento, int pagina_en_parte) {
+  InstanciaAX& instancia = sesion.instancias[modo];
+  IDocumentoParte* documento = parte < kNumPartes ? instancia.partes[parte].formatae : nullptr;
+  ILeccion* leccion = sesion.leccion;
+  if (cambio_parte && leccion != nullptr) {
+    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    leccion->CambiarFormateador(documento, instancia.regiones);
+  }
+  ThreadPeriodicEvents* periodicos = sesion.periodicos;
+  if (periodicos != nullptr && documento != nullptr) {
+    periodicos->InicioEsperaPagina(parte, documento->SuperficiePagina());
+  }
+  if (sesion.carga_unit != nullptr) sesion.carga_unit->EsperarParte(modo == kModoUnit ? parte : 0);
+  if (movimiento == Movimiento::kSaltar && modo == kModoUnit) {
+    // The numbers of a part that was still loading are only now final.
+    const int global = instancia.PrimeraPaginaDeParte(parte) + pagina_en_parte;
+    instancia.pagina.store(static_cast<uint8_t>(std::clamp(global, 1, 255)));
+  }
+  if (documento != nullptr) {
+    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    switch (movimiento) {
+      case Movimiento::kSaltar:
+        documento->SaltarPagina(static_cast<uint16_t>(pagina_en_parte));
+        break;
+      case Movimiento::kAdelante:
+        documento->PaginaAdelante();
+        break;
+      case Movimiento::kAtras:
+        documento->PaginaAtras();
+        break;
+    }
+  }
+  if (periodicos != nullptr) periodicos->FinEsperaPagina();
+  if (documento != nullptr) {
+    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    documento->SolicitudRepintar();
+  }
+  TrazarF(kTraceNavegacion,
+          modo == kModoUnit ? "Entrada OK en la pagina %02u de la parte %u de la UNIT."
+                            : "Entrada OK en la pagina %02u de la parte %u del MINICOURSE.",
+          instancia.pagina.load(), parte);
+}
+
+}  // namespace
+
+void InterfaceAXCargarUnit(SesionAX& sesion, uint32_t valor) {
+  InstanciaAX& unit = sesion.Unit();
+  if (sesion.sesion_activa.load() == 0 || unit.activa.load() != 0) return;
+  const uint8_t unidad = static_cast<uint8_t>(valor & 0xFF);
+  TrazarF(kTraceInterfaz, "InterfaceAXCargarUnit %03u.", unidad);
+  if (unidad == 0) {
+    // Unit 0 would have level 0 and name a folder C000 no course has.
+    OSAL::Trace(kTraceError, "InterfaceAXCargarUnit: la unidad 0 no existe.");
+    return;
+  }
+  TrazarF(kTraceEstudio, "Start Unit %03u student '%s'.", unidad, sesion.nombre_alumno.c_str());
+  sesion.EscribirLog("ALLCLIENT.LOG", FormatoF("    [STARTUNIT] -> %s en la unit %u\r",
+                                               sesion.nombre_alumno.c_str(), unidad)
+                                          .c_str());
+  unit.parte.store(0);
+  unit.pagina.store(1);
+  sesion.nivel.store(static_cast<uint8_t>((unidad - 1) / 24 + 1));
+  sesion.unidad.store(unidad);
+  OSAL::Trace(kTraceEstudio, "Start Carga UNIT basica.");
+
+  Montar(sesion, "MULTIMEDIA", unit.nombre_multimedia, 'M');
+  Montar(sesion, "UNITS", unit.nombre_units, 'U');
+  Montar(sesion, "MINICOURSE", sesion.ruta_minicourse, 'Y');
+  Montar(sesion, "GLOSSARY", kGlosario, 'G');
+  Montar(sesion, "STUDENT", sesion.nombre_alumno + "\\work", 'S');
+  if (sesion.ehdd != nullptr) {
+    sesion.ehdd->CrearDirectorio(FormatoF("\\C%03u", unidad).c_str(), 'S');
+    sesion.ehdd->CrearDirectorio("\\MC", 'S');
+  }
+  if (sesion.solo_stores.load() != 0) {
+    sesion.solo_stores.store(0);
+    return;
+  }
+
+  // The cover is read once here so the loading screen finds it in the cache.
+  TGestorBMP* bmp = sesion.leccion != nullptr ? sesion.leccion->GestorBMP() : nullptr;
+  if (bmp != nullptr) {
+    const std::string portada = FormatoF("M:\\DATOS\\SKIN\\CLASES\\PORT%03uA.PNG", unidad);
+    try {
+      bmp->DeleteBitmap(bmp->LeerBitmapPNGDisco(unit.superficie_pagina, portada.c_str()));
+    } catch (const std::string& texto) {
+      TrazarF(kTraceError, "Portada %s: %s", portada.c_str(), texto.c_str());
+    }
+  }
+
+  ThreadPeriodicEvents* periodicos = sesion.periodicos;
+  ThreadCargaUnit* carga = sesion.carga_unit;
+  if (periodicos != nullptr) {
+    periodicos->PedirProgresoUnit(unidad);
+    // Without a loader nothing would ever advance the steps.
+    if (carga == nullptr || !carga->record().TieneThread()) periodicos->FijarProgreso(100);
+  }
+  if (carga != nullptr) carga->Despertar();
+  if (periodicos != nullptr) periodicos->EsperarFinProgreso();
+  OSAL::Trace(kTraceEstudio, "End Carga UNIT basica.");
+
+  unit.parte.store(0);
+  unit.pagina.store(1);
+  SecuenciaPagina(sesion, kModoUnit, 0, true, Movimiento::kSaltar, 0);
+
+  unit.activa.store(1);
+  sesion.axstatus.store(4);
+  const uint32_t segundos = sesion.ElapsedTicks() / 1000;
+  TrazarF(kTraceEstudio, "Unit %03u basica cargada OK en %u seg.", unidad, segundos);
+  sesion.EscribirLog("ALLCLIENT.LOG",
+                     FormatoF("    [LOADUNIT] -> %s en la unit %u cargada en %u seg.\r",
+                              sesion.nombre_alumno.c_str(), unidad, segundos)
+                         .c_str());
+  sesion.solo_stores.store(0);
+}
+
+void InterfaceAXPaginaSiguiente(SesionAX& sesion, uint8_t modo) {
+  if (modo > kModoMini) return;
+  InstanciaAX& instancia = sesion.instancias[modo];
+  if (instancia.activa.load() == 0) return;
+  OSAL::Trace(kTraceInterfaz, "InterfaceAXPaginaSiguiente.");
+  const uint8_t pagina = instancia.pagina.load();
+  if (pagina >= instancia.total.load()) return;
+  const uint8_t nueva = static_cast<uint8_t>(pagina + 1);
+  instancia.pagina.store(nueva);
+  const uint8_t parte = instancia.parte.load();
+  if (parte < 7 && nueva == instancia.PrimeraPaginaDeParte(parte + 1)) {
+    instancia.parte.store(static_cast<uint8_t>(parte + 1));
+    SecuenciaPagina(sesion, modo, static_cast<uint8_t>(parte + 1), true, Movimiento::kSaltar, 0);
+  } else {
+    SecuenciaPagina(sesion, modo, parte, false, Movimiento::kAdelante, 0);
+  }
+}
+
+void InterfaceAXPaginaAnterior(SesionAX& sesion, uint8_t modo) {
+  if (modo > kModoMini) return;
+  InstanciaAX& instancia = sesion.instancias[modo];
+  if (instancia.activa.load() == 0) return;
+  OSAL::Trace(kTraceInterfaz, "InterfaceAXPaginaAnterior.");
+  const uint8_t pagina = instancia.pagina.load();
+  if (pagina <= 1) return;
+  const uint8_t nueva = static_cast<uint8_t>(pagina - 1);
+  instancia.pagina.store(nueva);
+  const uint8_t parte = instancia.parte.load();
+  if (parte > 0 && nueva < instancia.PrimeraPaginaDeParte(parte)) {
+    const uint8_t anterior = static_cast<uint8_t>(parte - 1);
+    instancia.parte.store(anterior);
+    SecuenciaPagina(sesion, modo, anterior, true, Movimiento::kSaltar,
+                    nueva - instancia.PrimeraPaginaDeParte(anterior));
+  } else {
+    SecuenciaPagina(sesion, modo, parte, false, Movimiento::kAtras, 0);
+  }
+}
+
+void InterfaceAXCambiarDeParte(SesionAX& sesion, uint32_t valor) {
+  InstanciaAX& unit = sesion.Unit();
+  if (unit.activa.load() == 0) return;
+  const uint8_t parte = static_cast<uint8_t>(valor & 0xFF);
+  TrazarF(kTraceInterfaz, "InterfaceAXCambiarDeParte %u.", parte);
+  if (parte > 7) return;
+  unit.parte.store(parte);
+  unit.pagina.store(unit.PrimeraPaginaDeParte(parte));
+  SecuenciaPagina(sesion, kModoUnit, parte, true, Movimiento::kSaltar, 0);
+}
+
+void InterfaceAXTeclaPulsada(SesionAX& sesion, uint32_t tecla) {
+  if (sesion.Unit().activa.load() == 0) return;
+  TrazarF(kTraceInterfaz, "InterfaceAXTeclaPulsada %u.", tecla & 0xFFFF);
+  if (sesion.leccion == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+  sesion.leccion->TeclaPulsada(tecla);
+}
+
+void EventAXMouseEvent(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, uint8_t modo) {
+  if (modo > kModoMini) return;
+  InstanciaAX& instancia = sesion.instancias[modo];
+  if (instancia.activa.load() == 0) return;
+  TrazarF(tipo == 1 ? kTraceRaton : kTraceClic, "EventAXMouseEvent %u.", tipo);
+  if (tipo == 2) OSAL::Trace(kTraceAudioPrimero, "Recibido CLIC del raton.");
+  ILeccion* leccion = sesion.leccion;
+  if (leccion == nullptr) return;
+  std::unique_lock<std::recursive_mutex> lock(sesion.cerrojo_pagina, std::defer_lock);
+  const bool soltar = tipo == 3 || tipo == 5;
+  if (soltar) {
+    // A release is never lost: it ends what its press began.
+    lock.lock();
+  } else if (leccion->Ocupado() || !lock.try_lock()) {
+    return;  // dropped while a page or a click is being handled
+  }
+  const uint8_t parte = std::min<uint8_t>(instancia.parte.load(), kNumPartes - 1);
+  leccion->CambiarFormateador(instancia.partes[parte].formatae, instancia.regiones);
+  leccion->EventoRaton(x, y, tipo, instancia.regiones);
+}
+
+void MoverContadorPagina(SesionAX& sesion, uint8_t modo, int paso) {
+  if (modo > kModoMini) return;
+  InstanciaAX& instancia = sesion.instancias[modo];
+  const uint8_t parte = std::min<uint8_t>(instancia.parte.load(), kNumPartes - 1);
+  const int primera = modo == kModoUnit ? instancia.PrimeraPaginaDeParte(parte) : 1;
+  const int ultima = modo == kModoUnit && parte < 7 ? instancia.PrimeraPaginaDeParte(parte + 1) - 1
+                                                    : instancia.total.load();
+  const int pagina = instancia.pagina.load() + paso;
+  instancia.pagina.store(
+      static_cast<uint8_t>(std::clamp(pagina, std::max(1, primera), std::max(1, ultima))));
+}
+
+bool InterfaceAXEsperaFinEvento(SesionAX& sesion, uint32_t timeout_ms) {
+  if (sesion.sesion_activa.load() == 0) return true;
+  OSAL::Trace(kTraceInterfaz, "InterfaceAXEsperaFinEvento");
+  ThreadEvents* eventos = sesion.eventos;
+  if (eventos == nullptr) return true;
+  if (platform::ui::IUiHost* host = platform::ui::UiHost()) {
+    return host->WaitOnGuiThread([eventos] { return eventos->Libre(); }, timeout_ms);
+  }
+  return eventos->EsperarFin(timeout_ms);
+}

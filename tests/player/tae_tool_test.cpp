@@ -1,0 +1,182 @@
+// lectoria-tae: its exact outputs, its exit codes and its paths.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Salida {
+  int codigo = -1;
+  std::string out;
+  std::string err;
+};
+
+class Herramienta : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/lectoria-tae-tool-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string Escribir(const std::string& nombre, const std::string& bytes) {
+    const fs::path path = dir_ / nombre;
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+    return path.string();
+  }
+
+  static std::string Leer(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+
+  Salida Correr(const std::string& argumentos) {
+    const std::string out = (dir_ / "out").string();
+    const std::string err = (dir_ / "err").string();
+    const std::string orden =
+        std::string(LECTORIA_BIN_DIR) + "/lectoria-tae " + argumentos + " >" + out + " 2>" + err;
+    const int estado = std::system(orden.c_str());
+    Salida salida;
+    salida.codigo = WIFEXITED(estado) ? WEXITSTATUS(estado) : -1;
+    salida.out = Leer(out);
+    salida.err = Leer(err);
+    return salida;
+  }
+
+  fs::path dir_;
+};
+
+std::string Contadores(const std::string& distintos) {
+  // The 31 counters, all 0 but those given as "NAME N" lines.
+  const char* nombres[] = {
+      "COLOR",      "NEGRITA",    "CURSIVA", "SUBRAYADO", "SALTOPAG", "TAMANO",     "TABULADOR",
+      "COLORF",     "INTERLINEA", "SONIDO1", "SONIDO2",   "SONIDO3",  "EJESCRITO1", "EJESCRITO2",
+      "EJESCRITO3", "EJESCRITO0", "HUECO",   "BITMAPF",   "BOTON1",   "BOTON2",     "BOTON3",
+      "BOTON4",     "BOTON5",     "BOTON6",  "BOTON7",    "BOTON8",   "ROLPLAY",    "FSPEAK",
+      "ASPEAK",     "INVISIBLE",  "FONT"};
+  std::string out;
+  for (const char* nombre : nombres) {
+    const std::string clave = std::string(nombre) + " ";
+    const size_t at = distintos.find(clave);
+    const bool exacto = at != std::string::npos && (at == 0 || distintos[at - 1] == '\n');
+    out +=
+        "count " + clave +
+        (exacto ? distintos.substr(at + clave.size(), distintos.find('\n', at) - at - clave.size())
+                : "0") +
+        "\n";
+  }
+  return out;
+}
+
+TEST_F(Herramienta, ParsePrintsElementsCountersAndNumbers) {
+  const std::string bytes =
+      "Hi <NEGRITA:1>\"x\\\"\r\n\t<SONIDO:1,7,S1>s<SONIDO:1,0><QQ<FONT:CHINO>\x01\xFF";
+  const std::string path = Escribir("DOC.TAE", bytes);
+  const Salida s = Correr("parse " + path);
+  EXPECT_EQ(s.codigo, 0);
+  EXPECT_EQ(s.err, "lectoria-tae: AE desconocido al preformatear el texto TAE\n");
+  EXPECT_EQ(s.out, "size " + std::to_string(bytes.size()) +
+                       "\n"
+                       "0 text 3 \"Hi \"\n"
+                       "1 tag NEGRITA \"1\"\n"
+                       "2 text 4 \"\\\"x\\\\\\\"\"\n"
+                       "3 lf\n"
+                       "4 tab\n"
+                       "5 tag SONIDO \"1,7,S1\"\n"
+                       "6 text 1 \"s\"\n"
+                       "7 tag SONIDO \"1,0\"\n"
+                       "8 unknown\n"
+                       "9 text 2 \"QQ\"\n"
+                       "10 tag FONT \"CHINO\"\n"
+                       "11 text2 2 \"\\x01\\xFF\"\n"
+                       "elements 12\n" +
+                       Contadores("NEGRITA 1\nSONIDO1 2\nFONT 1\n") +
+                       "sounds 7 7 1 0\n"
+                       "exercises 9999 0 0 0\n");
+}
+
+TEST_F(Herramienta, PagesPrintsEachPageAsDrawn) {
+  std::string texto = "one\n<INTERLINEA:30>two\n<SALTOPAG:><NEGRITA:1>three<SALTOPAG:>";
+  for (int i = 0; i < 30; ++i) texto += "l\n";
+  const Salida s = Correr("pages " + Escribir("P.TAE", texto));
+  EXPECT_EQ(s.codigo, 0);
+  EXPECT_EQ(s.err, "");
+  EXPECT_EQ(s.out,
+            "pages 3\n"
+            "page 1 first 0 style 0 lines 3 drawn 3 end break ys 0,20,50\n"
+            "page 2 first 6 style 1 lines 1 drawn 1 end break ys 0\n"
+            "page 3 first 9 style 2 lines 30 drawn 17 end full "
+            "ys 0,30,60,90,120,150,180,210,240,270,300,330,360,390,420,450,480\n");
+  // An empty text is one page with no lines and no element.
+  EXPECT_EQ(Correr("pages " + Escribir("E.TAE", "")).out,
+            "pages 1\npage 1 first 0 style 0 lines 0 drawn 0 end text ys -\n");
+}
+
+TEST_F(Herramienta, LinesAndRoleplayPrintWhatWasRead) {
+  const Salida l = Correr("lines " + Escribir("L.TXT", "title\r\n\"q\"\\\x01\r\n\r\nlast"));
+  EXPECT_EQ(l.codigo, 0);
+  EXPECT_EQ(l.out, "count 4\n0 5 \"title\"\n1 5 \"\\\"q\\\"\\\\\\x01\"\n2 0 \"\"\n3 4 \"last\"\n");
+
+  const Salida r = Correr(
+      "roleplay " + Escribir("R.RLP", "2\r\n3\r\n40\r\nRP01\r\nRP02\r\nRP03\r\n0,2,\r\n1,\r\n"));
+  EXPECT_EQ(r.codigo, 0);
+  EXPECT_EQ(r.out,
+            "characters 2\nlines 3\nwidth 40\nfinished 1\n"
+            "name 0 \"RP01\" 0\nname 1 \"RP02\" 0\nname 2 \"RP03\" 0\n"
+            "row 0 0,2,255\nrow 1 1,255\n");
+  // A refused count: the command ran, and prints what was read.
+  const Salida refused = Correr("roleplay " + Escribir("X.RLP", "7\r\n"));
+  EXPECT_EQ(refused.codigo, 0);
+  EXPECT_EQ(refused.err,
+            "lectoria-tae: Error excedido el numero maximo de personajes de ROLEPLAY.\n");
+  EXPECT_EQ(refused.out, "characters 0\nlines 0\nwidth 0\nfinished 1\n");
+}
+
+TEST_F(Herramienta, VirtualPathsUseTheStoreOptions) {
+  Escribir("root/data/unit/DOC.TAE", "a<SALTOPAG:>b");
+  const Salida s = Correr("--local-root " + (dir_ / "root").string() +
+                          "/ --local U --mount 'U=data\\unit' pages 'U:\\DOC.TAE'");
+  EXPECT_EQ(s.codigo, 0);
+  EXPECT_EQ(s.out,
+            "pages 2\npage 1 first 0 style 0 lines 1 drawn 1 end break ys 0\n"
+            "page 2 first 2 style 0 lines 1 drawn 1 end text ys 0\n");
+}
+
+TEST_F(Herramienta, UnreadableFilesExit1AndBadUsageExit2) {
+  const std::string none = (dir_ / "NONE.TAE").string();
+  Salida s = Correr("parse " + none);
+  EXPECT_EQ(s.codigo, 1);
+  EXPECT_EQ(s.err, "lectoria-tae: Error al abrir el fichero TAE.\n");
+  EXPECT_EQ(s.out, "");
+  EXPECT_EQ(Correr("pages " + none).codigo, 1);
+  s = Correr("roleplay " + none);
+  EXPECT_EQ(s.codigo, 1);
+  EXPECT_EQ(s.err, "lectoria-tae: No se ha podido abrir el fichero de ROLEPLAY\n");
+  s = Correr("lines " + none);
+  EXPECT_EQ(s.codigo, 1);
+  EXPECT_EQ(s.err, "lectoria-tae: cannot open " + none + "\n");
+
+  EXPECT_EQ(Correr("").codigo, 2);
+  EXPECT_EQ(Correr("parse").codigo, 2);
+  EXPECT_EQ(Correr("render " + none).codigo, 2);
+  EXPECT_EQ(Correr("parse a b").codigo, 2);
+  s = Correr("--server x parse " + none);
+  EXPECT_EQ(s.codigo, 2);
+  EXPECT_NE(s.err.find("usage: lectoria-tae"), std::string::npos);
+  EXPECT_EQ(Correr("--mount U parse " + none).codigo, 2);
+}
+
+}  // namespace
