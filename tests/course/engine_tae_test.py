@@ -7,8 +7,30 @@ import os
 import re
 import unittest
 
-from course_support import SOURCE, load_builder, volume_cat
+from course_support import SOURCE, load_builder, volume_cat, volume_files
 from engine_tools import BUILT, document_names, run, unit_mounts
+
+TAG = re.compile(r'\d+ tag (SONIDO|EJESCRITO|ASPEAK) "([^"]*)"\Z')
+
+
+def referenced(unit):
+    """The sounds the unit's documents (as the engine reads them) and its
+    role-play file name: (native audio folder, private folder)."""
+    native, private = set(), set()
+    for name in document_names(unit):
+        code, out, _ = run("lectoria-tae", unit_mounts(unit), "parse", "U:\\" + name)
+        for line in out.splitlines():
+            m = TAG.match(line)
+            if not m:
+                continue
+            fields = m.group(2).split(",")
+            if m.group(1) == "ASPEAK" and len(fields) == 2:
+                native.add(fields[1])
+            elif m.group(1) != "ASPEAK" and len(fields) == 3:
+                (private if fields[0] == "3" else native).add(fields[2])
+    code, out, _ = run("lectoria-tae", unit_mounts(unit), "roleplay", "U:\\CLA%03d.RLP" % unit)
+    private |= set(re.findall(r'^name \d+ "([^"]+)"', out, re.M))
+    return native, private
 
 PAGE = re.compile(r"page (\d+) first (\d+) style (\d+) lines (\d+) drawn (\d+) end (break|text|full) "
                   r"ys (\S+)\Z")
@@ -54,6 +76,17 @@ class Documents(unittest.TestCase):
                                 "/CLA%03dPR.TAE" % unit)
             for tag in (b"<FSPEAK:", b"<BOTON:4", b"<BITMAPF:PASSPEAK", b"<COLORF:FSPEAK>"):
                 self.assertIn(tag, stored)
+
+    def test_the_stores_hold_exactly_the_sounds_named(self):
+        native = set()
+        for unit in (1, 2):
+            unit_native, private = referenced(unit)
+            native |= unit_native
+            files = volume_files(os.path.join(BUILT, "data", "unit%03d" % unit))
+            self.assertEqual({p[1:-4] for p in files if p.count("/") == 1 and p.endswith(".OGG")},
+                             private)
+        files = volume_files(os.path.join(BUILT, "data", "mcd01"))
+        self.assertEqual({p[7:-4] for p in files if p.startswith("/AUDIO/")}, native | {"VACIO"})
 
     def test_role_play_files_read_as_written(self):
         for unit in (1, 2):
