@@ -29,6 +29,12 @@ inline void PutU32(unsigned char* p, uint32_t v) {
   p[3] = (v >> 24) & 0xFF;
 }
 
+// The time written into block headers (created, modified): the clock,
+// unless a fixed time was set, which makes two writings of the same files
+// give the same bytes. Fixing 0 goes back to the clock.
+uint32_t Ahora();
+void FijarAhora(uint32_t segundos);
+
 }  // namespace volumen
 
 class TFicheroDAT;

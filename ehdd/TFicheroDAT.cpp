@@ -1,7 +1,6 @@
 #include "ehdd/TFicheroDAT.h"
 
 #include <cerrno>
-#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,7 +68,7 @@ bool TFicheroDAT::LeerBloqueEntero(uint32_t block, TBloqueDAT& header, unsigned 
 
 bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   if (fd_ < 0) return false;
-  header.modificado = static_cast<uint32_t>(std::time(nullptr));
+  header.modificado = Ahora();
   header.numero = block;
   unsigned char bytes[kCabecera];
   if (!header.Serialize(bytes)) return false;

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 using namespace volumen;
 
 namespace {
 
-uint32_t Now() { return static_cast<uint32_t>(std::time(nullptr)); }
+uint32_t Now() { return Ahora(); }
 
 bool NameLess(const TEntradaDirectorio& a, const TEntradaDirectorio& b) { return a.nombre < b.nombre; }
 
