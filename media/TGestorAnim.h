@@ -233,6 +233,9 @@ class TGestorAnim {
     std::atomic<uint32_t> longitud_dialogo{0};
     std::atomic<uint16_t> num_imagenes{1};
     std::atomic<std::atomic<uint8_t>*> progreso{nullptr};
+    // Told after each change of a load figure (tests watch the loader's
+    // steps with it); set before the loader starts.
+    std::function<void()> observador;
     ImagenAnim imagenes[kEntradasImagen];
     // The description, written by CargarAnim before the loader starts.
     std::string carpeta;

@@ -54,6 +54,7 @@ void ThreadCargaAnim::Ejecutar() {
   d_->cast_cargando.store(0);
   d_->cargada.store(1, std::memory_order_release);
   OSAL::Trace(kTraceCarga, "Fin Carga Animacion en background.");
+  Observar();
   Notificar();
 }
 
@@ -65,8 +66,19 @@ bool ThreadCargaAnim::EsperarParada() {
   return !PararPedido();
 }
 
+void ThreadCargaAnim::Observar() const {
+  if (d_->observador) d_->observador();
+}
+
 void ThreadCargaAnim::Progreso(uint8_t valor) {
   if (progreso_ != nullptr) progreso_->store(valor);
+  Observar();
+}
+
+void ThreadCargaAnim::Porcentaje(std::atomic<uint8_t>& porcentaje, uint8_t valor, const char* traza) {
+  porcentaje.store(valor);
+  Trace(kTraceCarga, traza, unsigned{valor});
+  Observar();
 }
 
 void ThreadCargaAnim::AvanzarProgresoFondo() {
@@ -92,22 +104,18 @@ bool ThreadCargaAnim::CargarFase(uint8_t prioridad, std::atomic<uint8_t>& porcen
     if (fondo.prioridad != prioridad) continue;
     if (!CargarFondo(k)) return false;
     const uint32_t casts = fondo.num_casts;
-    if (casts == 0) {
-      porcentaje.store(static_cast<uint8_t>(100 * (hechos + 1) / total));
-      Trace(kTraceCarga, traza, unsigned{porcentaje.load()});
-    }
+    if (casts == 0) Porcentaje(porcentaje, static_cast<uint8_t>(100 * (hechos + 1) / total), traza);
     for (uint32_t i = 0; i < casts; ++i) {
       const uint8_t c = fondo.casts[i];
       // A cast listed but never defined loads nothing.
       if (c <= d_->num_casts + 1 && !CargarCast(c)) return false;
-      porcentaje.store(static_cast<uint8_t>(100 * (hechos * casts + i + 1) / (total * casts)));
-      Trace(kTraceCarga, traza, unsigned{porcentaje.load()});
+      Porcentaje(porcentaje, static_cast<uint8_t>(100 * (hechos * casts + i + 1) / (total * casts)),
+                 traza);
     }
     ++hechos;
     AvanzarProgresoFondo();
   }
-  porcentaje.store(100);
-  Trace(kTraceCarga, traza, 100u);
+  Porcentaje(porcentaje, 100, traza);
   return true;
 }
 
@@ -229,4 +237,5 @@ void ThreadCargaAnim::LeerDialogo() {
   // An empty or missing sound ends the phase where a whole one does.
   Progreso(kProgresoAudio + kProgresoParteAudio);
   d_->porcentaje_audio.store(100);
+  Observar();
 }

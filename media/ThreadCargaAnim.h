@@ -41,6 +41,8 @@ class ThreadCargaAnim : public ThreadRecord {
   bool EsperarParada();
   bool PararPedido() const { return Estado() == kParar; }
   void Progreso(uint8_t valor);
+  void Observar() const;
+  void Porcentaje(std::atomic<uint8_t>& porcentaje, uint8_t valor, const char* traza);
   void AvanzarProgresoFondo();
   bool CargarFase(uint8_t prioridad, std::atomic<uint8_t>& porcentaje, const char* traza);
   bool CargarFondo(uint8_t k);
