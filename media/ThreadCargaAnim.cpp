@@ -75,7 +75,8 @@ void ThreadCargaAnim::Progreso(uint8_t valor) {
   Observar();
 }
 
-void ThreadCargaAnim::Porcentaje(std::atomic<uint8_t>& porcentaje, uint8_t valor, const char* traza) {
+void ThreadCargaAnim::Porcentaje(std::atomic<uint8_t>& porcentaje, uint8_t valor,
+                                 const char* traza) {
   porcentaje.store(valor);
   Trace(kTraceCarga, traza, unsigned{valor});
   Observar();

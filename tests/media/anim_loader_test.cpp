@@ -171,8 +171,9 @@ TEST(AnimLoader, TeardownInEveryStateEndsPromptly) {
     // Waiting for the animation to stop.
     auto r = std::make_unique<Reproductor>(carpeta);
     std::atomic<bool> primero{true};
-    TGestorAnimTestAccess::SetObservador(r->anim, [&] {
-      if (primero.exchange(false)) TGestorAnimTestAccess::SetParada(r->anim, false);
+    TGestorAnim* anim = &r->anim;
+    TGestorAnimTestAccess::SetObservador(r->anim, [&primero, anim] {
+      if (primero.exchange(false)) TGestorAnimTestAccess::SetParada(*anim, false);
     });
     ASSERT_TRUE(r->anim.Iniciar());
     ASSERT_EQ(r->anim.CargarAnim("U:\\ANIM"), 0);

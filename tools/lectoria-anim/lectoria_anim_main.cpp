@@ -96,7 +96,8 @@ std::string LeerArgumentos(int argc, char** argv, int i, Argumentos& a) {
       for (;;) {
         const size_t coma = valor.find(',', inicio);
         uint64_t ms = 0;
-        const std::string trozo = valor.substr(inicio, coma == std::string::npos ? coma : coma - inicio);
+        const std::string trozo =
+            valor.substr(inicio, coma == std::string::npos ? coma : coma - inicio);
         if (!Numero(trozo, ms) || ms > 0xFFFFFFFFu) return "bad --at " + valor;
         a.tiempos.push_back(ms);
         if (coma == std::string::npos) break;
@@ -187,9 +188,9 @@ std::vector<std::string> ProblemasImagenes(Motor& motor) {
     }
     OSAL::Free(rgb);
     if (ancho != imagen.ancho || alto != imagen.alto) {
-      problemas.push_back(imagen.nombre + ": " + std::to_string(ancho) + "x" + std::to_string(alto) +
-                          ", expected " + std::to_string(imagen.ancho) + "x" +
-                          std::to_string(imagen.alto));
+      problemas.push_back(imagen.nombre + ": " + std::to_string(ancho) + "x" +
+                          std::to_string(alto) + ", expected " + std::to_string(imagen.ancho) +
+                          "x" + std::to_string(imagen.alto));
     }
   }
   return problemas;
@@ -208,7 +209,8 @@ std::vector<std::string> ProblemasScore(const TGestorAnim& anim) {
       const uint8_t s = anim.Pista(t, f);
       const uint8_t c = static_cast<uint8_t>(t + 1);
       if (s > anim.Cast(c).num_sprites) {
-        problemas.push_back(frame + "cast " + std::to_string(c) + " has no sprite " + std::to_string(s));
+        problemas.push_back(frame + "cast " + std::to_string(c) + " has no sprite " +
+                            std::to_string(s));
       }
     }
   }
@@ -239,7 +241,8 @@ std::vector<std::string> ProblemasJumps(Motor& motor) {
       problemas.push_back(donde + "more than 300 jumps");
       break;
     }
-    if (digitos && hay_anterior && valor < anterior) problemas.push_back(donde + "below the jump before it");
+    if (digitos && hay_anterior && valor < anterior)
+      problemas.push_back(donde + "below the jump before it");
     hay_anterior = true;
     anterior = valor;
   }
@@ -273,8 +276,9 @@ int Check(Motor& motor) {
     for (uint8_t t = 0; t <= anim.NumCasts(); ++t) entradas += anim.Pista(t, f) != 0;
     if (anim.Seccion(f) != 0) secciones.insert(anim.Seccion(f));
   }
-  std::printf("score %s frames %u length %u ms entries %u sections %zu\n", anim.VersionScore().c_str(),
-              unsigned{frames}, frames * TGestorAnim::kMsPorFrame, entradas, secciones.size());
+  std::printf("score %s frames %u length %u ms entries %u sections %zu\n",
+              anim.VersionScore().c_str(), unsigned{frames}, frames * TGestorAnim::kMsPorFrame,
+              entradas, secciones.size());
   std::printf("jumps %u:", unsigned{anim.NumJumps()});
   for (uint16_t i = 0; i < anim.NumJumps(); ++i) std::printf(" %u", unsigned{anim.Jump(i)});
   std::printf("\nimages %u\n", anim.ContarImagenes());
@@ -297,8 +301,9 @@ int Check(Motor& motor) {
 void Tocar(Motor& motor, uint16_t desde, uint64_t ms) {
   motor.anim.PlayAnim(desde);
   // Far more ticks than the longest score needs.
-  const uint64_t maximo = (uint64_t{TGestorAnim::kMaxFrames} + 2) * (TGestorAnim::kMsPorFrame / kAvanceTicMs) +
-                          TGestorAnim::kTicksSinAudio;
+  const uint64_t maximo =
+      (uint64_t{TGestorAnim::kMaxFrames} + 2) * (TGestorAnim::kMsPorFrame / kAvanceTicMs) +
+      TGestorAnim::kTicksSinAudio;
   for (uint64_t tic = 0; tic < maximo; ++tic) {
     motor.anim.TimerTicAnim();
     if (motor.anim.Parada()) break;
@@ -312,7 +317,8 @@ void Tocar(Motor& motor, uint16_t desde, uint64_t ms) {
 std::string ComprobarTiempos(const TGestorAnim& anim, const Argumentos& a) {
   const uint16_t frames = anim.NumFrames();
   if (frames > 0 && a.desde >= frames) {
-    return "--from " + std::to_string(a.desde) + ": the score has " + std::to_string(frames) + " frames";
+    return "--from " + std::to_string(a.desde) + ": the score has " + std::to_string(frames) +
+           " frames";
   }
   for (uint64_t ms : a.tiempos) {
     if (ms < a.desde * TGestorAnim::kMsPorFrame) {
@@ -344,8 +350,8 @@ int Frames(Motor& motor, const Argumentos& a) {
     for (uint8_t c = TGestorAnim::kPrimerCast; c <= anim.NumCasts() + 1; ++c) {
       const uint8_t sprite = anim.UltimoSpriteDibujado(c);
       if (sprite == 0) continue;
-      std::printf("%llu cast %u sprite %u at %d,%d\n", tiempo, unsigned{c}, unsigned{sprite}, anim.Cast(c).x,
-                  anim.Cast(c).y);
+      std::printf("%llu cast %u sprite %u at %d,%d\n", tiempo, unsigned{c}, unsigned{sprite},
+                  anim.Cast(c).x, anim.Cast(c).y);
     }
   }
   return std::fflush(stdout) == 0 ? 0 : Fail("cannot write to standard output");
