@@ -52,9 +52,9 @@ void ThreadCargaAnim::Ejecutar() {
   d_->porcentaje_audio.store(100);
   d_->fondo_cargando.store(0);
   d_->cast_cargando.store(0);
+  Observar();
   d_->cargada.store(1, std::memory_order_release);
   OSAL::Trace(kTraceCarga, "Fin Carga Animacion en background.");
-  Observar();
   Notificar();
 }
 

@@ -46,20 +46,29 @@ std::vector<uint8_t> V(std::initializer_list<int> valores) {
   return v;
 }
 
+// A player whose loader's two image figures are watched.
+struct Carga {
+  explicit Carga(CarpetaAnim& carpeta) : r(carpeta) {
+    TGestorAnimTestAccess::SetObservador(r.anim, [this] {
+      basico.Ver(r.anim.PorcentajeBasico());
+      resto.Ver(r.anim.PorcentajeCarga());
+    });
+  }
+  Figuras basico;
+  Figuras resto;
+  Reproductor r;
+};
+
 TEST(AnimLoader, ABackgroundWithoutCastsAddsItsShareAtOnce) {
   CarpetaAnim carpeta;
   Descripcion d;
   d.fondos = {{"PL", 1, {2, 3, 4}}, {"PL", 1, {}}};
   d.casts = {{0, 0, 4, 4, 2, 1}, {0, 0, 4, 4, 1, 1}, {0, 0, 4, 4, 1, 1}};
   carpeta.Todo(d, Score(5));
-  Reproductor r(carpeta);
-  Figuras basico;
-  Figuras resto;
-  TGestorAnimTestAccess::SetObservador(r.anim, [&] {
-    basico.Ver(r.anim.PorcentajeBasico());
-    resto.Ver(r.anim.PorcentajeCarga());
-  });
-  ASSERT_TRUE(r.Cargar());
+  Carga c(carpeta);
+  ASSERT_TRUE(c.r.Cargar());
+  const Figuras& basico = c.basico;
+  const Figuras& resto = c.resto;
   EXPECT_EQ(basico.Valores(), V({0, 16, 33, 50, 100}));
   EXPECT_EQ(resto.Valores(), V({0, 100}));
 }
@@ -70,14 +79,11 @@ TEST(AnimLoader, TheRestLoadsAfterTheFirstBackgroundsAndOtherPrioritiesNever) {
   d.fondos = {{"PL", 0, {2}}, {"PL", 1, {}}, {"PL", 3, {}}, {"PL", 0, {}}};
   d.casts = {{0, 0, 4, 4, 2, 1}};
   carpeta.Todo(d, Score(5));
-  Reproductor r(carpeta);
-  Figuras basico;
-  Figuras resto;
-  TGestorAnimTestAccess::SetObservador(r.anim, [&] {
-    basico.Ver(r.anim.PorcentajeBasico());
-    resto.Ver(r.anim.PorcentajeCarga());
-  });
-  ASSERT_TRUE(r.Cargar());
+  Carga c(carpeta);
+  ASSERT_TRUE(c.r.Cargar());
+  const Figuras& basico = c.basico;
+  const Figuras& resto = c.resto;
+  Reproductor& r = c.r;
   EXPECT_EQ(basico.Valores(), V({0, 100}));
   EXPECT_EQ(resto.Valores(), V({0, 50, 100}));
   // Background 2 first, then 1 with its cast, then 4; never 3.
@@ -95,11 +101,11 @@ TEST(AnimLoader, FourteenBackgroundsKeepTheProgressBelowTheSoundsShare) {
   d.alto = 8;
   for (int k = 0; k < 14; ++k) d.fondos.push_back({"PL", k % 2, {}});
   carpeta.Todo(d, Score(5), "", 120000);
-  Reproductor r(carpeta);
   std::atomic<uint8_t> progreso{0};
-  r.anim.SetProgreso(&progreso);
   Figuras vistos;
   Figuras audio;
+  Reproductor r(carpeta);
+  r.anim.SetProgreso(&progreso);
   TGestorAnimTestAccess::SetObservador(r.anim, [&] {
     vistos.Ver(progreso.load());
     audio.Ver(r.anim.ActualizarPorcentajeAudio());
@@ -118,8 +124,8 @@ TEST(AnimLoader, AMissingOrEmptySoundEndsItsPhaseAt90) {
     CarpetaAnim carpeta;
     carpeta.Todo(Descripcion{}, Score(5), "", 0);
     if (!vacio) carpeta.Borrar("DIALOGO.OGG");
-    Reproductor r(carpeta);
     std::atomic<uint8_t> progreso{0};
+    Reproductor r(carpeta);
     r.anim.SetProgreso(&progreso);
     ASSERT_TRUE(r.Cargar());
     EXPECT_EQ(progreso.load(), 90);
@@ -281,12 +287,12 @@ TEST(AnimLoader, ALostConnectionStillEndsTheLoad) {
   OSAL osal;
   TGestorGDI gdi;
   TGestorBMP bmp(&osal, &gdi, &cliente);
+  std::atomic<uint8_t> progreso{0};
   TGestorAnim a;
   a.SetOSAL(&osal);
   a.SetGestorGDI(&gdi);
   a.SetEHDDClient(&cliente);
   a.SetGestorBMP(&bmp);
-  std::atomic<uint8_t> progreso{0};
   a.SetProgreso(&progreso);
   TGestorAnimTestAccess::SetObservador(a, [&] {
     if (progreso.load() > 60 && progreso.load() < 90) server.Kill();  // after the first piece
