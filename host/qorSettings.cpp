@@ -24,18 +24,31 @@ void qorSettings::Release() {
 
 void qorSettings::AddLine(const std::string& line) {
   const size_t eq = line.find('=');
-  if (eq == std::string::npos) return;
+  if (eq == std::string::npos) {
+    if (!line.empty()) ++ignored_lines_;
+    return;
+  }
   entries_.emplace(line.substr(0, eq), line.substr(eq + 1));  // the first value stays
 }
 
 int qorSettings::Load() {
   entries_.clear();
+  ignored_lines_ = 0;
+  over_max_bytes_ = false;
   FILE* f = std::fopen(path_.c_str(), "rb");
   if (f == nullptr) return 0;
   std::string line;
   bool pending_cr = false;
   int last = -1;  // none
+  uint64_t count = 0;
   for (int c; (c = std::fgetc(f)) != EOF;) {
+    if (count++ == max_bytes_) {
+      over_max_bytes_ = true;
+      entries_.clear();
+      ignored_lines_ = 0;
+      std::fclose(f);
+      return 1;
+    }
     if (c == '\r') {
       pending_cr = true;
     } else if (c == '\n') {

@@ -47,6 +47,7 @@ FileOps MakeSystemFileOps() {
   ops.unlink = [](const std::string& path) { return ::unlink(path.c_str()); };
   ops.fsync_folder = SystemFsyncFolder;
   ops.close = [](int fd) { return ::close(fd); };
+  ops.remove_folder = [](const std::string& folder) { return ::rmdir(folder.c_str()); };
   return ops;
 }
 

@@ -42,6 +42,8 @@ struct FileOps {
   std::function<int(const std::string& folder)> fsync_folder;
   // close(2).
   std::function<int(int fd)> close;
+  // rmdir(2): removes an empty folder.
+  std::function<int(const std::string& folder)> remove_folder;
 };
 
 // The table in force (the real system calls unless a test replaced them).
