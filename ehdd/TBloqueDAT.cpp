@@ -1,12 +1,16 @@
 #include "ehdd/TBloqueDAT.h"
 
+#include <atomic>
 #include <cstring>
+#include <ctime>
 
 #include "ehdd/TFicheroDAT.h"
 
 using namespace volumen;
 
 namespace {
+
+std::atomic<uint32_t> g_ahora_fijo{0};
 
 // A NUL-padded text field: damaged when no terminator stands inside it.
 bool ReadField(const unsigned char* p, uint32_t width, std::string& out) {
@@ -18,6 +22,15 @@ bool ReadField(const unsigned char* p, uint32_t width, std::string& out) {
 }
 
 }  // namespace
+
+uint32_t volumen::Ahora() {
+  const uint32_t fijo = g_ahora_fijo.load(std::memory_order_relaxed);
+  return fijo != 0 ? fijo : static_cast<uint32_t>(std::time(nullptr));
+}
+
+void volumen::FijarAhora(uint32_t segundos) {
+  g_ahora_fijo.store(segundos, std::memory_order_relaxed);
+}
 
 bool TBloqueDAT::Parse(const unsigned char* b, uint32_t block_size) {
   if (!ReadField(b, kNombre, nombre)) return false;

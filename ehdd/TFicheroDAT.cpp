@@ -1,13 +1,12 @@
 #include "ehdd/TFicheroDAT.h"
 
+#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <ctime>
 #include <vector>
 
 #include "platform/FileIo.h"
@@ -17,9 +16,7 @@ using namespace volumen;
 using platform::ReadFullyAt;
 using platform::WriteFullyAt;
 
-TFicheroDAT::~TFicheroDAT() {
-  Cerrar();
-}
+TFicheroDAT::~TFicheroDAT() { Cerrar(); }
 
 void TFicheroDAT::Cerrar() {
   if (fd_ >= 0) close(fd_);
@@ -151,7 +148,7 @@ bool TFicheroDAT::LeerBloque(uint32_t block, uint32_t offset, uint32_t length, T
 
 bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   if (fd_ < 0) return false;
-  header.modificado = static_cast<uint32_t>(std::time(nullptr));
+  header.modificado = Ahora();
   header.numero = block;
   unsigned char bytes[kCabecera];
   if (!header.Serialize(bytes)) return false;
@@ -160,8 +157,7 @@ bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   } else {
     std::vector<unsigned char> image(block_size_, 0);
     std::copy(bytes, bytes + kCabecera, image.begin());
-    if (!WriteFullyAt(fd_, image.data(), image.size(),
-                      static_cast<off_t>(block_count_) * block_size_)) {
+    if (!WriteFullyAt(fd_, image.data(), image.size(), static_cast<off_t>(block_count_) * block_size_)) {
       return false;
     }
     header.numero = block_count_;
@@ -179,8 +175,7 @@ int64_t TFicheroDAT::LeerCarga(uint32_t block, uint32_t offset, unsigned char* b
 
 bool TFicheroDAT::EscribirCarga(uint32_t block, uint32_t offset, const unsigned char* data,
                                 uint32_t length) {
-  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset)
-    return false;
+  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return false;
   const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
   return WriteFullyAt(fd_, data, length, at);
 }

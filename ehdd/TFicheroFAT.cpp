@@ -1,10 +1,10 @@
 #include "ehdd/TFicheroFAT.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <cerrno>
-#include <cstring>
 
 #include "ehdd/TBloqueDAT.h"
 #include "platform/FileIo.h"
@@ -64,7 +64,8 @@ bool TFicheroFAT::Abrir(const std::string& path, bool escritura) {
       block_size_ = GetU32(&bytes[after_text]);
       const uint32_t count = GetU32(&bytes[after_text + 4]);
       ok = block_size_ > kCabecera && block_size_ <= kMaxTamBloque && count > 0 &&
-           count <= kMaxBloques && table_offset_ >= after_text + 8 &&
+           count <= kMaxBloques &&
+           table_offset_ >= after_text + 8 &&
            static_cast<uint64_t>(table_offset_) + 3ull * count <= bytes.size();
       if (ok) {
         const size_t open_tag = text.find("<VOLUMEN>");
@@ -99,7 +100,8 @@ bool TFicheroFAT::Abrir(const std::string& path, bool escritura) {
 bool TFicheroFAT::Crear(const std::string& path, const std::string& nombre_volumen, bool fijo,
                         uint32_t block_size) {
   if (block_size <= kCabecera || block_size > kMaxTamBloque) return false;
-  const std::string text = "<VOLUMEN>" + nombre_volumen + "</VOLUMEN><TIPO>" + (fijo ? "F" : "V");
+  const std::string text =
+      "<VOLUMEN>" + nombre_volumen + "</VOLUMEN><TIPO>" + (fijo ? "F" : "V");
   std::vector<unsigned char> bytes(20 + text.size() + 3, 0);
   std::memcpy(bytes.data(), "FAT", 3);
   bytes[3] = 2;
@@ -153,14 +155,11 @@ bool TFicheroFAT::EscribirEntrada(uint32_t i, uint32_t value) {
   if (fd_ < 0 || i > tabla_.size()) return false;
   unsigned char bytes[3];
   PutU24(bytes, value);
-  if (!platform::WriteFullyAt(fd_, bytes, 3,
-                              static_cast<off_t>(table_offset_) + 3 * static_cast<off_t>(i))) {
+  if (!platform::WriteFullyAt(fd_, bytes, 3, static_cast<off_t>(table_offset_) + 3 * static_cast<off_t>(i))) {
     return false;
   }
-  if (i == tabla_.size())
-    tabla_.push_back(value);
-  else
-    tabla_[i] = value;
+  if (i == tabla_.size()) tabla_.push_back(value);
+  else tabla_[i] = value;
   return true;
 }
 

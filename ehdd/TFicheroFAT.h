@@ -34,7 +34,7 @@ class TFicheroFAT {
 
   // Write side.
   uint32_t PrimerLibreDespues(uint32_t a) const;
-  uint32_t AsignarBloqueDespues(uint32_t a);    // 0 on failure
+  uint32_t AsignarBloqueDespues(uint32_t a);  // 0 on failure
   std::vector<uint32_t> AsignarFicheroNuevo();  // empty when none can be had
   bool EscribirEntrada(uint32_t i, uint32_t value);
   bool IncrementarBloques(uint32_t k);

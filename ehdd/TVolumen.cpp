@@ -2,19 +2,14 @@
 
 #include <algorithm>
 #include <cstring>
-#include <ctime>
 
 using namespace volumen;
 
 namespace {
 
-uint32_t Now() {
-  return static_cast<uint32_t>(std::time(nullptr));
-}
+uint32_t Now() { return Ahora(); }
 
-bool NameLess(const TEntradaDirectorio& a, const TEntradaDirectorio& b) {
-  return a.nombre < b.nombre;
-}
+bool NameLess(const TEntradaDirectorio& a, const TEntradaDirectorio& b) { return a.nombre < b.nombre; }
 
 }  // namespace
 
@@ -38,8 +33,8 @@ bool TVolumen::Abrir(const std::string& path, bool escritura) {
   return true;
 }
 
-bool TVolumen::Crear(const std::string& path, const std::string& nombre_volumen,
-                     uint32_t block_size, bool fijo) {
+bool TVolumen::Crear(const std::string& path, const std::string& nombre_volumen, uint32_t block_size,
+                     bool fijo) {
   if (!TFicheroFAT::Crear(path + ".FAT", nombre_volumen, fijo, block_size) ||
       !TFicheroDAT::Crear(path + ".DAT")) {
     return false;
@@ -82,8 +77,7 @@ std::vector<std::string> TVolumen::SplitPath(const std::string& path) {
   return parts;
 }
 
-bool TVolumen::Listar(uint32_t directorio, const char* modo,
-                      std::vector<TEntradaDirectorio>& entradas) {
+bool TVolumen::Listar(uint32_t directorio, const char* modo, std::vector<TEntradaDirectorio>& entradas) {
   entradas.clear();
   const bool breve = modo != nullptr && std::strcmp(modo, "brief") == 0;
   const uint32_t count = dat_.block_count();
@@ -476,8 +470,7 @@ int64_t TVolumen::Escribir(TFicheroVolumen& record, const void* data, uint32_t l
       record.offset = 0;
     }
     uint32_t n = std::min(length - done, p - record.offset);
-    if (!dat_.EscribirCarga(block.numero, record.offset, in + done, n))
-      return Fallo(Error::kDanado);
+    if (!dat_.EscribirCarga(block.numero, record.offset, in + done, n)) return Fallo(Error::kDanado);
     record.offset += n;
     done += n;
     block.usado = std::max(block.usado, record.offset);

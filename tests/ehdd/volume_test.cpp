@@ -123,6 +123,38 @@ TEST_F(VolumeTest, RoundTripThroughTheTool) {
   EXPECT_EQ(ReadFile(dir_ / "cat"), Pattern(5000, 3));
 }
 
+// SOURCE_DATE_EPOCH stamps every block, so two builds of one folder are the
+// same bytes; a value a header cannot hold is refused with the reason.
+TEST_F(VolumeTest, SourceDateEpochMakesBuildsRepeatable) {
+  const fs::path src = dir_ / "src";
+  WriteFile(src / "Datos" / "big.bin", Pattern(5000, 3));
+  WriteFile(src / "a.txt", "a");
+  const std::string build = tool_ + " build " + src.string() + " ";
+  const std::string epoch = "SOURCE_DATE_EPOCH=1700000000 ";
+  fs::create_directories(dir_ / "one");
+  fs::create_directories(dir_ / "two");
+  ASSERT_EQ(Shell(epoch + build + (dir_ / "one" / "vol").string() + " --block-size 512"), 0);
+  ASSERT_EQ(Shell("sleep 1.1"), 0);  // the clock would move by a second
+  ASSERT_EQ(Shell(epoch + build + (dir_ / "two" / "vol").string() + " --block-size 512"), 0);
+  EXPECT_EQ(ReadFile(dir_ / "one" / "vol.DAT"), ReadFile(dir_ / "two" / "vol.DAT"));
+  EXPECT_EQ(ReadFile(dir_ / "one" / "vol.FAT"), ReadFile(dir_ / "two" / "vol.FAT"));
+  const std::string dat = ReadFile(dir_ / "one" / "vol.DAT");
+  ASSERT_GE(dat.size(), 2u * kBlock);
+  for (size_t block = 0; block < dat.size() / kBlock; ++block) {
+    const auto* header = reinterpret_cast<const unsigned char*>(dat.data() + block * kBlock);
+    EXPECT_EQ(GetU32(header + 257), 1700000000u) << "created, block " << block;
+    EXPECT_EQ(GetU32(header + 261), 1700000000u) << "modified, block " << block;
+  }
+  // The largest time a header holds is taken; one more is refused.
+  EXPECT_EQ(Shell("SOURCE_DATE_EPOCH=4294967295 " + build + (dir_ / "max").string()), 0);
+  const std::string out = (dir_ / "out").string();
+  EXPECT_NE(std::system(("SOURCE_DATE_EPOCH=4294967296 " + build + (dir_ / "over").string() +
+                         " 2> " + out).c_str()),
+            0);
+  EXPECT_EQ(ReadFile(out), "ehdd-volume: bad SOURCE_DATE_EPOCH '4294967296'\n");
+  EXPECT_FALSE(fs::exists(dir_ / "over.FAT"));
+}
+
 TEST_F(VolumeTest, LookupFailures) {
   const std::string prefix = BuildSample();
   TVolumen v;

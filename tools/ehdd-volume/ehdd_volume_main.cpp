@@ -3,7 +3,11 @@
 //   ehdd-volume build SRC_FOLDER OUT_PREFIX [--block-size N]
 //   ehdd-volume list PREFIX [/PATH]
 //   ehdd-volume cat PREFIX /PATH
+//
+// A build stamps its blocks with SOURCE_DATE_EPOCH (seconds since 1970)
+// when it is set, so the same folder always gives the same volume.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,9 +103,27 @@ int BuildFolder(TVolumen& volume, const fs::path& folder, const std::string& inn
   return 0;
 }
 
+// SOURCE_DATE_EPOCH as block time; false when it is set but not a time a
+// block header can hold (1 to 2^32 - 1 seconds).
+bool FixBlockTime() {
+  const char* text = std::getenv("SOURCE_DATE_EPOCH");
+  if (text == nullptr || *text == '\0') return true;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long seconds = std::strtoull(text, &end, 10);
+  if (*end != '\0' || errno != 0 || text[0] == '-' || seconds == 0 || seconds > 0xFFFFFFFFull) {
+    return false;
+  }
+  volumen::FijarAhora(static_cast<uint32_t>(seconds));
+  return true;
+}
+
 int Build(const std::string& source, const std::string& prefix, uint32_t block_size) {
   if (!fs::is_directory(source)) return Fail(source + ": not a folder");
   if (block_size <= 289) return Fail("block size must be above 289");
+  if (!FixBlockTime()) {
+    return Fail(std::string("bad SOURCE_DATE_EPOCH '") + std::getenv("SOURCE_DATE_EPOCH") + "'");
+  }
   if (!TVolumen::Crear(prefix, fs::path(prefix).filename().string(), block_size)) {
     return Fail(prefix + ": cannot create the volume files");
   }
@@ -124,7 +146,8 @@ int List(const std::string& prefix, const std::string& path) {
   TVolumen volume;
   if (!OpenVolume(volume, prefix)) return 1;
   uint32_t block = 0;
-  if (!volume.BuscarDirectorio(path, &block)) return Fail(path + ": " + ErrorText(volume.ultimo_error()));
+  if (!volume.BuscarDirectorio(path, &block))
+    return Fail(path + ": " + ErrorText(volume.ultimo_error()));
   std::vector<TEntradaDirectorio> entries;
   if (!volume.Listar(block, "full", entries)) return Fail(path + ": damaged volume");
   std::sort(entries.begin(), entries.end(),
@@ -147,7 +170,8 @@ int Cat(const std::string& prefix, const std::string& path) {
   while (done < size) {
     int64_t got = volume.Leer(record, chunk.data(), static_cast<uint32_t>(chunk.size()));
     if (got <= 0) return Fail(path + ": damaged volume");
-    if (std::fwrite(chunk.data(), 1, static_cast<size_t>(got), stdout) != static_cast<size_t>(got)) {
+    if (std::fwrite(chunk.data(), 1, static_cast<size_t>(got), stdout) !=
+        static_cast<size_t>(got)) {
       return Fail("cannot write to standard output");
     }
     done += got;
