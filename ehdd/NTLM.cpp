@@ -123,7 +123,13 @@ NtlmBytes NtlmType1(const std::string& user, const std::string& domain) {
 }
 
 bool NtlmParseType2(const std::string& base64, std::array<uint8_t, 8>& challenge) {
-  if (base64.empty() || base64.size() / 4 * 3 > kMaxType2) return false;
+  // The decoded size is known from the text: three bytes per four
+  // characters, less one per '=' of padding.
+  size_t padding = 0;
+  while (padding < 2 && padding < base64.size() && base64[base64.size() - 1 - padding] == '=') {
+    ++padding;
+  }
+  if (base64.empty() || base64.size() / 4 * 3 - padding > kMaxType2) return false;
   uint8_t message[kMaxType2] = {};
   size_t n = Base64Decode(message, sizeof(message), base64.data(), base64.size());
   if (n < 32 || std::memcmp(message, "NTLMSSP", 8) != 0 || message[8] != 2) return false;

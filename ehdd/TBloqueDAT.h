@@ -10,6 +10,9 @@ namespace volumen {
 
 constexpr uint32_t kCabecera = 289;        // block header size
 constexpr uint32_t kMaxBloques = 1u << 24;  // block numbers are u24
+// A block's used count is a u24, so no payload can hold more than 2^24 - 1
+// bytes: the largest block a volume may have. Anything larger is damage.
+constexpr uint32_t kMaxTamBloque = kCabecera + 0xFFFFFF;
 constexpr uint32_t kNombre = 255;          // name field (at most 254 characters)
 constexpr uint32_t kPropietario = 15;      // owner field (at most 14 characters)
 constexpr uint8_t kFichero = 0;

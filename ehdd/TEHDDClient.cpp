@@ -25,7 +25,9 @@ constexpr int kMaxStartPolls = 500;  // 5 s for the transaction thread to come u
 
 }  // namespace
 
-bool PlainLocalOn(const TEHDDClient* client) { return t_plain_local_client == client; }
+bool PlainLocalOn(const TEHDDClient* client) {
+  return t_plain_local_client == client;
+}
 
 TEHDDClient::TEHDDClient()
     : socket_(std::make_unique<TSocketTCP>()),
@@ -81,7 +83,9 @@ void TEHDDClient::SetPlainLocalFiles(bool on) {
   }
 }
 
-void TEHDDClient::SetSessionTag(const std::string& tag) { session_tag_ = tag; }
+void TEHDDClient::SetSessionTag(const std::string& tag) {
+  session_tag_ = tag;
+}
 
 void TEHDDClient::ForgetOpenFiles() {
   {
@@ -95,7 +99,9 @@ void TEHDDClient::ForgetOpenFiles() {
 
 void TEHDDClient::EscribirLog(const char* /*fichero*/, const char* /*linea*/) {}
 
-bool TEHDDClient::connected() const { return thread_started_ && socket_ && socket_->IsConnected(); }
+bool TEHDDClient::connected() const {
+  return thread_started_ && socket_ && socket_->IsConnected();
+}
 
 void TEHDDClient::Conectar(const char* host, const char* owner, uint16_t port) {
   const std::string server_host = host ? host : "";
@@ -110,11 +116,12 @@ void TEHDDClient::Conectar(const char* host, const char* owner, uint16_t port) {
   owner_ = owner ? owner : "";
 
   if (thread_started_) {
-    // A later start of the engine: the transaction thread keeps running.
-    socket_->Close();
-    socket_->Connect(connect_host.c_str(), static_cast<uint16_t>(connect_port));
-    transaccion_->SetServer(server_host, port);
-    if (!socket_->IsConnected()) throw std::string(kErrorConexion);
+    // A later start of the engine: the transaction thread keeps running,
+    // so the socket it uses is closed and connected again under its lock.
+    if (!transaccion_->Reconectar(connect_host, static_cast<uint16_t>(connect_port), server_host,
+                                  port)) {
+      throw std::string(kErrorConexion);
+    }
     transaccion_->SetTimeout(timeout_s_);
     if (!AbrirSesion(owner_, session_id_)) throw std::string(kErrorSesion);
     return;
@@ -144,8 +151,8 @@ bool TEHDDClient::AbrirSesion(const std::string& owner, std::string& session_id)
   TEHDDReply reply;
   if (!Enviar(command, nullptr, 0, nullptr, 0, reply)) return false;
   std::map<std::string, std::string> values;
-  bool parsed = reply.data != nullptr &&
-                ParseKeyValues(reinterpret_cast<const char*>(reply.data), reply.length, values, '&', '=');
+  bool parsed = reply.data != nullptr && ParseKeyValues(reinterpret_cast<const char*>(reply.data),
+                                                        reply.length, values, '&', '=');
   auto it = values.find("IS");
   if (!parsed || it == values.end()) return false;
   session_id = it->second;
@@ -161,8 +168,9 @@ void TEHDDClient::OnRequestDone(TRespuestaHTTP& respuesta) {
   reply->semaphore.Release();
 }
 
-bool TEHDDClient::Enviar(const std::string& command, const unsigned char* data, uint32_t data_length,
-                         unsigned char* receive, uint32_t receive_size, TEHDDReply& reply) {
+bool TEHDDClient::Enviar(const std::string& command, const unsigned char* data,
+                         uint32_t data_length, unsigned char* receive, uint32_t receive_size,
+                         TEHDDReply& reply) {
   if (!thread_started_) return false;  // never connected: nothing would carry the request
   reply.receive = receive;
   reply.receive_size = receive_size;

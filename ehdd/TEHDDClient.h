@@ -11,6 +11,7 @@
 // of the client is held when it leaves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -94,7 +95,8 @@ class TEHDDClient : public TEHDDLogTarget {
 
   // What the path resolves to: the mount's store path joined with the rest
   // (see Abrir). *local tells whether the letter is served locally.
-  std::string ResolvePath(const std::string& path, bool* local = nullptr, bool* container = nullptr);
+  std::string ResolvePath(const std::string& path, bool* local = nullptr,
+                          bool* container = nullptr);
 
   // Sends one request and waits for its completion; false on failure. The
   // reply's data is moved into *reply (owned by the caller when not the
@@ -116,6 +118,9 @@ class TEHDDClient : public TEHDDLogTarget {
   friend class TEHDDWriteBuffer;
 
   std::shared_ptr<TFicheroEHDD> FindOpenFile(TFicheroEHDD* file);
+  // The write buffer of a server file, found under the buffer lock; it is
+  // then used without that lock.
+  std::shared_ptr<TEHDDWriteBuffer> FindWriteBuffer(const std::string& file_id);
   TFicheroEHDD* EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path);
   TFicheroEHDD* AbrirSinMotivo(const char* path, int32_t mode);
   TFicheroEHDD* AbrirServidor(const std::string& resolved, int32_t mode);
@@ -139,7 +144,7 @@ class TEHDDClient : public TEHDDLogTarget {
     uint32_t flag;
   };
   std::map<std::string, CompleteFile> complete_files_;
-  std::map<std::string, std::unique_ptr<TEHDDWriteBuffer>> write_buffers_;
+  std::map<std::string, std::shared_ptr<TEHDDWriteBuffer>> write_buffers_;
   CriticalSection mount_lock_;
   CriticalSection buffer_lock_;
   int32_t timeout_s_ = 30;
@@ -147,5 +152,5 @@ class TEHDDClient : public TEHDDLogTarget {
   TEHDDLocalStore local_store_;
   std::string session_tag_;
   std::string sync_folder_;
-  bool thread_started_ = false;
+  std::atomic<bool> thread_started_{false};
 };

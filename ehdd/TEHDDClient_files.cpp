@@ -1,7 +1,12 @@
 // The file interface of the eHDD client: open, read, write, seek, size,
 // close, make directory and the copy through the temporary folder.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -14,6 +19,7 @@
 #include "ehdd/EHDDProtocol.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
+#include "platform/FileIo.h"
 #include "platform/TempFolder.h"
 
 bool PlainLocalOn(const TEHDDClient* client);
@@ -21,7 +27,9 @@ void NotarAusenteEnServidor();
 
 namespace {
 
-char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+char AsciiUpper(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 // Files whose contents change between sessions never count as complete.
 bool MayBeComplete(const std::string& path) {
@@ -30,13 +38,6 @@ bool MayBeComplete(const std::string& path) {
   }
   return true;
 }
-
-struct FileCloser {
-  void operator()(FILE* f) const {
-    if (f) std::fclose(f);
-  }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
 bool ParseDecimal(const std::string& text, long long* value) {
   if (text.empty() || text.size() > 19) return false;
@@ -82,7 +83,8 @@ std::string TEHDDClient::ResolvePath(const std::string& path, bool* local, bool*
   std::string resolved = mount->second;
   if (is_container) {
     resolved += '#';
-    for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
+    for (size_t i = 2; i < path.size(); ++i)
+      resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
   } else {
     for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : path[i];
   }
@@ -96,7 +98,8 @@ std::shared_ptr<TFicheroEHDD> TEHDDClient::FindOpenFile(TFicheroEHDD* file) {
   return it == open_files_.end() ? nullptr : it->second.first;
 }
 
-TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path) {
+TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file,
+                                         const char* given_path) {
   std::shared_ptr<TFicheroEHDD> shared(std::move(file));
   TFicheroEHDD* raw = shared.get();
   CriticalSectionGuard guard(mount_lock_);
@@ -175,8 +178,9 @@ TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
 TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mode) {
   const int md = mode == 1 ? 3 : (mode == 2 ? 2 : 1);
   std::string command;
-  if (!ehdd_protocol::Comando({{"CM", "OP"}, {"MD", std::to_string(md)}, {"FN", resolved}, {"IS", session_id_}},
-                              command)) {
+  if (!ehdd_protocol::Comando(
+          {{"CM", "OP"}, {"MD", std::to_string(md)}, {"FN", resolved}, {"IS", session_id_}},
+          command)) {
     return nullptr;
   }
   TEHDDReply reply;
@@ -206,7 +210,7 @@ TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mo
   TFicheroEHDD* raw = EnterOpenFile(std::move(file), resolved.c_str());
   if (mode == 2) {
     CriticalSectionGuard guard(buffer_lock_);
-    write_buffers_[file_id] = std::make_unique<TEHDDWriteBuffer>(this, session_id_, raw);
+    write_buffers_[file_id] = std::make_shared<TEHDDWriteBuffer>(this, session_id_, raw);
   }
   return raw;
 }
@@ -218,8 +222,12 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
   if (file.kind == ehdd_kind::kServidor) {
     std::string command;
     TEHDDReply reply;
-    if (!ehdd_protocol::Comando({{"CM", "RD"}, {"OF", std::to_string(start)}, {"BS", std::to_string(kBloque)},
-                                 {"NB", std::to_string(blocks)}, {"ID", file.fileId}, {"IS", session_id_}},
+    if (!ehdd_protocol::Comando({{"CM", "RD"},
+                                 {"OF", std::to_string(start)},
+                                 {"BS", std::to_string(kBloque)},
+                                 {"NB", std::to_string(blocks)},
+                                 {"ID", file.fileId},
+                                 {"IS", session_id_}},
                                 command) ||
         !Enviar(command, nullptr, 0, buffer.data(), capacity, reply) || reply.length > capacity) {
       throw std::string(kErrorPerdida);
@@ -270,13 +278,23 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
   // Each round covers at most 16 blocks, what the memory level can hold.
   constexpr uint32_t kMaxRound = 15 * kBloque;
   uint32_t copied = 0;
+  // A request that fails throws with the offset where the read began, even
+  // when earlier rounds had moved it on.
+  struct OffsetGuard {
+    TFicheroEHDD& file;
+    uint64_t start;
+    bool done = false;
+    ~OffsetGuard() {
+      if (!done) file.offset = start;
+    }
+  } offset_guard{*file, file->offset};
   for (int idle = 0; copied < want && idle < 2;) {
     const uint32_t offset = static_cast<uint32_t>(file->offset);
     const uint32_t chunk = std::min(want - copied, kMaxRound);
     std::vector<TRangoCache> entries;
     uint32_t first_missing = 0;
-    uint32_t missing =
-        CountMissing(cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+    uint32_t missing = CountMissing(
+        cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
     // Fetch from the first absent block while blocks are missing and each
     // round brings some in.
     while (missing > 0) {
@@ -285,8 +303,8 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       const uint32_t blocks = std::max(read_ahead_, missing);
       if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
       entries.clear();
-      uint32_t now_missing =
-          CountMissing(cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+      uint32_t now_missing = CountMissing(
+          cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
       if (now_missing >= missing) break;
       missing = now_missing;
     }
@@ -295,6 +313,7 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     copied += got;
     idle = got == 0 ? idle + 1 : 0;
   }
+  offset_guard.done = true;
 
   // Keep the whole block of a small read for the reads that follow it.
   if (copied == want && want < kBloque) {
@@ -327,11 +346,16 @@ uint32_t TEHDDClient::Escribir(const void* data, uint32_t size, TFicheroEHDD* ha
     file->offset += written;
     return written;
   }
-  CriticalSectionGuard guard(buffer_lock_);
-  auto it = write_buffers_.find(file->fileId);
-  if (it == write_buffers_.end()) return 0;
-  it->second->Append(bytes, size);
+  std::shared_ptr<TEHDDWriteBuffer> buffer = FindWriteBuffer(file->fileId);
+  if (!buffer) return 0;
+  buffer->Append(bytes, size);  // a flush waits for the server without the buffer lock
   return size;
+}
+
+std::shared_ptr<TEHDDWriteBuffer> TEHDDClient::FindWriteBuffer(const std::string& file_id) {
+  CriticalSectionGuard guard(buffer_lock_);
+  auto it = write_buffers_.find(file_id);
+  return it == write_buffers_.end() ? nullptr : it->second;
 }
 
 int32_t TEHDDClient::Posicionar(TFicheroEHDD* handle, uint32_t position, uint16_t whence) {
@@ -340,9 +364,9 @@ int32_t TEHDDClient::Posicionar(TFicheroEHDD* handle, uint32_t position, uint16_
   if (file->kind == ehdd_kind::kServidor && file->mode != 0) {
     // Bytes waiting in the write buffer belong at the offset they were
     // written at: send them before the offset moves.
-    CriticalSectionGuard guard(buffer_lock_);
-    auto it = write_buffers_.find(file->fileId);
-    if (it != write_buffers_.end() && it->second->fill() > 0) it->second->Flush();
+    if (std::shared_ptr<TEHDDWriteBuffer> buffer = FindWriteBuffer(file->fileId)) {
+      buffer->FlushIfFilled();
+    }
   }
   switch (whence) {
     case 0:
@@ -393,16 +417,15 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
                  MayBeComplete(file->path)) {
         complete_files_[file->fileId] = {file->length, 1};
       }
-    } else {
+    } else if (std::shared_ptr<TEHDDWriteBuffer> buffer = FindWriteBuffer(file->fileId)) {
+      buffer->Flush();  // throws on a lost connection: the file and its buffer stay
       CriticalSectionGuard guard(buffer_lock_);
       auto it = write_buffers_.find(file->fileId);
-      if (it != write_buffers_.end()) {
-        it->second->Flush();  // throws on a lost connection: the file stays open
-        write_buffers_.erase(it);
-      }
+      if (it != write_buffers_.end() && it->second == buffer) write_buffers_.erase(it);
     }
     std::string command;
-    if (send_close && ehdd_protocol::Comando({{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
+    if (send_close && ehdd_protocol::Comando(
+                          {{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
       TEHDDReply reply;
       Enviar(command, nullptr, 0, nullptr, 0, reply);
     }
@@ -455,6 +478,9 @@ std::string TEHDDClient::SyncLocalName(const std::string& path) const {
   } else if (folder.back() != '/') {
     folder += '/';
   }
+  // The learner's audit passes through this folder: it must be the user's
+  // own, so nobody else can plant a file or a link in it.
+  if (!platform::PrivateFolder(folder)) return "";
   std::string name;
   if (path.size() > 8) {
     name = path.substr(8);
@@ -466,6 +492,57 @@ std::string TEHDDClient::SyncLocalName(const std::string& path) const {
   if (name.empty() || ehdd_local::HasParentComponent(name)) return "";
   return folder + name;
 }
+
+namespace {
+
+// The local copy being written: a new temporary file beside it that takes
+// its name only once every byte is on disk, so a copy cut short (a lost
+// connection, a full disk) leaves the earlier copy whole.
+class CopiaLocal {
+ public:
+  explicit CopiaLocal(const std::string& path)
+      : ops_(platform::CurrentFileOps()), path_(path), temporary_(path + ".XXXXXX") {
+    fd_ = ops_.open_temporary(temporary_);
+  }
+  ~CopiaLocal() {
+    if (fd_ >= 0) ops_.close(fd_);
+    if (fd_ >= 0 || !done_) ops_.unlink(temporary_);
+  }
+  CopiaLocal(const CopiaLocal&) = delete;
+  CopiaLocal& operator=(const CopiaLocal&) = delete;
+
+  bool open() const { return fd_ >= 0; }
+  bool Write(const unsigned char* data, size_t n) {
+    size_t done = 0;
+    while (done < n) {
+      ssize_t put = ops_.write_at(fd_, data + done, n - done, written_ + static_cast<off_t>(done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      done += static_cast<size_t>(put);
+    }
+    written_ += static_cast<off_t>(n);
+    return true;
+  }
+  // Flushes the copy, gives it its name and flushes the folder.
+  bool Commit() {
+    bool ok = ops_.chmod(fd_, 0600) == 0 && ops_.fsync(fd_) == 0;
+    ok = ops_.close(fd_) == 0 && ok;
+    fd_ = -1;
+    if (!ok || ops_.rename(temporary_, path_) != 0) return false;
+    done_ = true;
+    return ops_.fsync_folder(platform::FolderOf(path_)) == 0;
+  }
+
+ private:
+  const platform::FileOps& ops_;
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+  off_t written_ = 0;
+  bool done_ = false;
+};
+
+}  // namespace
 
 void TEHDDClient::SyncTempFile(const char* path_text) {
   if (path_text == nullptr) return;
@@ -485,29 +562,37 @@ void TEHDDClient::SyncTempFile(const char* path_text) {
         }
       }
     } closer{this, store};
-    FilePtr out(std::fopen(local_name.c_str(), "wb"));
-    if (!out) return;
+    CopiaLocal out(local_name);
+    if (!out.open()) return;
     uint32_t length = 0;
     uint32_t remaining = 0;
     Size(store, length, remaining);
     while (remaining > 0) {
+      // A lost connection throws out of here; the temporary goes with it.
       uint32_t got = Leer(chunk.data(), 1, std::min(remaining, kTrozoCopia), store);
-      if (got == 0) break;
-      if (std::fwrite(chunk.data(), 1, got, out.get()) != got) break;
+      if (got == 0 || !out.Write(chunk.data(), got)) return;  // short: the old copy stays
       Size(store, length, remaining);
     }
+    out.Commit();
     return;
   }
 
   // Otherwise copy the local file up; without a local file the store is
-  // left as it is.
-  FilePtr in(std::fopen(local_name.c_str(), "rb"));
-  if (!in) return;
+  // left as it is. A link in its place is not followed.
+  int in = open(local_name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return;
+  struct InCloser {
+    int fd;
+    ~InCloser() { close(fd); }
+  } in_closer{in};
+  struct stat st {};
+  if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) return;
   TFicheroEHDD* store = Crear(path_text);
   if (store == nullptr) return;
   for (;;) {
-    size_t got = std::fread(chunk.data(), 1, kTrozoCopia, in.get());
-    if (got == 0) break;
+    ssize_t got = read(in, chunk.data(), kTrozoCopia);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
     Escribir(chunk.data(), static_cast<uint32_t>(got), store);
   }
   Cerrar(store);

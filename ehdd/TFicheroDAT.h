@@ -18,9 +18,13 @@ class TFicheroDAT {
   // Fills a header from the block's first 289 bytes (zeroed first). False
   // for a block at or past the count, a short read or damaged bytes.
   bool LeerCabecera(uint32_t block, TBloqueDAT& header);
-  // Reads a whole block in one read: its header and its payload (payload
-  // must hold carga() bytes). Same failures as LeerCabecera.
-  bool LeerBloqueEntero(uint32_t block, TBloqueDAT& header, unsigned char* payload);
+  // Reads a block's header and, into `out`, the payload bytes from `offset`
+  // on: at most `length`, never past the used count (*copied says how many;
+  // 0 when the offset is at or past it). Only those bytes are read, in one
+  // call when the offset is small. Same failures as LeerCabecera, and false
+  // when the file ends before the bytes the used count promises.
+  bool LeerBloque(uint32_t block, uint32_t offset, uint32_t length, TBloqueDAT& header,
+                  unsigned char* out, uint32_t* copied);
   // Writes a header (stamping modified and the block's number); a block at
   // the count is appended as a whole zero-filled block.
   bool EscribirBloque(uint32_t block, TBloqueDAT& header);

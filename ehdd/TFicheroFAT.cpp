@@ -47,6 +47,7 @@ void TFicheroFAT::Cerrar() {
 }
 
 bool TFicheroFAT::Abrir(const std::string& path, bool escritura) {
+  danado_ = false;
   int fd = open(path.c_str(), (escritura ? O_RDWR : O_RDONLY) | O_CLOEXEC);
   if (fd < 0) return false;
   std::vector<unsigned char> bytes;
@@ -62,7 +63,8 @@ bool TFicheroFAT::Abrir(const std::string& path, bool escritura) {
       const std::string text(reinterpret_cast<const char*>(&bytes[12]), text_length_);
       block_size_ = GetU32(&bytes[after_text]);
       const uint32_t count = GetU32(&bytes[after_text + 4]);
-      ok = block_size_ > kCabecera && count > 0 && count <= kMaxBloques &&
+      ok = block_size_ > kCabecera && block_size_ <= kMaxTamBloque && count > 0 &&
+           count <= kMaxBloques &&
            table_offset_ >= after_text + 8 &&
            static_cast<uint64_t>(table_offset_) + 3ull * count <= bytes.size();
       if (ok) {
@@ -91,12 +93,13 @@ bool TFicheroFAT::Abrir(const std::string& path, bool escritura) {
     fd_ = fd;
   }
   if (ok) path_ = path;
+  danado_ = !ok;
   return ok;
 }
 
 bool TFicheroFAT::Crear(const std::string& path, const std::string& nombre_volumen, bool fijo,
                         uint32_t block_size) {
-  if (block_size <= kCabecera) return false;
+  if (block_size <= kCabecera || block_size > kMaxTamBloque) return false;
   const std::string text =
       "<VOLUMEN>" + nombre_volumen + "</VOLUMEN><TIPO>" + (fijo ? "F" : "V");
   std::vector<unsigned char> bytes(20 + text.size() + 3, 0);

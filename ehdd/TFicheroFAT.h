@@ -16,11 +16,13 @@ class TFicheroFAT {
   void Cerrar();
 
   // Parses the header and loads the table. Refuses a bad magic, a version
-  // above 2, a block size of 289 or less, a block count of 0 or past 2^24,
+  // above 2, a block size of 289 or less or past kMaxTamBloque, a block
+  // count of 0 or past 2^24,
   // and a table that does not fit in the file. `escritura` keeps the file
   // open for writing (the volume tool); otherwise it is read and closed.
   bool Abrir(const std::string& path, bool escritura = false);
-  // Writes a new .FAT holding the root's entry only.
+  // Writes a new .FAT holding the root's entry only; false for a block size
+  // a volume may not have.
   static bool Crear(const std::string& path, const std::string& nombre_volumen, bool fijo,
                     uint32_t block_size);
 
@@ -37,6 +39,8 @@ class TFicheroFAT {
   bool EscribirEntrada(uint32_t i, uint32_t value);
   bool IncrementarBloques(uint32_t k);
 
+  // The last Abrir found the file but refused what it holds.
+  bool danado() const { return danado_; }
   const std::string& nombre_volumen() const { return nombre_volumen_; }
   bool fijo() const { return fijo_; }
   uint32_t block_size() const { return block_size_; }
@@ -54,4 +58,5 @@ class TFicheroFAT {
   std::vector<uint32_t> tabla_;  // every entry that stands in the file
   uint32_t block_count_ = 0;
   int fd_ = -1;  // open only for writing
+  bool danado_ = false;
 };

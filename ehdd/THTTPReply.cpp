@@ -54,16 +54,26 @@ bool ReadReplyHeader(TSocketTCP& socket, int64_t& content_length, THTTPReply& re
     if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
     if (head.size() >= kMaxCabezaRespuesta) return false;
   }
-  if (!ParseReplyHeader(head.data(), head.size(), reply)) return false;
+  return ParseReplyHeader(head.data(), head.size(), reply) &&
+         ParseContentLength(reply, content_length);
+}
+
+bool ParseContentLength(const THTTPReply& reply, int64_t& content_length) {
+  content_length = 0;
   std::string value;
-  if (HeaderValue(reply, "content-length", 0, value)) {
-    char* end = nullptr;
-    const char* text = value.c_str();
-    while (*text == ' ' || *text == '\t') ++text;
-    long long n = std::strtoll(text, &end, 10);
-    if (end == text || n < 0 || n > INT32_MAX) return false;
-    content_length = n;
+  if (!HeaderValue(reply, "content-length", 0, value)) return true;
+  size_t i = 0;
+  while (i < value.size() && (value[i] == ' ' || value[i] == '\t')) ++i;
+  size_t end = value.size();
+  while (end > i && (value[end - 1] == ' ' || value[end - 1] == '\t')) --end;
+  if (i == end || end - i > 10) return false;
+  int64_t n = 0;
+  for (; i < end; ++i) {
+    if (value[i] < '0' || value[i] > '9') return false;
+    n = n * 10 + (value[i] - '0');
   }
+  if (n > INT32_MAX) return false;
+  content_length = n;
   return true;
 }
 

@@ -32,6 +32,10 @@ bool ParseReplyHeader(const char* head, size_t length, THTTPReply& reply);
 bool ReadReplyHeader(TSocketTCP& socket, int64_t& content_length, THTTPReply& reply,
                      uint32_t timeout_ms = 30000);
 
+// The first "content-length" value as a number from 0 to INT32_MAX (0 when
+// there is none); false when it is not such a number ("abc", "-1", "12x").
+bool ParseContentLength(const THTTPReply& reply, int64_t& content_length);
+
 // Value n of a header; false when there is none.
 bool HeaderValue(const THTTPReply& reply, const std::string& name, size_t n, std::string& value);
 // One of the header's values equals text (after lower-casing the value when asked).

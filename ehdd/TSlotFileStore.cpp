@@ -1,13 +1,15 @@
 #include "ehdd/TSlotFileStore.h"
 
-#include <atomic>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include <zlib.h>
 
 #include "platform/FileIo.h"
 #include "platform/TempFolder.h"
@@ -35,28 +37,21 @@ bool AppendBlank(int fd, uint32_t from, uint32_t count) {
   for (uint32_t done = 0; done < count;) {
     uint32_t n = std::min(kBatch, count - done);
     off_t at = 4 + static_cast<off_t>(from + done) * TSlotFileStore::kRegistro;
-    if (!platform::WriteFullyAt(fd, blank.data(), static_cast<size_t>(n) * TSlotFileStore::kRegistro, at)) return false;
+    if (!platform::WriteFullyAt(fd, blank.data(),
+                                static_cast<size_t>(n) * TSlotFileStore::kRegistro, at))
+      return false;
     done += n;
   }
   return true;
-}
-
-// The cache folder: made private when absent, refused when it is a link.
-bool CacheFolder(const std::string& folder) {
-  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  bool ok = fstat(fd, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid();
-  close(fd);
-  return ok;
 }
 
 }  // namespace
 
 TSlotFileStore::TSlotFileStore() : buffer_(kDatos) {}
 
-TSlotFileStore::~TSlotFileStore() { Cerrar(); }
+TSlotFileStore::~TSlotFileStore() {
+  Cerrar();
+}
 
 void TSlotFileStore::Cerrar() {
   if (view_ != nullptr) munmap(view_, view_size_);
@@ -79,7 +74,7 @@ bool TSlotFileStore::CrearFicheroSlots(const std::string& name, uint32_t records
     folder += "eHDD";
   }
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  if (!CacheFolder(folder)) return false;
+  if (!platform::PrivateFolder(folder)) return false;
   const size_t cut = name.find_last_of("\\/");
   const std::string base = cut == std::string::npos ? name : name.substr(cut + 1);
   if (base.empty() || base == "." || base == "..") return false;
@@ -140,16 +135,32 @@ bool TSlotFileStore::CrearFicheroSlots(const std::string& name, uint32_t records
     WriteRing();
   }
   for (uint32_t r = 0; r < records_; ++r) {
-    const unsigned char* rec = Registro(r);
+    unsigned char* rec = Registro(r);
     if (rec[0] == 0) continue;
-    // A key without its terminator is read up to its 255th byte.
-    const std::string key(reinterpret_cast<const char*>(rec), strnlen(reinterpret_cast<const char*>(rec), kMaxClave));
+    // Only a whole record is trusted: its key ends before the CRC and the
+    // CRC matches. Anything else is freed, and its block fetched again.
+    const void* end = std::memchr(rec, 0, kSuma);
+    const size_t key_length = end ? static_cast<const unsigned char*>(end) - rec : 0;
+    if (end == nullptr || GetU32(rec + kSuma) != Suma(rec, key_length, rec)) {
+      std::memset(rec, 0, kClave);
+      continue;
+    }
+    const std::string key(reinterpret_cast<const char*>(rec), key_length);
     index_by_key_[key][GetU32(rec + kClave)] = r;
   }
   return true;
 }
 
-void TSlotFileStore::WriteRing() { PutU32(view_, ring_); }
+uint32_t TSlotFileStore::Suma(const unsigned char* key, size_t key_length,
+                              const unsigned char* rec) {
+  uLong crc = crc32(0L, key, static_cast<uInt>(key_length));
+  crc = crc32(crc, rec + kClave, 4 + kDatos);  // the index and the data, which follow it
+  return static_cast<uint32_t>(crc);
+}
+
+void TSlotFileStore::WriteRing() {
+  PutU32(view_, ring_);
+}
 
 bool TSlotFileStore::Exists(const std::string& name) {
   uint32_t index = 0;
@@ -180,7 +191,7 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
     unsigned char* old = Registro(r);
     if (old[0] != 0) {
       const std::string old_key(reinterpret_cast<const char*>(old),
-                                strnlen(reinterpret_cast<const char*>(old), kMaxClave));
+                                strnlen(reinterpret_cast<const char*>(old), kSuma));
       auto old_it = index_by_key_.find(old_key);
       if (old_it != index_by_key_.end()) {
         old_it->second.erase(GetU32(old + kClave));
@@ -191,16 +202,18 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
     WriteRing();
   }
   unsigned char* rec = Registro(r);
-  // The key goes last: a record cut short by a crash holds no key and is
-  // never matched.
+  // The key goes last: a record cut short when the process dies holds no
+  // key and is never matched; one whose pages reached the disk apart fails
+  // its CRC at the next open.
   rec[0] = 0;
   std::atomic_thread_fence(std::memory_order_release);
   PutU32(rec + kClave, index);
   const uint32_t n = length < kDatos ? length : kDatos;
   std::memcpy(rec + kClave + 4, data, n);
   if (n < kDatos) std::memset(rec + kClave + 4 + n, 0, kDatos - n);
-  std::memset(rec + 1, 0, kClave - 1);
+  std::memset(rec + 1, 0, kSuma - 1);
   std::memcpy(rec + 1, key.data() + 1, key.size() - 1);
+  PutU32(rec + kSuma, Suma(reinterpret_cast<const unsigned char*>(key.data()), key.size(), rec));
   std::atomic_thread_fence(std::memory_order_release);
   rec[0] = static_cast<unsigned char>(key[0]);
   index_by_key_[key][index] = r;

@@ -1,6 +1,14 @@
 // The persistent level of the block cache: a file of fixed 4260-byte
-// records (a 256-byte key, a u32 block index and 4000 bytes of data) after
-// a u32 ring position, memory-mapped and used first-in first-out.
+// records (a 256-byte key field, a u32 block index and 4000 bytes of data)
+// after a u32 ring position, memory-mapped and used first-in first-out.
+//
+// Nothing orders the pages of the mapping on their way to the disk, so after
+// a power loss a record's key can stand on disk beside stale data. The key
+// field therefore holds the key (at most 251 characters, NUL-padded) and, in
+// its last 4 bytes, the CRC-32 of the key, the index and the data; a record
+// whose CRC does not match when the file is opened is dropped (its block is
+// fetched again). Records of files written before the CRC was kept fail the
+// check the same way.
 #pragma once
 
 #include <cstdint>
@@ -15,7 +23,8 @@ class TSlotFileStore : public TBlockStore {
   static constexpr uint32_t kDatos = 4000;
   static constexpr uint32_t kClave = 256;
   static constexpr uint32_t kRegistro = kClave + 4 + kDatos;  // 4260
-  static constexpr uint32_t kMaxClave = kClave - 1;
+  static constexpr uint32_t kSuma = kClave - 4;               // offset of the record's CRC
+  static constexpr uint32_t kMaxClave = kSuma - 1;  // 251: the key and its NUL before the CRC
 
   TSlotFileStore();
   ~TSlotFileStore() override;
@@ -47,6 +56,9 @@ class TSlotFileStore : public TBlockStore {
   unsigned char* Registro(uint32_t r) { return view_ + 4 + static_cast<size_t>(r) * kRegistro; }
   void WriteRing();
   void Cerrar();
+  // The CRC a record holding the key must carry (over the key, then the
+  // record's index and data).
+  static uint32_t Suma(const unsigned char* key, size_t key_length, const unsigned char* record);
 
   std::string path_;
   int fd_ = -1;

@@ -1,8 +1,6 @@
 #include "ehdd/TSocketTCP.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -10,6 +8,8 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
+#include <cstring>
 
 namespace {
 
@@ -22,10 +22,16 @@ void SetTimeout(int fd, int option, uint32_t ms) {
 
 }  // namespace
 
-TSocketTCP::~TSocketTCP() { Close(); }
+TSocketTCP::~TSocketTCP() {
+  Close();
+}
 
 int TSocketTCP::Close() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) {
+    shutdown(fd_, SHUT_RDWR);
+    close(fd_);
+    ++generation_;
+  }
   fd_ = -1;
   return kSocketOk;
 }
@@ -83,7 +89,9 @@ int TSocketTCP::Connect(const std::string& host, uint16_t port) {
     } while (ready < 0 && errno == EINTR);
     int error = 0;
     socklen_t length = sizeof(error);
-    rc = (ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0) ? 0 : -1;
+    rc = (ready == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0)
+             ? 0
+             : -1;
   }
   if (rc != 0) {
     close(fd);
@@ -96,6 +104,7 @@ int TSocketTCP::Connect(const std::string& host, uint16_t port) {
   SetTimeout(fd, SO_RCVTIMEO, io_timeout_ms_);
   SetTimeout(fd, SO_SNDTIMEO, io_timeout_ms_);
   fd_ = fd;
+  ++generation_;
   return kSocketOk;
 }
 
@@ -109,7 +118,8 @@ int TSocketTCP::Send(const void* head, size_t head_length, const void* body, siz
   for (const auto& part : parts) {
     size_t done = 0;
     while (done < part.length) {
-      ssize_t put = send(fd_, static_cast<const char*>(part.data) + done, part.length - done, MSG_NOSIGNAL);
+      ssize_t put =
+          send(fd_, static_cast<const char*>(part.data) + done, part.length - done, MSG_NOSIGNAL);
       if (put < 0 && errno == EINTR) continue;
       if (put <= 0) {
         Close();
@@ -140,6 +150,23 @@ int TSocketTCP::Receive(void* buffer, size_t size, size_t& count) {
 int TSocketTCP::ReceiveByte(unsigned char& byte) {
   size_t count = 0;
   return Receive(&byte, 1, count);
+}
+
+int TSocketTCP::ReceiveSome(void* buffer, size_t size, size_t& count) {
+  count = 0;
+  if (fd_ < 0) return kSocketNone;
+  if (size == 0) return kSocketNothing;
+  ssize_t got;
+  do {
+    got = recv(fd_, buffer, size, MSG_DONTWAIT);
+  } while (got < 0 && errno == EINTR);
+  if (got > 0) {
+    count = static_cast<size_t>(got);
+    return kSocketOk;
+  }
+  if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return kSocketNothing;
+  Close();
+  return kSocketLost;
 }
 
 int TSocketTCP::Peek(size_t size, size_t& count, void* buffer) {

@@ -8,10 +8,10 @@
 #include <string>
 
 constexpr int kSocketOk = 0;
-constexpr int kSocketNone = 2003;      // never connected, or closed
-constexpr int kSocketFailed = 2005;    // host not resolved, or no connection made
-constexpr int kSocketLost = 2006;      // connection lost; the socket is closed
-constexpr int kSocketNothing = 2019;   // nothing to read yet
+constexpr int kSocketNone = 2003;     // never connected, or closed
+constexpr int kSocketFailed = 2005;   // host not resolved, or no connection made
+constexpr int kSocketLost = 2006;     // connection lost; the socket is closed
+constexpr int kSocketNothing = 2019;  // nothing to read yet
 
 class TSocketTCP {
  public:
@@ -25,13 +25,22 @@ class TSocketTCP {
   int Connect(const std::string& host, uint16_t port);
   bool Reconnect() { return Connect(host_, port_) == kSocketOk; }
   bool IsConnected() const { return fd_ >= 0; }
+  // Shuts the connection down and closes it (also for a copy of the
+  // descriptor another thread may be polling).
   int Close();
+  // Counts every connect and close, so a holder of the descriptor can tell
+  // whether it still names the same connection.
+  uint64_t generation() const { return generation_; }
 
   // Sends the head, then the body, retrying short sends. 0 or 2006.
   int Send(const void* head, size_t head_length, const void* body, size_t body_length);
   // Receives exactly size bytes (count says how many came). 0 or 2006.
   int Receive(void* buffer, size_t size, size_t& count);
   int ReceiveByte(unsigned char& byte);
+  // Takes what has arrived, up to size bytes, without waiting: 0 with the
+  // count (at least 1), 2019 when nothing is there yet, 2006 when the peer
+  // closed or failed (closed), 2003 without a socket.
+  int ReceiveSome(void* buffer, size_t size, size_t& count);
   // Looks at up to size bytes without taking them: 0 with the count, 2019
   // when none are waiting (or the peer closed), 2006 on a lost connection,
   // 2003 without a socket.
@@ -62,6 +71,7 @@ class TSocketTCP {
   int fd_ = -1;
   unsigned char last_polled_ = 0xFF;
   size_t last_sent_ = 0;
+  uint64_t generation_ = 0;
   uint32_t connect_timeout_ms_ = 20000;
   uint32_t io_timeout_ms_ = 60000;
 };

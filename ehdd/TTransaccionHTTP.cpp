@@ -1,10 +1,13 @@
 #include "ehdd/TTransaccionHTTP.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <new>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <unistd.h>
 
 #include "ehdd/EHDDProtocol.h"
 #include "ehdd/TEHDDReply.h"
@@ -17,7 +20,10 @@ namespace {
 
 constexpr uint32_t kFirstBackoffMs = 100;
 constexpr uint32_t kMaxBackoffMs = 1000;
-constexpr uint32_t kPieza = 512;
+// Bytes taken in per turn at most, so a fast peer cannot keep the lock.
+constexpr size_t kMaxLecturaTurno = 256 * 1024;
+// What of a 5xx reply's body its box shows.
+constexpr size_t kMaxCuerpoCaja = 64 * 1024;
 
 }  // namespace
 
@@ -27,10 +33,12 @@ TTransaccionHTTP::~TTransaccionHTTP() {
   // The thread uses this object's members: stop it before they go.
   StopAndJoin();
   CriticalSectionGuard guard(lock_);
+  ResetReader();
   for (auto& [id, p] : sent_) Fail(p);
   for (auto& p : waiting_) Fail(p);
   sent_.clear();
   waiting_.clear();
+  if (poll_fd_ >= 0) close(poll_fd_);
 }
 
 void TTransaccionHTTP::SetServer(const std::string& host, int port) {
@@ -44,6 +52,7 @@ void TTransaccionHTTP::SetSocket(TSocketTCP* socket) {
   CriticalSectionGuard guard(lock_);
   socket_ = socket;
   header_block_ = ehdd_protocol::BloqueCabeceras(host_, port_);
+  ResetReader();
 }
 
 void TTransaccionHTTP::SetTimeout(int32_t seconds) {
@@ -64,6 +73,10 @@ int32_t TTransaccionHTTP::outstanding() const {
 size_t TTransaccionHTTP::waiting() const {
   CriticalSectionGuard guard(lock_);
   return waiting_.size();
+}
+
+bool TTransaccionHTTP::InHandshake() const {
+  return handshake_.paso() == NtlmHandshake::kTipo1 || handshake_.paso() == NtlmHandshake::kTipo3;
 }
 
 void TTransaccionHTTP::Fail(TPeticionHTTP& p) {
@@ -102,7 +115,8 @@ bool TTransaccionHTTP::Send(TPeticionHTTP& p) {
              header_block_ + "Content-Length: " + std::to_string(p.cuerpo.size()) + "\r\n\r\n";
   sent_[p.id] = p;
   if (socket_ == nullptr || !socket_->IsConnected()) return false;
-  return socket_->Send(p.cabeza.data(), p.cabeza.size(), p.cuerpo.data(), p.cuerpo.size()) == kSocketOk;
+  return socket_->Send(p.cabeza.data(), p.cabeza.size(), p.cuerpo.data(), p.cuerpo.size()) ==
+         kSocketOk;
 }
 
 bool TTransaccionHTTP::Submit(const std::string& command, const unsigned char* data,
@@ -115,9 +129,9 @@ bool TTransaccionHTTP::Submit(const std::string& command, const unsigned char* d
   p.receive = receive_buffer;
   p.receive_size = receive_size;
   ehdd_protocol::PeticionEnMarcada framed;
-  const bool framed_ok = ehdd_protocol::EnmarcarPeticion(
-      host_, port_, header_block_, command, data, data_length, ehdd_protocol::SiguienteContadorId(),
-      0, 0, framed);
+  const bool framed_ok =
+      ehdd_protocol::EnmarcarPeticion(host_, port_, header_block_, command, data, data_length,
+                                      ehdd_protocol::SiguienteContadorId(), 0, 0, framed);
   p.id = framed.id;
   p.cuerpo = std::move(framed.cuerpo);
   request_id = p.id;
@@ -127,9 +141,7 @@ bool TTransaccionHTTP::Submit(const std::string& command, const unsigned char* d
   }
   CheckConnection(false);
   SendWaiting();
-  const bool in_handshake = handshake_.paso() == NtlmHandshake::kTipo1 ||
-                            handshake_.paso() == NtlmHandshake::kTipo3;
-  if (static_cast<int32_t>(sent_.size()) < window_ && !in_handshake && socket_->IsConnected()) {
+  if (static_cast<int32_t>(sent_.size()) < window_ && !InHandshake() && socket_->IsConnected()) {
     Send(p);
     wake_.Wake();
     return true;
@@ -139,7 +151,7 @@ bool TTransaccionHTTP::Submit(const std::string& command, const unsigned char* d
   return false;
 }
 
-void TTransaccionHTTP::SendWaiting() {
+void TTransaccionHTTP::ExpireWaiting() {
   // Requests that waited past their time fail wherever they stand in line.
   for (auto it = waiting_.begin(); it != waiting_.end();) {
     if (Expired(*it)) {
@@ -149,9 +161,11 @@ void TTransaccionHTTP::SendWaiting() {
       ++it;
     }
   }
-  const bool in_handshake = handshake_.paso() == NtlmHandshake::kTipo1 ||
-                            handshake_.paso() == NtlmHandshake::kTipo3;
-  while (!in_handshake && static_cast<int32_t>(sent_.size()) < window_ && !waiting_.empty() &&
+}
+
+void TTransaccionHTTP::SendWaiting() {
+  ExpireWaiting();
+  while (!InHandshake() && static_cast<int32_t>(sent_.size()) < window_ && !waiting_.empty() &&
          socket_ != nullptr && socket_->IsConnected()) {
     TPeticionHTTP p = std::move(waiting_.front());
     waiting_.pop_front();
@@ -171,7 +185,20 @@ void TTransaccionHTTP::SweepTimeouts(bool forced) {
       ++it;
     }
   }
-  if (failed && socket_ != nullptr) socket_->Close();
+  // The failed requests' replies may still come: the connection goes, and
+  // with it whatever of a reply was being read into a buffer now given back.
+  if (failed) CloseSocket();
+}
+
+void TTransaccionHTTP::Requeue() {
+  // Requests on the wire go back to the front of the line, in id order,
+  // keeping their ids and their submission times.
+  std::vector<TPeticionHTTP> back;
+  for (auto& [id, p] : sent_) back.push_back(std::move(p));
+  sent_.clear();
+  waiting_.insert(waiting_.begin(), std::make_move_iterator(back.begin()),
+                  std::make_move_iterator(back.end()));
+  ResetReader();
 }
 
 void TTransaccionHTTP::CheckConnection(bool pending_only) {
@@ -183,16 +210,9 @@ void TTransaccionHTTP::CheckConnection(bool pending_only) {
     backoff_ms_ = 0;
     return;
   }
-  if (n > 0) {
-    // Requests on the wire go back to the front of the line, in id order,
-    // keeping their ids and their submission times.
-    std::vector<TPeticionHTTP> back;
-    for (auto& [id, p] : sent_) back.push_back(std::move(p));
-    sent_.clear();
-    waiting_.insert(waiting_.begin(), std::make_move_iterator(back.begin()),
-                    std::make_move_iterator(back.end()));
-  }
+  if (n > 0) Requeue();
   handshake_.Reiniciar();
+  ResetReader();
   const uint32_t now = platform::TickCount();
   if (backoff_ms_ != 0 && static_cast<int32_t>(now - next_reconnect_ms_) < 0) return;
   if (socket_->Reconnect()) {
@@ -201,142 +221,289 @@ void TTransaccionHTTP::CheckConnection(bool pending_only) {
     backoff_ms_ = backoff_ms_ == 0 ? kFirstBackoffMs : std::min(backoff_ms_ * 2, kMaxBackoffMs);
     next_reconnect_ms_ = now + backoff_ms_;
   }
+  ResetReader();
 }
 
-void TTransaccionHTTP::Drain(int64_t bytes) {
-  unsigned char scratch[4096];
-  while (bytes > 0 && socket_->IsConnected()) {
-    size_t n = static_cast<size_t>(std::min<int64_t>(bytes, sizeof(scratch)));
+bool TTransaccionHTTP::Reconectar(const std::string& host, uint16_t port,
+                                  const std::string& server_host, int server_port) {
+  CriticalSectionGuard guard(lock_);
+  if (socket_ == nullptr) return false;
+  Requeue();
+  handshake_.Reiniciar();
+  socket_->Close();
+  socket_->Connect(host, port);
+  host_ = server_host;
+  port_ = server_port;
+  header_block_ = ehdd_protocol::BloqueCabeceras(server_host, server_port);
+  backoff_ms_ = 0;
+  ResetReader();
+  wake_.Wake();
+  return socket_->IsConnected();
+}
+
+void TTransaccionHTTP::CloseSocket() {
+  if (socket_ != nullptr) socket_->Close();
+  ResetReader();
+}
+
+void TTransaccionHTTP::ResetReader() {
+  if (datos_propios_) delete[] datos_;
+  datos_ = nullptr;
+  datos_propios_ = false;
+  datos_longitud_ = 0;
+  datos_lleno_ = 0;
+  lectura_ = Lectura::kCabeza;
+  cabeza_.clear();
+  cuerpo_restante_ = 0;
+  bloque_lleno_ = 0;
+  id_actual_.clear();
+  cuerpo_error_.clear();
+  despues_ = Despues::kNada;
+  reader_generation_ = socket_ != nullptr ? socket_->generation() : 0;
+}
+
+void TTransaccionHTTP::ReadAvailable() {
+  unsigned char chunk[16384];
+  size_t total = 0;
+  while (total < kMaxLecturaTurno && socket_->IsConnected() &&
+         socket_->generation() == reader_generation_) {
     size_t count = 0;
-    if (socket_->Receive(scratch, n, count) != kSocketOk) return;
-    bytes -= static_cast<int64_t>(n);
+    // Nothing yet: the reply goes on next turn. Lost: the socket closed
+    // itself and the connection check that follows reconnects.
+    if (socket_->ReceiveSome(chunk, sizeof(chunk), count) != kSocketOk) break;
+    total += count;
+    Feed(chunk, count);
   }
 }
 
-bool TTransaccionHTTP::ReadReply(int64_t& content_length) {
-  THTTPReply reply;
-  if (!ReadReplyHeader(*socket_, content_length, reply)) {
-    // A head that never came whole leaves the stream out of step.
-    if (socket_->IsConnected() && socket_->Poll() == kSocketOk) socket_->Close();
-    return false;
-  }
-  if (reply.status == 200) {
-    if (handshake_.paso() == NtlmHandshake::kTipo3) {
-      Drain(content_length);
-      handshake_.Aceptado();
-      content_length = 0;
-    } else {
-      handshake_.Reiniciar();
-    }
-    return true;
-  }
-  if (reply.status >= 500) {
-    platform::ShowMessageBox(reply.status_line, "ERROR ", platform::kMbOk);
-    if (content_length > 0) {
-      std::string body(static_cast<size_t>(std::min<int64_t>(content_length, 64 * 1024)), '\0');
-      size_t count = 0;
-      if (socket_->Receive(body.data(), body.size(), count) == kSocketOk) {
-        platform::ShowMessageBox(body, "", platform::kMbOk);
+void TTransaccionHTTP::Feed(const unsigned char* bytes, size_t n) {
+  size_t i = 0;
+  while (i < n) {
+    // What the bytes asked for may have closed the connection: the rest
+    // belongs to a stream that is gone.
+    if (!socket_->IsConnected() || socket_->generation() != reader_generation_) return;
+    switch (lectura_) {
+      case Lectura::kCabeza: {
+        bool whole = false;
+        while (i < n && !whole) {
+          cabeza_ += static_cast<char>(bytes[i++]);
+          if (cabeza_.size() == 5 && cabeza_.compare(0, 4, "HTTP") != 0) {
+            CloseSocket();  // not a reply: the stream is out of step
+            return;
+          }
+          whole = cabeza_.size() >= 4 && cabeza_.compare(cabeza_.size() - 4, 4, "\r\n\r\n") == 0;
+          if (!whole && cabeza_.size() >= kMaxCabezaRespuesta) {
+            CloseSocket();
+            return;
+          }
+        }
+        if (!whole) return;
+        THTTPReply reply;
+        int64_t content_length = 0;
+        const std::string head = std::move(cabeza_);
+        cabeza_.clear();
+        if (!ParseReplyHeader(head.data(), head.size(), reply) ||
+            !ParseContentLength(reply, content_length)) {
+          CloseSocket();
+          return;
+        }
+        ReadReply(reply, content_length);
+        break;
+      }
+      case Lectura::kBloque: {
+        const size_t take = std::min(n - i, sizeof(bloque_) - bloque_lleno_);
+        std::memcpy(bloque_ + bloque_lleno_, bytes + i, take);
+        i += take;
+        bloque_lleno_ += take;
+        cuerpo_restante_ -= static_cast<int64_t>(take);
+        if (bloque_lleno_ < sizeof(bloque_)) return;
+        const ehdd_protocol::BloqueRespuesta parsed = ehdd_protocol::LeerBloqueRespuesta(bloque_);
+        auto it = parsed.ok ? sent_.find(parsed.id) : sent_.end();
+        if (it == sent_.end()) {
+          StartDrain(cuerpo_restante_, Despues::kNada);  // matches nothing: keep the stream in step
+          break;
+        }
+        TPeticionHTTP& p = it->second;
+        // The announced length must fit the body and the caller's buffer.
+        unsigned char* data = nullptr;
+        if (parsed.longitud <= cuerpo_restante_ &&
+            (p.receive == nullptr || parsed.longitud <= p.receive_size)) {
+          data = p.receive != nullptr ? p.receive
+                                      : new (std::nothrow) unsigned char[parsed.longitud + 1];
+        }
+        if (data == nullptr) {
+          TPeticionHTTP failed = std::move(p);
+          sent_.erase(it);
+          StartDrain(cuerpo_restante_, Despues::kNada);
+          Fail(failed);
+          break;
+        }
+        datos_ = data;
+        datos_propios_ = p.receive == nullptr;
+        datos_longitud_ = parsed.longitud;
+        datos_lleno_ = 0;
+        id_actual_ = parsed.id;
+        lectura_ = Lectura::kDatos;
+        if (datos_longitud_ != 0) break;
+        [[fallthrough]];
+      }
+      case Lectura::kDatos: {
+        const size_t take = std::min<size_t>(n - i, datos_longitud_ - datos_lleno_);
+        if (take > 0) std::memcpy(datos_ + datos_lleno_, bytes + i, take);
+        i += take;
+        datos_lleno_ += static_cast<uint32_t>(take);
+        cuerpo_restante_ -= static_cast<int64_t>(take);
+        if (datos_lleno_ < datos_longitud_) return;
+        // Whole: the request is completed now, the rest of the body (if
+        // any) is dropped as it comes.
+        auto it = sent_.find(id_actual_);
+        unsigned char* data = datos_;
+        const bool own = datos_propios_;
+        datos_ = nullptr;
+        datos_propios_ = false;
+        StartDrain(cuerpo_restante_, Despues::kNada);
+        if (it == sent_.end()) {
+          if (own) delete[] data;
+          break;
+        }
+        TPeticionHTTP p = std::move(it->second);
+        sent_.erase(it);
+        if (p.receive == nullptr) data[datos_longitud_] = 0;
+        Complete(p, data, datos_longitud_);
+        break;
+      }
+      case Lectura::kCuerpoError:
+      case Lectura::kDescarte: {
+        const size_t take = static_cast<size_t>(std::min<int64_t>(n - i, cuerpo_restante_));
+        if (lectura_ == Lectura::kCuerpoError && cuerpo_error_.size() < kMaxCuerpoCaja) {
+          cuerpo_error_.append(reinterpret_cast<const char*>(bytes + i),
+                               std::min(take, kMaxCuerpoCaja - cuerpo_error_.size()));
+        }
+        i += take;
+        cuerpo_restante_ -= static_cast<int64_t>(take);
+        if (cuerpo_restante_ == 0) EndBody();
+        break;
       }
     }
-    SweepTimeouts(true);
-    return false;
   }
-  platform::ShowMessageBox(reply.status_line, "ERROR ", platform::kMbOk);
-  const bool send_line = handshake_.Avanzar(reply);
-  Drain(content_length);
-  if (send_line && socket_->IsConnected()) {
-    const std::string head = ehdd_protocol::CabezaHandshake(
-        host_, port_, header_block_, handshake_.linea().substr(26, handshake_.linea().size() - 28),
-        ehdd_protocol::SiguienteContadorLinea(), static_cast<long>(std::time(nullptr)));
-    socket_->Send(head.data(), head.size(), nullptr, 0);
-  } else if (!send_line) {
-    // A refusal that is not a handshake step: the requests on the wire
-    // will get no answer; they go again after a reconnect.
-    socket_->Close();
-  }
-  return false;
 }
 
-void TTransaccionHTTP::ReadOneReply() {
-  int64_t content_length = 0;
-  if (!ReadReply(content_length) || content_length == 0) return;
-  if (content_length < static_cast<int64_t>(ehdd_protocol::kBloqueRespuesta)) {
-    Drain(content_length);
-    return;
-  }
-  unsigned char block[ehdd_protocol::kBloqueRespuesta];
-  size_t count = 0;
-  if (socket_->Receive(block, sizeof(block), count) != kSocketOk) return;
-  const int64_t body = content_length - static_cast<int64_t>(ehdd_protocol::kBloqueRespuesta);
-  ehdd_protocol::BloqueRespuesta parsed = ehdd_protocol::LeerBloqueRespuesta(block);
-  auto it = parsed.ok ? sent_.find(parsed.id) : sent_.end();
-  if (it == sent_.end()) {
-    Drain(body);  // matches nothing: keep the stream in step
-    return;
-  }
-  TPeticionHTTP p = std::move(it->second);
-  sent_.erase(it);
-  // The announced length must fit the body and the caller's buffer.
-  if (parsed.longitud > body || (p.receive != nullptr && parsed.longitud > p.receive_size)) {
-    Drain(body);
-    Fail(p);
-    return;
-  }
-  unsigned char* data = p.receive;
-  if (data == nullptr) {
-    data = new (std::nothrow) unsigned char[parsed.longitud + 1];
-    if (data == nullptr) {
-      Drain(body);
-      Fail(p);
+void TTransaccionHTTP::ReadReply(const THTTPReply& reply, int64_t content_length) {
+  if (reply.status == 200) {
+    if (handshake_.paso() == NtlmHandshake::kTipo3) {
+      // Authenticated: the body is dropped, then the refused request goes again.
+      handshake_.Aceptado();
+      StartDrain(content_length, Despues::kReenviarPrimera);
       return;
     }
-  }
-  uint32_t done = 0;
-  while (done < parsed.longitud) {
-    const uint32_t n = std::min(kPieza, parsed.longitud - done);
-    if (socket_->Receive(data + done, n, count) != kSocketOk) {
-      if (data != p.receive) delete[] data;
-      waiting_.push_front(std::move(p));  // lost mid-reply: it goes again
+    handshake_.Reiniciar();
+    if (content_length < static_cast<int64_t>(ehdd_protocol::kBloqueRespuesta)) {
+      StartDrain(content_length, Despues::kNada);  // no reply block: completes nothing
       return;
     }
-    done += n;
+    lectura_ = Lectura::kBloque;
+    bloque_lleno_ = 0;
+    cuerpo_restante_ = content_length;
+    return;
   }
-  if (p.receive == nullptr) data[parsed.longitud] = 0;
-  Drain(body - parsed.longitud);
-  Complete(p, data, parsed.longitud);
+  // Boxes wait until the lock is left: a box may stay up for minutes.
+  cajas_.emplace_back(reply.status_line, "ERROR ");
+  if (reply.status >= 500) {
+    lectura_ = Lectura::kCuerpoError;
+    cuerpo_error_.clear();
+    cuerpo_restante_ = content_length;
+    despues_ = Despues::kFalloForzado;
+    if (content_length == 0) EndBody();
+    return;
+  }
+  const bool send_line = handshake_.Avanzar(reply);
+  // A refusal that is not a handshake step: the requests on the wire will
+  // get no answer; they go again after a reconnect.
+  StartDrain(content_length, send_line ? Despues::kLineaHandshake : Despues::kCerrar);
+}
+
+void TTransaccionHTTP::StartDrain(int64_t bytes, Despues despues) {
+  lectura_ = Lectura::kDescarte;
+  cuerpo_restante_ = bytes;
+  despues_ = despues;
+  if (bytes <= 0) EndBody();
+}
+
+void TTransaccionHTTP::EndBody() {
+  const Despues despues = despues_;
+  lectura_ = Lectura::kCabeza;
+  cabeza_.clear();
+  cuerpo_restante_ = 0;
+  bloque_lleno_ = 0;
+  id_actual_.clear();
+  despues_ = Despues::kNada;
+  switch (despues) {
+    case Despues::kNada:
+      break;
+    case Despues::kLineaHandshake:
+      if (socket_->IsConnected()) {
+        const std::string& linea = handshake_.linea();
+        const std::string head = ehdd_protocol::CabezaHandshake(
+            host_, port_, header_block_, linea.substr(26, linea.size() - 28),
+            ehdd_protocol::SiguienteContadorLinea(), static_cast<long>(std::time(nullptr)));
+        socket_->Send(head.data(), head.size(), nullptr, 0);
+      }
+      break;
+    case Despues::kCerrar:
+      CloseSocket();
+      break;
+    case Despues::kReenviarPrimera:
+      handshake_.Reiniciar();
+      if (!sent_.empty()) {
+        TPeticionHTTP copy = sent_.begin()->second;
+        Send(copy);
+      }
+      break;
+    case Despues::kFalloForzado:
+      if (!cuerpo_error_.empty()) cajas_.emplace_back(std::move(cuerpo_error_), "");
+      cuerpo_error_.clear();
+      SweepTimeouts(true);
+      break;
+  }
 }
 
 void TTransaccionHTTP::Turn() {
-  CriticalSectionGuard guard(lock_);
-  if (socket_ == nullptr) return;
-  const bool in_handshake = handshake_.paso() == NtlmHandshake::kTipo1 ||
-                            handshake_.paso() == NtlmHandshake::kTipo3;
-  if (in_handshake || handshake_.paso() == NtlmHandshake::kHecho) {
-    if (socket_->IsConnected() && socket_->Poll() == kSocketOk) {
-      int64_t content_length = 0;
-      if (ReadReply(content_length) && handshake_.paso() == NtlmHandshake::kHecho) {
-        Drain(content_length);
+  std::vector<std::pair<std::string, std::string>> cajas;
+  {
+    CriticalSectionGuard guard(lock_);
+    if (socket_ == nullptr) return;
+    if (socket_->generation() != reader_generation_) ResetReader();
+    if (!sent_.empty() || InHandshake() || lectura_ != Lectura::kCabeza || !cabeza_.empty()) {
+      ReadAvailable();
+    }
+    if (InHandshake()) {
+      // While the proxy is answered, requests still fail by age and a lost
+      // connection starts everything again.
+      SweepTimeouts(false);
+      ExpireWaiting();
+      if (!waiting_.empty() || !sent_.empty()) {
+        CheckConnection(true);
+      } else if (!socket_->IsConnected()) {
         handshake_.Reiniciar();
-        if (!sent_.empty()) {
-          TPeticionHTTP& first = sent_.begin()->second;
-          TPeticionHTTP copy = first;
-          Send(copy);
-        }
       }
     }
-    if (handshake_.paso() != NtlmHandshake::kNinguno) {
+    if (!InHandshake()) {
       SweepTimeouts(false);
-      return;
+      if (!waiting_.empty() || !sent_.empty()) CheckConnection(true);
+      SendWaiting();
     }
+    // The copy of the descriptor this thread waits on, renewed whenever
+    // the connection changed.
+    if (socket_->generation() != poll_generation_) {
+      if (poll_fd_ >= 0) close(poll_fd_);
+      poll_fd_ = socket_->IsConnected() ? fcntl(socket_->fd(), F_DUPFD_CLOEXEC, 0) : -1;
+      poll_generation_ = socket_->generation();
+    }
+    poll_wanted_ = socket_->IsConnected() && (!sent_.empty() || InHandshake());
+    cajas.swap(cajas_);
   }
-  while (!sent_.empty() && socket_->IsConnected() && socket_->Poll() == kSocketOk) {
-    ReadOneReply();
-    if (handshake_.paso() != NtlmHandshake::kNinguno) return;
-  }
-  SweepTimeouts(false);
-  if (!waiting_.empty() || !sent_.empty()) CheckConnection(true);
-  SendWaiting();
+  for (const auto& [text, caption] : cajas)
+    platform::ShowMessageBox(text, caption, platform::kMbOk);
 }
 
 void TTransaccionHTTP::Run() {
@@ -347,14 +514,9 @@ void TTransaccionHTTP::Run() {
   while (stop.load() == 0) {
     Turn();
     // Wait up to 1 ms: for the reply when a request is on the wire, else
-    // for a new request.
-    int fd = -1;
-    {
-      CriticalSectionGuard guard(lock_);
-      if (!sent_.empty() && socket_ != nullptr && socket_->IsConnected()) fd = socket_->fd();
-    }
-    if (fd >= 0) {
-      pollfd p{fd, POLLIN, 0};
+    // for a new request. The descriptor waited on is this thread's own.
+    if (poll_wanted_ && poll_fd_ >= 0) {
+      pollfd p{poll_fd_, POLLIN, 0};
       poll(&p, 1, 1);
     } else {
       wake_.WaitFor(1);

@@ -4,6 +4,11 @@
 // callback. Requests fail by age; a lost connection is re-established (with
 // a back-off) and the requests in flight go out again; a 5xx reply fails
 // everything in flight; an NTLM proxy is answered.
+//
+// The engine's lock is never held while waiting for the socket: replies are
+// taken in as their bytes arrive (a reply that stalls keeps nobody waiting
+// and fails with its request's age), and the message boxes a reply asks for
+// are shown after the lock is left.
 #pragma once
 
 #include <cstdint>
@@ -65,21 +70,42 @@ class TTransaccionHTTP : public TThreadOSAL {
 
   void Run() override;
 
+  // Closes the connection and connects the socket again to host:port (the
+  // proxy, or the server itself), the requests then naming server_host and
+  // server_port: a later start of the session. Requests on the wire go
+  // back to the front of the line. True when connected.
+  bool Reconectar(const std::string& host, uint16_t port, const std::string& server_host,
+                  int server_port);
+
   int32_t outstanding() const;
   size_t waiting() const;
 
  private:
+  // Where the reader stands in the reply that is arriving.
+  enum class Lectura { kCabeza, kBloque, kDatos, kCuerpoError, kDescarte };
+  // What follows once a reply's body has been read or dropped.
+  enum class Despues { kNada, kLineaHandshake, kCerrar, kReenviarPrimera, kFalloForzado };
+
   void Fail(TPeticionHTTP& p);
   void Complete(TPeticionHTTP& p, unsigned char* data, uint32_t length);
   void SendWaiting();
+  void ExpireWaiting();
   void SweepTimeouts(bool forced);
   void CheckConnection(bool pending_only);
+  void Requeue();
   bool Send(TPeticionHTTP& p);
   bool Expired(const TPeticionHTTP& p) const;
-  bool ReadReply(int64_t& content_length);
-  void ReadOneReply();
-  void Drain(int64_t bytes);
+  void CloseSocket();
+  void ResetReader();
+  // Takes in what has arrived on the socket without waiting.
+  void ReadAvailable();
+  void Feed(const unsigned char* bytes, size_t n);
+  // A whole reply head: what its status asks for.
+  void ReadReply(const THTTPReply& reply, int64_t content_length);
+  void StartDrain(int64_t bytes, Despues despues);
+  void EndBody();
   void Turn();
+  bool InHandshake() const;
 
   mutable CriticalSection lock_;
   int32_t timeout_s_ = 30;
@@ -95,4 +121,28 @@ class TTransaccionHTTP : public TThreadOSAL {
   uint32_t next_reconnect_ms_ = 0;
   uint32_t backoff_ms_ = 0;
   platform::WakeEvent wake_;
+
+  // The reply being read, on the connection of reader_generation_.
+  uint64_t reader_generation_ = 0;
+  Lectura lectura_ = Lectura::kCabeza;
+  std::string cabeza_;
+  int64_t cuerpo_restante_ = 0;  // body bytes still to come
+  unsigned char bloque_[32] = {};
+  size_t bloque_lleno_ = 0;
+  std::string id_actual_;  // the sent request whose data are arriving
+  unsigned char* datos_ = nullptr;
+  bool datos_propios_ = false;  // datos_ was allocated here
+  uint32_t datos_longitud_ = 0;
+  uint32_t datos_lleno_ = 0;
+  std::string cuerpo_error_;  // the body of a 5xx reply, for its box
+  Despues despues_ = Despues::kNada;
+
+  // Boxes asked for under the lock, shown by the engine's thread after it.
+  std::vector<std::pair<std::string, std::string>> cajas_;
+
+  // The engine thread's own copy of the socket's descriptor, to wait on
+  // outside the lock: nobody else can close it under the wait.
+  int poll_fd_ = -1;
+  uint64_t poll_generation_ = 0;
+  bool poll_wanted_ = false;
 };

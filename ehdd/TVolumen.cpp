@@ -15,8 +15,10 @@ bool NameLess(const TEntradaDirectorio& a, const TEntradaDirectorio& b) { return
 
 bool TVolumen::Abrir(const std::string& path, bool escritura) {
   Cerrar();
+  error_ = Error::kNinguno;
   if (!fat_.Abrir(path + ".FAT", escritura) ||
       !dat_.Abrir(path + ".DAT", fat_.fijo(), fat_.block_size(), fat_.block_count(), escritura)) {
+    error_ = fat_.danado() ? Error::kDanado : Error::kNoEncontrado;
     Cerrar();
     return false;
   }
@@ -418,20 +420,23 @@ int64_t TVolumen::Posicionar(TFicheroVolumen& record, int64_t offset, int whence
 
 int64_t TVolumen::Leer(TFicheroVolumen& record, void* buffer, uint32_t length) {
   if (!Validar(record) || (record.modo != 1 && record.modo != 2)) return -1;
-  std::vector<unsigned char> payload(dat_.carga());
+  // Only the headers and the payload bytes the read asks for are read, so
+  // what a read costs follows its length, never the volume's block size.
+  auto* out = static_cast<unsigned char*>(buffer);
   TBloqueDAT block;
-  if (!dat_.LeerBloqueEntero(record.bloque, block, payload.data())) return Fallo(Error::kDanado);
+  uint32_t got = 0;
+  if (!dat_.LeerBloque(record.bloque, record.offset, length, block, out, &got)) {
+    return Fallo(Error::kDanado);
+  }
   if (block.nombre != record.nombre || block.propietario != record.propietario) return -1;
   if (record.offset > block.usado) return -1;
-  auto* out = static_cast<unsigned char*>(buffer);
-  uint32_t total = std::min(length, block.usado - record.offset);
-  std::copy_n(payload.begin() + record.offset, total, out);
+  uint32_t total = got;
   record.offset += total;
   for (uint32_t steps = 0; total < length && block.siguiente != 0; ++steps) {
     if (steps >= dat_.block_count()) return Fallo(Error::kDanado);
-    if (!dat_.LeerBloqueEntero(block.siguiente, block, payload.data())) return Fallo(Error::kDanado);
-    const uint32_t got = std::min(length - total, block.usado);
-    std::copy_n(payload.begin(), got, out + total);
+    if (!dat_.LeerBloque(block.siguiente, 0, length - total, block, out + total, &got)) {
+      return Fallo(Error::kDanado);
+    }
     total += got;
     record.bloque = block.numero;
     record.offset = got;

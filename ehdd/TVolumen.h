@@ -23,6 +23,8 @@ class TVolumen {
   static constexpr uint32_t kUltimoId = 0xFFFFFFFB;
 
   // Opens path + ".FAT" and path + ".DAT"; `escritura` for the volume tool.
+  // On failure ultimo_error() tells a missing file (kNoEncontrado) from a
+  // refused one (kDanado).
   bool Abrir(const std::string& path, bool escritura = false);
   // Writes a new empty volume (the root folder only).
   static bool Crear(const std::string& path, const std::string& nombre_volumen, uint32_t block_size,

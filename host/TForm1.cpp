@@ -115,7 +115,7 @@ TForm1::~TForm1() {
   if (hook_installed_) qApp->removeEventFilter(keyboard_hook_);
   AXeTAE1->SetControl(nullptr);
   control_.reset();
-  if (platform::ui::UiHost() == ui_host_.get()) platform::ui::SetUiHost(nullptr);
+  if (platform::ui::UiHost() == ui_host_) platform::ui::SetUiHost(nullptr);
 }
 
 void TForm1::BuildForm() {
@@ -287,7 +287,7 @@ void TForm1::CreateControl() {
   if (services_.show_box) ui_host_->SetBoxPresenter(services_.show_box);
   ui_host_->AttachSite(AXeTAE1);
   AXeTAE1->SetUiHost(ui_host_);
-  platform::ui::SetUiHost(ui_host_.get());
+  platform::ui::SetUiHost(ui_host_);
   std::string reason = "no way to create it";
   if (services_.create_control) control_ = services_.create_control(reason);
   if (control_ && !control_->CreateWindow(AXeTAE1, ui_host_, reason)) control_.reset();

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -15,9 +16,12 @@ struct Handle {
 // a trailer. The base travels with the archive (the opaque pointer).
 voidpf PackIoOpen(voidpf opaque, const void* filename, int mode) {
   const char* access = nullptr;
-  if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ) access = "rb";
-  else if (mode & ZLIB_FILEFUNC_MODE_EXISTING) access = "r+b";
-  else if (mode & ZLIB_FILEFUNC_MODE_CREATE) access = "w+b";
+  if ((mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) == ZLIB_FILEFUNC_MODE_READ)
+    access = "rb";
+  else if (mode & ZLIB_FILEFUNC_MODE_EXISTING)
+    access = "r+b";
+  else if (mode & ZLIB_FILEFUNC_MODE_CREATE)
+    access = "w+b";
   if (access == nullptr || filename == nullptr) return nullptr;
   FILE* f = std::fopen(static_cast<const char*>(filename), access);
   if (f == nullptr) return nullptr;
@@ -95,7 +99,9 @@ FILE* g_trace = stdout;
 
 }  // namespace
 
-void SetPackTrace(FILE* stream) { g_trace = stream; }
+void SetPackTrace(FILE* stream) {
+  g_trace = stream;
+}
 
 uint32_t ReadPackTrailer(const std::string& path, bool* valid) {
   if (valid) *valid = true;
@@ -110,7 +116,8 @@ uint32_t ReadPackTrailer(const std::string& path, bool* valid) {
     const off_t size = ftello(f);
     if (size >= 8 && fseeko(f, size - 8, SEEK_SET) == 0 && std::fread(trailer, 1, 8, f) == 8 &&
         std::memcmp(trailer, "QOR", 3) == 0) {
-      base = trailer[4] | (trailer[5] << 8) | (trailer[6] << 16) | (static_cast<uint32_t>(trailer[7]) << 24);
+      base = trailer[4] | (trailer[5] << 8) | (trailer[6] << 16) |
+             (static_cast<uint32_t>(trailer[7]) << 24);
       // The archive must lie between the base and the trailer.
       if (static_cast<uint64_t>(base) > static_cast<uint64_t>(size) - 8 && valid) *valid = false;
       if (g_trace) std::fprintf(g_trace, "\n%ld", static_cast<long>(base));
@@ -193,12 +200,18 @@ bool qorZipManager::ListMembers(std::vector<std::pair<std::string, uint64_t>>& m
   if (unzGetGlobalInfo64(zip_, &global) != UNZ_OK) return false;
   int rc = unzGoToFirstFile(zip_);
   for (uint64_t i = 0; i < global.number_entry && rc == UNZ_OK; ++i) {
+    // The name is sized from the entry's own length: minizip leaves a name
+    // that fills the buffer without a terminator.
     unz_file_info64 info{};
-    char name[1024];
-    if (unzGetCurrentFileInfo64(zip_, &info, name, sizeof(name), nullptr, 0, nullptr, 0) != UNZ_OK) {
+    if (unzGetCurrentFileInfo64(zip_, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
       return false;
     }
-    members.emplace_back(name, info.uncompressed_size);
+    std::vector<char> name(static_cast<size_t>(info.size_filename) + 1, '\0');
+    if (unzGetCurrentFileInfo64(zip_, &info, name.data(), static_cast<uLong>(name.size()), nullptr,
+                                0, nullptr, 0) != UNZ_OK) {
+      return false;
+    }
+    members.emplace_back(std::string(name.data(), info.size_filename), info.uncompressed_size);
     rc = unzGoToNextFile(zip_);
   }
   return rc == UNZ_OK || rc == UNZ_END_OF_LIST_OF_FILE;

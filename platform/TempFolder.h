@@ -1,8 +1,8 @@
 // The user's temporary folder (the engine's cache lives under it in "eHDD").
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace platform {
 
@@ -16,5 +16,11 @@ std::string TempFolder();
 // uid, and is narrowed to 0700. Anything else is refused: returns "" and
 // says why in *error.
 std::string PrivateTempFolderIn(const std::string& base, uid_t uid, std::string* error = nullptr);
+
+// A folder of the effective user's own, for the files the engine keeps in
+// the temporary folder: made with mode 0700 when absent; when present it
+// must be a real folder (not a link) owned by the effective user, and is
+// narrowed to 0700. False (with the reason in *error) otherwise.
+bool PrivateFolder(const std::string& path, std::string* error = nullptr);
 
 }  // namespace platform

@@ -240,7 +240,7 @@ bool InterfaceAXEsperaFinEvento(SesionAX& sesion, uint32_t timeout_ms) {
   OSAL::Trace(kTraceInterfaz, "InterfaceAXEsperaFinEvento");
   ThreadEvents* eventos = sesion.eventos;
   if (eventos == nullptr) return true;
-  if (platform::ui::IUiHost* host = platform::ui::UiHost()) {
+  if (auto host = platform::ui::UiHost()) {
     return host->WaitOnGuiThread([eventos] { return eventos->Libre(); }, timeout_ms);
   }
   return eventos->EsperarFin(timeout_ms);

@@ -50,7 +50,7 @@ bool ThreadEvents::Terminar() {
     comando_.store(kNinguno);  // a command the worker never started
   }
   record_.Notificar();
-  if (platform::ui::IUiHost* host = platform::ui::UiHost()) host->Wake();
+  if (auto host = platform::ui::UiHost()) host->Wake();
   OSAL::Trace(kTraceModulos, "ThreadEvents Terminado.");
   return true;
 }
@@ -77,7 +77,7 @@ void ThreadEvents::Bucle() {
       comando_.store(kNinguno);
     }
     record_.Notificar();
-    if (platform::ui::IUiHost* host = platform::ui::UiHost()) host->Wake();
+    if (auto host = platform::ui::UiHost()) host->Wake();
   }
 }
 

@@ -11,6 +11,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (ParseReplyHeader(reinterpret_cast<const char*>(data), size, reply)) {
     std::string value;
     HeaderValue(reply, "content-length", 0, value);
+    int64_t content_length = 0;
+    ParseContentLength(reply, content_length);
     HeaderContains(reply, "proxy-authenticate", " ntlm", true);
     HeaderValueStartingWith(reply, "proxy-authenticate", " ntlm ", value, true);
   }

@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!cache.persistente()) return 0;
   for (uint32_t r = 0; r < cache.slots().registros(); ++r) {
     // Every key that an index entry names reads back whole.
-    for (const std::string& key : {std::string("k"), std::string(255, 'K')}) {
+    for (const std::string& key : {std::string("k"), std::string(TSlotFileStore::kMaxClave, 'K')}) {
       for (uint32_t index : cache.slots().Indices(key)) {
         std::vector<TRangoCache> entries;
         uint32_t first = 0;

@@ -3,15 +3,19 @@
 #include "platform/FileIo.h"
 
 #include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 namespace platform::registry {
 namespace {
@@ -59,14 +63,22 @@ const char* RootFile(Root root) {
   }
 }
 
-// Text fields escape '\\', newline and CR.
+// Text fields escape '\\', newline, CR, TAB (the field separator) and NUL.
 std::string Escape(const std::string& s) {
   std::string out;
   for (char c : s) {
-    if (c == '\\') out += "\\\\";
-    else if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else out += c;
+    if (c == '\\')
+      out += "\\\\";
+    else if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\0')
+      out += "\\0";
+    else
+      out += c;
   }
   return out;
 }
@@ -79,10 +91,18 @@ bool Unescape(const std::string& s, std::string& out) {
       continue;
     }
     if (++i >= s.size()) return false;
-    if (s[i] == '\\') out += '\\';
-    else if (s[i] == 'n') out += '\n';
-    else if (s[i] == 'r') out += '\r';
-    else return false;
+    if (s[i] == '\\')
+      out += '\\';
+    else if (s[i] == 'n')
+      out += '\n';
+    else if (s[i] == 'r')
+      out += '\r';
+    else if (s[i] == 't')
+      out += '\t';
+    else if (s[i] == '0')
+      out += '\0';
+    else
+      return false;
   }
   return true;
 }
@@ -140,11 +160,15 @@ std::string Serialize(const Tree& tree) {
     for (const auto& [vid, v] : key.values) {
       const std::string& name = key.value_names.at(vid);
       const std::string data = v.type == Type::kDword ? std::to_string(v.dword) : v.text;
-      out += "V\t" + std::to_string(static_cast<uint32_t>(v.type)) + "\t" + Escape(name) + "\t" + Escape(data) + "\n";
+      out += "V\t" + std::to_string(static_cast<uint32_t>(v.type)) + "\t" + Escape(name) + "\t" +
+             Escape(data) + "\n";
     }
   }
   return out;
 }
+
+constexpr size_t kMaxRootFile = 16u << 20;  // far past any real registry
+constexpr int kLockTries = 1000;            // 10 ms apart: 10 s for another process to finish
 
 bool MakeFolders(const std::string& path) {
   std::string prefix;
@@ -157,45 +181,125 @@ bool MakeFolders(const std::string& path) {
   return true;
 }
 
-Tree Load(Root root) {
-  Tree tree;
-  const std::string path = Folder() + "/" + RootFile(root);
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return tree;
-  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (!Parse(text, tree)) {
-    tree.clear();
-    std::rename(path.c_str(), (path + ".damaged").c_str());  // set aside, never lost
-  }
-  return tree;
+// The registry names the libraries the program loads, so its folder must be
+// the user's own: owned by the effective user and writable by nobody else.
+bool FolderIsPrivate(const std::string& folder) {
+  struct stat st {};
+  return stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
-bool Store(Root root, const Tree& tree) {
-  const std::string folder = Folder();
-  if (!MakeFolders(folder)) return false;
-  const std::string path = folder + "/" + RootFile(root);
-  return platform::WriteFileAtomically(path, Serialize(tree), 0600);
+std::string RootPath(Root root) {
+  return Folder() + "/" + RootFile(root);
+}
+
+// The lock of one root file between processes (the program and the engine
+// library each keep their own copy of this layer), held from the load to the
+// store of a change. Inside one process the mutex orders the threads.
+class RootLock {
+ public:
+  // `create` makes the folder when it is missing (for a change); a read of a
+  // registry that was never written needs no lock.
+  RootLock(Root root, bool create) : guard_(g_mutex) {
+    const std::string folder = Folder();
+    if (folder.empty()) return;
+    struct stat st {};
+    if (!create && stat(folder.c_str(), &st) != 0 && errno == ENOENT) {
+      absent_ = true;
+      return;
+    }
+    if (create && !MakeFolders(folder)) return;
+    if (!FolderIsPrivate(folder)) return;
+    fd_ = open((RootPath(root) + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) return;
+    for (int i = 0; i < kLockTries; ++i) {
+      if (flock(fd_, LOCK_EX | LOCK_NB) == 0) {
+        locked_ = true;
+        return;
+      }
+      if (errno != EWOULDBLOCK && errno != EINTR) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~RootLock() {
+    if (fd_ >= 0) close(fd_);  // also releases the lock
+  }
+  RootLock(const RootLock&) = delete;
+  RootLock& operator=(const RootLock&) = delete;
+
+  // The root may be read and written.
+  bool held() const { return locked_; }
+  // Nothing was ever stored: reads find an empty root.
+  bool absent() const { return absent_; }
+
+ private:
+  std::lock_guard<std::mutex> guard_;
+  int fd_ = -1;
+  bool locked_ = false;
+  bool absent_ = false;
+};
+
+// Reads the root under its lock; false when the root cannot be read safely.
+// A damaged file is set aside (never lost) and the root starts empty.
+bool Load(Root root, const RootLock& lock, Tree& tree) {
+  tree.clear();
+  if (lock.absent()) return true;
+  if (!lock.held()) return false;
+  const std::string path = RootPath(root);
+  int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT;
+  struct stat st {};
+  std::string text;
+  bool read = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              static_cast<uint64_t>(st.st_size) <= kMaxRootFile;
+  if (read) {
+    text.resize(static_cast<size_t>(st.st_size));
+    read = platform::ReadFullyAt(fd, text.data(), text.size(), 0);
+  }
+  close(fd);
+  if (!read || !Parse(text, tree)) {
+    tree.clear();
+    std::rename(path.c_str(), (path + ".damaged").c_str());
+  }
+  return true;
+}
+
+bool Store(Root root, const RootLock& lock, const Tree& tree) {
+  if (!lock.held()) return false;
+  return platform::WriteFileAtomically(RootPath(root), Serialize(tree), 0600);
 }
 
 }  // namespace
 
 std::string Folder() {
   if (const char* dir = std::getenv("LECTORIA_REGISTRY_DIR"); dir && *dir) return dir;
-  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) return std::string(xdg) + "/lectoria";
-  const char* home = std::getenv("HOME");
-  return std::string(home ? home : "/tmp") + "/.config/lectoria";
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+    return std::string(xdg) + "/lectoria";
+  if (const char* home = std::getenv("HOME"); home && *home)
+    return std::string(home) + "/.config/lectoria";
+  // Without HOME the account's own home folder; never a shared folder.
+  std::vector<char> scratch(16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, scratch.data(), scratch.size(), &found) == 0 &&
+      found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    return std::string(found->pw_dir) + "/.config/lectoria";
+  }
+  return "";
 }
 
 bool KeyExists(Root root, const std::string& key) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  return Load(root).count(Lower(Normal(key))) > 0;
+  RootLock lock(root, false);
+  Tree tree;
+  return Load(root, lock, tree) && tree.count(Lower(Normal(key))) > 0;
 }
 
 bool CreateKey(Root root, const std::string& key, const std::vector<std::string>& access_list) {
   const std::string normal = Normal(key);
   if (normal.empty()) return false;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Tree tree = Load(root);
+  RootLock lock(root, true);
+  Tree tree;
+  if (!Load(root, lock, tree)) return false;
   std::string prefix;
   size_t i = 0;
   while (i <= normal.size()) {
@@ -208,29 +312,32 @@ bool CreateKey(Root root, const std::string& key, const std::vector<std::string>
   }
   Key& k = tree[Lower(normal)];
   if (!access_list.empty()) k.acl = access_list;
-  return Store(root, tree);
+  return Store(root, lock, tree);
 }
 
 std::vector<std::string> AccessList(Root root, const std::string& key) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Tree tree = Load(root);
+  RootLock lock(root, false);
+  Tree tree;
+  if (!Load(root, lock, tree)) return {};
   auto it = tree.find(Lower(Normal(key)));
   return it == tree.end() ? std::vector<std::string>{} : it->second.acl;
 }
 
 bool SetValue(Root root, const std::string& key, const std::string& name, const Value& value) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Tree tree = Load(root);
+  RootLock lock(root, true);
+  Tree tree;
+  if (!Load(root, lock, tree)) return false;
   auto it = tree.find(Lower(Normal(key)));
   if (it == tree.end()) return false;
   it->second.values[Lower(name)] = value;
   it->second.value_names[Lower(name)] = name;
-  return Store(root, tree);
+  return Store(root, lock, tree);
 }
 
 bool QueryValue(Root root, const std::string& key, const std::string& name, Value& value) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Tree tree = Load(root);
+  RootLock lock(root, false);
+  Tree tree;
+  if (!Load(root, lock, tree)) return false;
   auto it = tree.find(Lower(Normal(key)));
   if (it == tree.end()) return false;
   auto v = it->second.values.find(Lower(name));
@@ -240,25 +347,29 @@ bool QueryValue(Root root, const std::string& key, const std::string& name, Valu
 }
 
 bool DeleteValue(Root root, const std::string& key, const std::string& name) {
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Tree tree = Load(root);
+  RootLock lock(root, true);
+  Tree tree;
+  if (!Load(root, lock, tree)) return false;
   auto it = tree.find(Lower(Normal(key)));
   if (it == tree.end() || it->second.values.erase(Lower(name)) == 0) return false;
   it->second.value_names.erase(Lower(name));
-  return Store(root, tree);
+  return Store(root, lock, tree);
 }
 
 bool DeleteKey(Root root, const std::string& key) {
   const std::string id = Lower(Normal(key));
   if (id.empty()) return false;
-  std::lock_guard<std::mutex> lock(g_mutex);
-  Tree tree = Load(root);
+  RootLock lock(root, true);
+  Tree tree;
+  if (!Load(root, lock, tree)) return false;
   if (!tree.count(id)) return false;
   for (auto it = tree.begin(); it != tree.end();) {
-    if (it->first == id || it->first.rfind(id + "\\", 0) == 0) it = tree.erase(it);
-    else ++it;
+    if (it->first == id || it->first.rfind(id + "\\", 0) == 0)
+      it = tree.erase(it);
+    else
+      ++it;
   }
-  return Store(root, tree);
+  return Store(root, lock, tree);
 }
 
 }  // namespace platform::registry

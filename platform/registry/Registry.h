@@ -1,8 +1,10 @@
 // A file-backed registry in place of the system one: roots, keys (names
 // compared without regard to ASCII case), typed values, access lists kept
 // as given. Each root is one text file in the registry folder, rewritten
-// atomically (temporary file, flush, rename) on every change. A damaged
-// file is set aside (renamed with ".damaged") and the root starts empty.
+// atomically (temporary file, flush, rename) on every change, with a lock
+// file (flock) held from its load to its store, so changes made by several
+// processes at once never lose each other. A damaged file is set aside
+// (renamed with ".damaged") and the root starts empty.
 #pragma once
 
 #include <cstdint>
@@ -20,7 +22,11 @@ struct Value {
   uint32_t dword = 0;   // kDword
 };
 
-// $LECTORIA_REGISTRY_DIR, else $XDG_CONFIG_HOME/lectoria, else ~/.config/lectoria.
+// $LECTORIA_REGISTRY_DIR, else $XDG_CONFIG_HOME/lectoria, else
+// $HOME/.config/lectoria, else the account's home folder (from the password
+// database) + "/.config/lectoria"; "" when none is known. The folder must be
+// owned by the effective user and writable by nobody else: in any other
+// folder every read finds nothing and every change fails.
 std::string Folder();
 
 bool KeyExists(Root root, const std::string& key);

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 namespace platform::ui {
@@ -39,8 +40,10 @@ class IUiHost {
 };
 
 // Installs the process's host (null removes it). While a host is installed
-// the process's message boxes (platform::ShowMessageBox) go to it.
-void SetUiHost(IUiHost* host);
-IUiHost* UiHost();
+// the process's message boxes (platform::ShowMessageBox) go to it. The host is
+// held by shared ownership: a box being shown keeps its own reference, so
+// removing or dropping the host while a worker is inside a box is safe.
+void SetUiHost(std::shared_ptr<IUiHost> host);
+std::shared_ptr<IUiHost> UiHost();
 
 }  // namespace platform::ui

@@ -137,7 +137,7 @@ TEST_F(CacheTest, EvictionOrderAndWriteBack) {
   EXPECT_EQ(cache.slots().Indices("e"), std::vector<uint32_t>{1});
   EXPECT_TRUE(cache.memoria().Exists(TBlockStore::NombreBloque(0, "e")));
   EXPECT_FALSE(cache.memoria().Exists(TBlockStore::NombreBloque(1, "e")));
-  EXPECT_TRUE(Holds(cache, "e", 1));  // found in the slot file, back in memory
+  EXPECT_TRUE(Holds(cache, "e", 1));             // found in the slot file, back in memory
   EXPECT_EQ(cache.BytesEnCache("e"), 17u * kB);  // held at both levels, counted once
 }
 
@@ -196,9 +196,113 @@ TEST_F(CacheTest, DamagedSlotFilesAreRepairedNotTrusted) {
   auto cache = reopen(4);
   EXPECT_EQ(fs::file_size(File()), 4u + 4u * TSlotFileStore::kRegistro);
   EXPECT_EQ(cache->slots().anillo(), 0u);
-  EXPECT_EQ(cache->slots().Indices(std::string(255, 'K')).size(), 1u);
+  // The key without its terminator is not trusted: its record is freed.
+  EXPECT_TRUE(cache->slots().Indices(std::string(TSlotFileStore::kMaxClave, 'K')).empty());
   EXPECT_FALSE(Holds(*cache, "d", 0));
   EXPECT_TRUE(Holds(*cache, "d", 1));
+  cache.reset();
+  std::ifstream in(File(), std::ios::binary);
+  in.seekg(4);
+  EXPECT_EQ(in.get(), 0);
+}
+
+// Blocks reach the slot file when the memory level lets them go: filling it
+// with other blocks pushes every earlier one out.
+void PushToSlots(TEHDDCache& cache) {
+  for (uint32_t i = 0; i < TEHDDCache::kCapacidadMemoria; ++i) Store(cache, "zz", i);
+}
+
+// Where record r of a slot file starts, and the record that holds a block.
+std::streamoff RecordAt(uint32_t r) {
+  return 4 + static_cast<std::streamoff>(r) * TSlotFileStore::kRegistro;
+}
+
+int FindRecord(const std::string& file, const std::string& key, uint32_t index) {
+  std::ifstream in(file, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (uint32_t r = 0;
+       RecordAt(r) + TSlotFileStore::kRegistro <= static_cast<std::streamoff>(bytes.size()); ++r) {
+    const char* rec = bytes.data() + RecordAt(r);
+    uint32_t stored = 0;
+    std::memcpy(&stored, rec + TSlotFileStore::kClave, 4);
+    if (std::strncmp(rec, key.c_str(), TSlotFileStore::kClave) == 0 && stored == index)
+      return static_cast<int>(r);
+  }
+  return -1;
+}
+
+void Patch(const std::string& file, std::streamoff at, const std::string& bytes) {
+  std::fstream f(file, std::ios::in | std::ios::out | std::ios::binary);
+  f.seekp(at);
+  f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+TEST_F(CacheTest, RecordsWhoseBytesDoNotMatchTheirCrcAreDroppedAndFetchedAgain) {
+  {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+    for (uint32_t i = 0; i < 5; ++i) Store(cache, "a", i);
+    PushToSlots(cache);
+  }
+  const int stale = FindRecord(File(), "a", 1);  // a data page that never reached the disk
+  const int moved = FindRecord(File(), "a", 2);  // an index from another write
+  const int old = FindRecord(File(), "a", 3);    // written before records carried a CRC
+  ASSERT_GE(stale, 0);
+  ASSERT_GE(moved, 0);
+  ASSERT_GE(old, 0);
+  Patch(File(), RecordAt(stale) + TSlotFileStore::kClave + 4 + 3999, "\x7f");
+  Patch(File(), RecordAt(moved) + TSlotFileStore::kClave, std::string("\x09\0\0\0", 4));
+  Patch(File(), RecordAt(old) + TSlotFileStore::kClave - 4, std::string(4, '\0'));
+
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+  ASSERT_TRUE(cache.persistente());
+  EXPECT_TRUE(Holds(cache, "a", 0));
+  EXPECT_TRUE(Holds(cache, "a", 4));
+  for (uint32_t i : {1u, 2u, 3u, 9u}) EXPECT_FALSE(Holds(cache, "a", i)) << i;
+  std::ifstream on_disk(File(), std::ios::binary);
+  for (int r : {stale, moved, old}) {
+    on_disk.seekg(RecordAt(static_cast<uint32_t>(r)));
+    EXPECT_EQ(on_disk.get(), 0) << "record " << r << " is freed";
+  }
+  EXPECT_EQ(cache.slots().Indices("a"), (std::vector<uint32_t>{0, 4}));
+  // Fetched again, the block is kept as usual.
+  Store(cache, "a", 1);
+  EXPECT_TRUE(Holds(cache, "a", 1));
+}
+
+TEST_F(CacheTest, RingPositionAtTheRecordCountStartsAgainAtZero) {
+  for (uint32_t ring : {3u, 4u}) {
+    {
+      TEHDDCache cache;
+      cache.Iniciar("alumno", 4, (dir_ / "eHDD").string());
+    }
+    const char bytes[4] = {static_cast<char>(ring), 0, 0, 0};
+    Patch(File(), 0, std::string(bytes, 4));
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 4, (dir_ / "eHDD").string());
+    EXPECT_EQ(cache.slots().anillo(), ring == 4 ? 0u : 3u) << ring;
+  }
+}
+
+TEST_F(CacheTest, KeysUpToTheirFieldArePersistentLongerOnesStayInMemory) {
+  const std::string fits(TSlotFileStore::kMaxClave, 'F');
+  const std::string past(TSlotFileStore::kMaxClave + 1, 'P');
+  {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 64, (dir_ / "eHDD").string());
+    for (uint32_t i = 0; i < 20; ++i) {
+      Store(cache, fits, i);
+      Store(cache, past, i);
+    }
+    PushToSlots(cache);
+  }
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 64, (dir_ / "eHDD").string());
+  EXPECT_EQ(cache.slots().Indices(fits).size(), 20u);
+  EXPECT_TRUE(Holds(cache, fits, 0));
+  EXPECT_TRUE(cache.slots().Indices(past).empty());
+  EXPECT_FALSE(Holds(cache, past, 0));
 }
 
 TEST_F(CacheTest, OverlongKeysStayInMemory) {

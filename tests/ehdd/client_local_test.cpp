@@ -2,9 +2,11 @@
 // the local root, plain local files, directories and the temp-folder copy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -12,6 +14,10 @@
 #include <vector>
 
 #include "ehdd/TEHDDClient.h"
+#include "platform/FileIo.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -227,6 +233,76 @@ TEST_F(LocalClientTest, SyncCopiesDownAndUpAndLeavesTheStoreAlone) {
   EXPECT_EQ(ReadAll(root_ + "tmp/eHDD/A.B"), "ab");
 }
 
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(LocalClientTest, SyncCopyDownIsWholeOrLeavesTheEarlierCopy) {
+  client_.Mount("alumno\\work", 'S');
+  const std::string big = Pattern(40000);
+  WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", big);
+  WriteAll(root_ + "tmp/eHDD/AUDIT.ALU", "earlier copy");
+  // The second chunk cannot be written (a full disk, say).
+  platform::FileOps ops = platform::SystemFileOps();
+  int writes = 0;
+  ops.write_at = [&](int fd, const void* data, size_t n, off_t at) -> ssize_t {
+    if (++writes == 2) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return platform::SystemFileOps().write_at(fd, data, n, at);
+  };
+  platform::SetFileOpsForTesting(&ops);
+  client_.SyncTempFile("S:\\C001\\AUDIT.ALU");
+  platform::SetFileOpsForTesting(nullptr);
+  EXPECT_EQ(writes, 2);
+  EXPECT_EQ(ReadAll(root_ + "tmp/eHDD/AUDIT.ALU"), "earlier copy");
+  EXPECT_EQ(Names(root_ + "tmp/eHDD"), std::vector<std::string>{"AUDIT.ALU"});  // no temporary left
+
+  client_.SyncTempFile("S:\\C001\\AUDIT.ALU");
+  EXPECT_EQ(ReadAll(root_ + "tmp/eHDD/AUDIT.ALU"), big);
+  struct stat st {};
+  ASSERT_EQ(stat((root_ + "tmp/eHDD/AUDIT.ALU").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  EXPECT_EQ(Names(root_ + "tmp/eHDD"), std::vector<std::string>{"AUDIT.ALU"});
+}
+
+TEST_F(LocalClientTest, SyncFollowsNoLinkAndNeedsAFolderOfTheUsersOwn) {
+  client_.Mount("alumno\\work", 'S');
+  WriteAll(root_ + "victim", "precious");
+  WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", "new audit");
+  fs::create_symlink(root_ + "victim", root_ + "tmp/eHDD/AUDIT.ALU");
+  client_.SyncTempFile("S:\\C001\\AUDIT.ALU");
+  EXPECT_EQ(ReadAll(root_ + "victim"), "precious");
+  EXPECT_FALSE(fs::is_symlink(root_ + "tmp/eHDD/AUDIT.ALU"));
+  EXPECT_EQ(ReadAll(root_ + "tmp/eHDD/AUDIT.ALU"), "new audit");
+
+  // Upload: a link in the local copy's place is not read.
+  fs::create_symlink(root_ + "victim", root_ + "tmp/eHDD/AUDIT.BKP");
+  client_.SyncTempFile("S:\\C001\\AUDIT.BKP");
+  EXPECT_FALSE(fs::exists(root_ + "alumno/work/C001/AUDIT.BKP"));
+
+  // The folder itself a link: nothing is written through it.
+  fs::create_directories(root_ + "elsewhere");
+  fs::create_symlink(root_ + "elsewhere", root_ + "tmp/linked");
+  client_.SetTempFolderForSync(root_ + "tmp/linked/");
+  client_.SyncTempFile("S:\\C001\\AUDIT.ALU");
+  EXPECT_FALSE(fs::exists(root_ + "elsewhere/AUDIT.ALU"));
+
+  // A folder of another account is refused.
+  if (geteuid() == 0) {
+    fs::create_directories(root_ + "theirs");
+    ASSERT_EQ(chown((root_ + "theirs").c_str(), 65534, 65534), 0);
+    client_.SetTempFolderForSync(root_ + "theirs/");
+    client_.SyncTempFile("S:\\C001\\AUDIT.ALU");
+    EXPECT_FALSE(fs::exists(root_ + "theirs/AUDIT.ALU"));
+  }
+}
+
 TEST_F(LocalClientTest, ForgottenFilesAreRefused) {
   WriteAll(root_ + "data/f/A.TXT", "abc");
   client_.Mount("data\\f", 'G');
@@ -247,8 +323,9 @@ TEST_F(LocalClientTest, ContainerMembersReadLikeFiles) {
   WriteAll(root_ + "src/Datos/Skin.png", Pattern(9000));
   WriteAll(root_ + "src/empty.txt", "");
   fs::create_directories(root_ + "data");
-  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " + root_ +
-                         "data/mcd01 --block-size 512").c_str()),
+  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
+                         root_ + "data/mcd01 --block-size 512")
+                            .c_str()),
             0);
   client_.Mount("data\\mcd01.dat", 'M');
   EXPECT_EQ(ReadVirtual("M:\\datos\\skin.png"), Pattern(9000));  // upper-cased inside the volume
@@ -283,7 +360,10 @@ TEST_F(LocalClientTest, EhddCommand) {
   EXPECT_EQ(ReadAll(out), "hola");
   EXPECT_EQ(std::system((ehdd + "size 'S:\\C001\\A.TXT' > " + out).c_str()), 0);
   EXPECT_EQ(ReadAll(out), "4\n");
-  EXPECT_EQ(std::system((ehdd + "mkdir 'S:\\C002' && echo nuevo | " + ehdd + "put 'S:\\C002\\B.TXT'").c_str()), 0);
+  EXPECT_EQ(
+      std::system(
+          (ehdd + "mkdir 'S:\\C002' && echo nuevo | " + ehdd + "put 'S:\\C002\\B.TXT'").c_str()),
+      0);
   EXPECT_EQ(ReadAll(root_ + "alumno/work/C002/B.TXT"), "nuevo\n");
   EXPECT_NE(std::system((ehdd + "cat 'S:\\C001\\NONE.TXT' 2>/dev/null").c_str()), 0);
 }

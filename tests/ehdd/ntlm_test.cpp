@@ -81,6 +81,13 @@ TEST(Ntlm, Type2Checks) {
   EXPECT_FALSE(NtlmParseType2(Type2(2, 48, false), challenge));  // no signature
   EXPECT_FALSE(NtlmParseType2(Type2(2, 400), challenge));        // past 280 bytes
   EXPECT_FALSE(NtlmParseType2("!!!!", challenge));
+  // The buffer holds 280 bytes: a message of exactly that size reads, one
+  // byte more is refused (whatever its padding).
+  ASSERT_EQ(Type2(2, 280).size(), 376u);  // two '=' of padding
+  EXPECT_TRUE(NtlmParseType2(Type2(2, 280), challenge));
+  EXPECT_TRUE(NtlmParseType2(Type2(2, 279), challenge));
+  EXPECT_FALSE(NtlmParseType2(Type2(2, 281), challenge));
+  EXPECT_FALSE(NtlmParseType2(Type2(2, 282), challenge));
 }
 
 THTTPReply Reply(int status, std::initializer_list<std::string> authenticate) {

@@ -263,4 +263,66 @@ TEST(Socket, NothingWaitingAndRefusedConnections) {
   EXPECT_EQ(none.Connect("no-such-host.invalid", 80), kSocketFailed);
 }
 
+TEST(ReplyHead, ContentLengthMustBeAWholeNumberUpToInt32Max) {
+  auto length_of = [](const std::string& value, int64_t& n) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + value + "\r\n\r\n";
+    THTTPReply reply;
+    EXPECT_TRUE(ParseReplyHeader(head.data(), head.size(), reply));
+    return ParseContentLength(reply, n);
+  };
+  int64_t n = -1;
+  EXPECT_TRUE(length_of("2147483647", n));
+  EXPECT_EQ(n, 2147483647);
+  EXPECT_TRUE(length_of("0", n));
+  EXPECT_EQ(n, 0);
+  EXPECT_TRUE(length_of("12 ", n));
+  EXPECT_EQ(n, 12);
+  for (const char* bad : {"2147483648", "abc", "-1", "12x", "", "99999999999"}) {
+    n = -1;
+    EXPECT_FALSE(length_of(bad, n)) << bad;
+    EXPECT_EQ(n, 0) << bad;
+  }
+  // No header at all is a length of 0.
+  THTTPReply bare;
+  const std::string head = "HTTP/1.1 200 OK\r\n\r\n";
+  ASSERT_TRUE(ParseReplyHeader(head.data(), head.size(), bare));
+  EXPECT_TRUE(ParseContentLength(bare, n));
+  EXPECT_EQ(n, 0);
+}
+
+TEST(Socket, HeadsUpToTheSizeLimitReadAndOneByteMoreDoesNot) {
+  for (size_t size : {kMaxCabezaRespuesta, kMaxCabezaRespuesta + 1}) {
+    const std::string start = "HTTP/1.1 200 OK\r\nX: ";
+    const std::string head = start + std::string(size - start.size() - 4, 'v') + "\r\n\r\n";
+    ASSERT_EQ(head.size(), size);
+    Listener peer([&](int c) {
+      SendText(c, head);
+      Pause(300);
+    });
+    TSocketTCP s;
+    ASSERT_EQ(s.Connect("127.0.0.1", peer.port()), kSocketOk);
+    int64_t length = 0;
+    THTTPReply reply;
+    EXPECT_EQ(WaitAndRead(s, length, reply), size == kMaxCabezaRespuesta) << size;
+  }
+}
+
+TEST(Socket, AHeadThatStallsEndsAtItsDeadline) {
+  // The peer keeps the connection open long after the deadline, so only the
+  // deadline can end the read.
+  Listener peer([](int c) {
+    SendText(c, "HTTP/1.1 200 OK\r\nContent-Le");
+    Pause(2000);
+  });
+  TSocketTCP s;
+  ASSERT_EQ(s.Connect("127.0.0.1", peer.port()), kSocketOk);
+  int64_t length = 0;
+  THTTPReply reply;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(WaitAndRead(s, length, reply, 300));
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_GE(seconds, 0.25);
+  EXPECT_LT(seconds, 1.2);
+}
+
 }  // namespace

@@ -37,7 +37,9 @@ std::string ReadFile(const fs::path& path) {
   return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-int Shell(const std::string& command) { return std::system((command + " 2>/dev/null").c_str()); }
+int Shell(const std::string& command) {
+  return std::system((command + " 2>/dev/null").c_str());
+}
 
 class VolumeTest : public testing::Test {
  protected:
@@ -95,7 +97,8 @@ TEST_F(VolumeTest, RoundTripThroughTheTool) {
   EXPECT_EQ(Cat(v, "\\DATOS\\BIG.BIN"), Pattern(5000, 3));
   EXPECT_EQ(Cat(v, "/DATOS/ONE.BIN"), Pattern(kPayload));
   EXPECT_EQ(Cat(v, "/DATOS/ONEPLUS.BIN"), Pattern(kPayload + 1, 2));
-  for (int i : {0, 42, 73, 74, 99}) EXPECT_EQ(Cat(v, "/MANY/F" + std::to_string(i)), std::to_string(i));
+  for (int i : {0, 42, 73, 74, 99})
+    EXPECT_EQ(Cat(v, "/MANY/F" + std::to_string(i)), std::to_string(i));
 
   TFicheroVolumen one = v.AbrirFichero("/DATOS/ONE.BIN", "r", "YO");
   EXPECT_EQ(v.Size(one), kPayload);
@@ -115,8 +118,7 @@ TEST_F(VolumeTest, RoundTripThroughTheTool) {
 
   // The tool lists and cats the same.
   EXPECT_EQ(Shell(tool_ + " list " + prefix + " /DATOS > " + (dir_ / "list").string()), 0);
-  EXPECT_EQ(ReadFile(dir_ / "list"),
-            "f 5000 BIG.BIN\nf 223 ONE.BIN\nf 224 ONEPLUS.BIN\nd 0 SUB\n");
+  EXPECT_EQ(ReadFile(dir_ / "list"), "f 5000 BIG.BIN\nf 223 ONE.BIN\nf 224 ONEPLUS.BIN\nd 0 SUB\n");
   EXPECT_EQ(Shell(tool_ + " cat " + prefix + " /DATOS/BIG.BIN > " + (dir_ / "cat").string()), 0);
   EXPECT_EQ(ReadFile(dir_ / "cat"), Pattern(5000, 3));
 }
@@ -159,11 +161,11 @@ TEST_F(VolumeTest, LookupFailures) {
   ASSERT_TRUE(v.Abrir(prefix));
   EXPECT_EQ(v.AbrirFichero("/NONE", "r", "YO").nombre, "");
   EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kNoEncontrado);
-  EXPECT_EQ(v.AbrirFichero("DATOS/BIG.BIN", "r", "YO").nombre, "");  // no leading separator
+  EXPECT_EQ(v.AbrirFichero("DATOS/BIG.BIN", "r", "YO").nombre, "");   // no leading separator
   EXPECT_EQ(v.AbrirFichero("/datos/big.bin", "r", "YO").nombre, "");  // names are upper-case
   EXPECT_EQ(v.AbrirFichero("/ZERO.TXT/X", "r", "YO").nombre, "");     // through a file
   EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kNoEsDirectorio);
-  EXPECT_EQ(v.AbrirFichero("/DATOS", "r", "YO").nombre, "");          // a folder
+  EXPECT_EQ(v.AbrirFichero("/DATOS", "r", "YO").nombre, "");  // a folder
   EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kEsDirectorio);
   EXPECT_EQ(v.AbrirFichero("/DATOS/BIG.BIN", "w", "YO").nombre, "");  // never rewritten
   // A wrong owner opens, but reads nothing.
@@ -223,7 +225,9 @@ TEST_F(VolumeTest, CacheAnswersSizesAndKeepsVolumesApart) {
   // A second volume under another root with the same container path.
   WriteFile(dir_ / "src2" / "Datos" / "big.bin", "other");
   fs::create_directories(dir_ / "root2");
-  ASSERT_EQ(Shell(tool_ + " build " + (dir_ / "src2").string() + " " + (dir_ / "root2" / "vol").string()), 0);
+  ASSERT_EQ(
+      Shell(tool_ + " build " + (dir_ / "src2").string() + " " + (dir_ / "root2" / "vol").string()),
+      0);
 
   TCacheVolumenes* cache = TCacheVolumenes::Instance();
   std::string k1, k2, f1, f2;
@@ -240,7 +244,8 @@ TEST_F(VolumeTest, CacheAnswersSizesAndKeepsVolumesApart) {
   ASSERT_TRUE(cache->LeerFichero(f2, count, bytes, 0, 100));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), count), "other");
   ASSERT_TRUE(cache->LeerFichero(f1, count, bytes, 4990, 100));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), count), Pattern(5000, 3).substr(4990));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), count),
+            Pattern(5000, 3).substr(4990));
 
   // Missing: false with -1, also the second time; empty: true with 0.
   std::string fk;
@@ -261,7 +266,9 @@ class DamagedVolumeTest : public VolumeTest {
     WriteFile(dir_ / "src" / "A" / "FILE.BIN", Pattern(2000));
     WriteFile(dir_ / "src" / "B.TXT", "b");
     prefix_ = (dir_ / "vol").string();
-    ASSERT_EQ(Shell(tool_ + " build " + (dir_ / "src").string() + " " + prefix_ + " --block-size 512"), 0);
+    ASSERT_EQ(
+        Shell(tool_ + " build " + (dir_ / "src").string() + " " + prefix_ + " --block-size 512"),
+        0);
     fat_ = ReadFile(prefix_ + ".FAT");
     dat_ = ReadFile(prefix_ + ".DAT");
     text_length_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 8);
@@ -367,9 +374,14 @@ TEST_F(VolumeTest, PinnedVolumeReads) {
     return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
                        static_cast<char>(v >> 24)};
   };
-  fat += u32(20 + static_cast<uint32_t>(text.size())) + u32(static_cast<uint32_t>(text.size())) + text;
+  fat +=
+      u32(20 + static_cast<uint32_t>(text.size())) + u32(static_cast<uint32_t>(text.size())) + text;
   fat += u32(300) + u32(3);
-  fat += std::string("\x00\x00\x00" "\x02\x00\x00" "\x02\x00\x00", 9);
+  fat += std::string(
+      "\x00\x00\x00"
+      "\x02\x00\x00"
+      "\x02\x00\x00",
+      9);
   std::string dat(900, '\0');
   auto header = [&](uint32_t block, const char* name, char kind, uint32_t prev, uint32_t next,
                     uint32_t used) {
@@ -403,12 +415,175 @@ TEST_F(VolumeTest, PinnedVolumeReads) {
   // The writer's output for the same content reads the same way.
   WriteFile(dir_ / "pinsrc" / "HI", "hello, world!");
   ASSERT_EQ(Shell(tool_ + " build " + (dir_ / "pinsrc").string() + " " + (dir_ / "pin2").string() +
-                " --block-size 300"),
+                  " --block-size 300"),
             0);
   EXPECT_EQ(ReadFile(dir_ / "pin2.FAT").substr(0, 4), "FAT\x02");
   TVolumen w;
   ASSERT_TRUE(w.Abrir((dir_ / "pin2").string()));
   EXPECT_EQ(Cat(w, "/HI"), "hello, world!");
+}
+
+// A volume written by hand with the given block size: a root listing one
+// file "X.BIN" of 5 bytes in block 1. The .DAT is sparse, so block sizes of
+// megabytes cost nothing on disk.
+void WriteTinyVolume(const std::string& prefix, uint32_t block_size) {
+  auto u32 = [](uint32_t v) {
+    return std::string{static_cast<char>(v), static_cast<char>(v >> 8), static_cast<char>(v >> 16),
+                       static_cast<char>(v >> 24)};
+  };
+  const std::string text = "<VOLUMEN>T</VOLUMEN>";
+  std::string fat = std::string("FAT\x02", 4) + u32(20 + static_cast<uint32_t>(text.size())) +
+                    u32(static_cast<uint32_t>(text.size())) + text + u32(block_size) + u32(2);
+  fat += std::string("\x00\x00\x00\x01\x00\x00", 6);
+  WriteFile(prefix + ".FAT", fat);
+  auto header = [](const char* name, char kind, uint32_t used) {
+    std::string h(289, '\0');
+    std::memcpy(h.data(), name, std::strlen(name));
+    h[255] = kind;
+    std::memcpy(h.data() + 265, "YO", 2);
+    PutU24(reinterpret_cast<unsigned char*>(h.data()) + 286, used);
+    return h;
+  };
+  std::ofstream dat(prefix + ".DAT", std::ios::binary | std::ios::trunc);
+  dat << header("/", 1, 3) << std::string("\x01\x00\x00", 3);
+  dat.seekp(block_size);
+  dat << header("X.BIN", 0, 5) << "hello";
+  dat.close();
+  fs::resize_file(prefix + ".DAT", 2ull * block_size);
+}
+
+TEST_F(VolumeTest, BlockSizesUpToTheLargestAUsedCountCanFill) {
+  const uint32_t largest = 289 + 0xFFFFFF;
+  ASSERT_EQ(volumen::kMaxTamBloque, largest);
+  const std::string at = (dir_ / "at").string();
+  WriteTinyVolume(at, largest);
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(at));
+  EXPECT_EQ(Cat(v, "/X.BIN"), "hello");
+
+  const std::string past = (dir_ / "past").string();
+  WriteTinyVolume(past, largest + 1);
+  TVolumen w;
+  EXPECT_FALSE(w.Abrir(past));
+  EXPECT_EQ(w.ultimo_error(), TVolumen::Error::kDanado);
+  TVolumen absent;
+  EXPECT_FALSE(absent.Abrir((dir_ / "none").string()));
+  EXPECT_EQ(absent.ultimo_error(), TVolumen::Error::kNoEncontrado);
+
+  // The writer makes nothing the reader would refuse.
+  EXPECT_TRUE(TFicheroFAT::Crear((dir_ / "w.FAT").string(), "W", false, largest));
+  EXPECT_FALSE(TFicheroFAT::Crear((dir_ / "w2.FAT").string(), "W", false, largest + 1));
+  WriteFile(dir_ / "src" / "A", "a");
+  EXPECT_NE(Shell(tool_ + " build " + (dir_ / "src").string() + " " + (dir_ / "big").string() +
+                  " --block-size " + std::to_string(largest + 1)),
+            0);
+  EXPECT_FALSE(fs::exists(dir_ / "big.FAT"));
+}
+
+TEST_F(DamagedVolumeTest, UsedCountEqualToThePayloadReadsAndOneMoreIsDamage) {
+  TVolumen good;
+  ASSERT_TRUE(good.Abrir(prefix_));
+  TFicheroVolumen r = good.AbrirFichero("/A/FILE.BIN", "r", "YO");
+  const uint32_t first = r.bloque;
+  // 2000 bytes over 223-byte payloads: the ninth block holds the last 216.
+  uint32_t last = first;
+  for (int i = 0; i < 8; ++i) {
+    last = GetU24(reinterpret_cast<const unsigned char*>(dat_.data()) + last * 512 + 283);
+  }
+  ASSERT_EQ(GetU24(reinterpret_cast<const unsigned char*>(dat_.data()) + last * 512 + 286), 216u);
+  const std::string original = dat_;
+
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + last * 512 + 286, kPayload);
+  Save();
+  {
+    TVolumen v;
+    ASSERT_TRUE(v.Abrir(prefix_));
+    TFicheroVolumen f = v.AbrirFichero("/A/FILE.BIN", "r", "YO");
+    EXPECT_EQ(v.Size(f), 8 * kPayload + kPayload);
+    std::vector<char> buf(4000);
+    EXPECT_EQ(v.Leer(f, buf.data(), 4000), 9 * kPayload);
+  }
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + last * 512 + 286, kPayload + 1);
+  Save();
+  {
+    TVolumen v;
+    ASSERT_TRUE(v.Abrir(prefix_));
+    TFicheroVolumen f = v.AbrirFichero("/A/FILE.BIN", "r", "YO");
+    EXPECT_EQ(v.Size(f), -1);
+    EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
+    std::vector<char> buf(4000);
+    v.Posicionar(f, 0, 0);
+    EXPECT_EQ(v.Leer(f, buf.data(), 4000), -1);
+    EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
+  }
+  dat_ = original;
+}
+
+TEST_F(DamagedVolumeTest, NameWithoutTerminatorInTheSecondBlockStopsTheReadThere) {
+  const uint32_t first = FileBlock();
+  const uint32_t second =
+      GetU24(reinterpret_cast<const unsigned char*>(dat_.data()) + first * 512 + 283);
+  std::fill_n(dat_.begin() + second * 512, 255, 'N');
+  Save();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix_));
+  TFicheroVolumen f = v.AbrirFichero("/A/FILE.BIN", "r", "YO");
+  ASSERT_FALSE(f.nombre.empty());  // the first block is sound: the file is found
+  std::vector<char> buf(kPayload);
+  EXPECT_EQ(v.Leer(f, buf.data(), kPayload), kPayload);  // the whole first block
+  EXPECT_EQ(v.Leer(f, buf.data(), 1), -1);
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
+}
+
+TEST_F(DamagedVolumeTest, DatShorterThanTheUsedCountIsDamage) {
+  // Cut the file inside the payload of B.TXT's only block, which holds 1 byte.
+  TVolumen good;
+  ASSERT_TRUE(good.Abrir(prefix_));
+  const uint32_t b = good.AbrirFichero("/B.TXT", "r", "YO").bloque;
+  good.Cerrar();
+  dat_.resize(b * 512 + 289 + 1);  // exactly the byte in use: still readable
+  Save();
+  {
+    TVolumen v;
+    ASSERT_TRUE(v.Abrir(prefix_));
+    EXPECT_EQ(Cat(v, "/B.TXT"), "b");
+  }
+  dat_.resize(b * 512 + 289);  // the byte in use is gone
+  Save();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix_));
+  TFicheroVolumen f = v.AbrirFichero("/B.TXT", "r", "YO");
+  char c = 0;
+  EXPECT_EQ(v.Leer(f, &c, 1), -1);
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
+}
+
+TEST(BlockHeader, NamesAndOwnersUpToTheirFieldsLessTheTerminator) {
+  unsigned char bytes[289];
+  TBloqueDAT h;
+  h.nombre = std::string(254, 'N');
+  h.propietario = std::string(14, 'O');
+  h.usado = 4096 - 289;
+  ASSERT_TRUE(h.Serialize(bytes));
+  TBloqueDAT back;
+  ASSERT_TRUE(back.Parse(bytes, 4096));
+  EXPECT_EQ(back.nombre, h.nombre);
+  EXPECT_EQ(back.propietario, h.propietario);
+  EXPECT_EQ(back.usado, 4096u - 289u);
+  h.nombre += 'N';  // 255: no room for the terminator
+  EXPECT_FALSE(h.Serialize(bytes));
+  h.nombre.pop_back();
+  h.propietario += 'O';
+  EXPECT_FALSE(h.Serialize(bytes));
+  // An owner field without its terminator is damage.
+  h.propietario.pop_back();
+  ASSERT_TRUE(h.Serialize(bytes));
+  bytes[265 + 14] = 'O';
+  EXPECT_FALSE(back.Parse(bytes, 4096));
+  // A used count one past the payload is damage.
+  bytes[265 + 14] = 0;
+  PutU24(bytes + 286, 4096 - 289 + 1);
+  EXPECT_FALSE(back.Parse(bytes, 4096));
 }
 
 }  // namespace

@@ -139,4 +139,34 @@ TEST_F(HostFilesTest, AFailedSaveKeepsTheOldTable) {
   EXPECT_FALSE(units.Save((dir_ / "no" / "units.alu").string()));
 }
 
+TEST_F(HostFilesTest, UnitNumbersAndLevelsAtTheirBounds) {
+  qorUnitsManager units;
+  ASSERT_NE(units.Entry(144), nullptr);
+  EXPECT_EQ(units.Entry(144)->number, 144);
+  EXPECT_EQ(units.Entry(1)->number, 1);
+  EXPECT_EQ(units.Entry(145), nullptr);
+  EXPECT_EQ(units.Entry(0), nullptr);
+  ASSERT_NE(units.Level(5), nullptr);
+  EXPECT_EQ(units.Level(6), nullptr);
+  units.SetUnitName("last", 144);
+  units.SetUnitName("past", 145);
+  EXPECT_EQ(units.Level(5)->titles[23], "last");
+
+  units.SetEntryFromLine("144:1:2:3:4:5:6");
+  units.SetEntryFromLine("145:9:9:9:9:9:9");
+  EXPECT_EQ(units.Entry(144)->percent, 6);
+  // 32-bit values at the bound stay, one past it is clamped.
+  units.SetEntryFromLine("1:2147483647:-2147483648:2147483648:-2147483649");
+  EXPECT_EQ(units.Entry(1)->flag, INT32_MAX);
+  EXPECT_EQ(units.Entry(1)->answers, INT32_MIN);
+  EXPECT_EQ(units.Entry(1)->errors, INT32_MAX);
+  EXPECT_EQ(units.Entry(1)->hours, INT32_MIN);
+  const std::string path = (dir_ / "units.alu").string();
+  ASSERT_TRUE(units.Save(path));
+  const std::string saved = Read(path);
+  EXPECT_EQ(std::count(saved.begin(), saved.end(), '\n'), 144);
+  EXPECT_NE(saved.find("\r\n144:1:2:3:4:5:6\r\n"), std::string::npos);
+  EXPECT_EQ(saved.find("145:"), std::string::npos);
+}
+
 }  // namespace

@@ -2,12 +2,14 @@
 // aliases, reads across a member's end, and damaged packs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "host/qorFileManager.h"
+#include "host/qorZipManager.h"
 
 namespace fs = std::filesystem;
 
@@ -37,8 +39,8 @@ class PackTest : public testing::Test {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   }
   std::string Build(const std::string& name, int prefix = 0) {
-    std::string command = std::string(LECTORIA_BIN_DIR) + "/velarno-pack build " + (dir_ / name).string() +
-                          " " + (dir_ / "src").string();
+    std::string command = std::string(LECTORIA_BIN_DIR) + "/velarno-pack build " +
+                          (dir_ / name).string() + " " + (dir_ / "src").string();
     if (prefix) command += " --prefix-bytes " + std::to_string(prefix);
     EXPECT_EQ(std::system(command.c_str()), 0);
     return (dir_ / name).string();
@@ -104,7 +106,8 @@ TEST_F(PackTest, DamagedPacks) {
   EXPECT_EQ(Member(files, "z:texts.txt"), "linea 1\r\nlinea 2\r\n");
 
   // A base offset past the archive makes the pack unopenable.
-  std::string past = Read(fs::path(Build("past.zip")).filename()) + std::string("QOR\0\xff\xff\xff\x7f", 8);
+  std::string past =
+      Read(fs::path(Build("past.zip")).filename()) + std::string("QOR\0\xff\xff\xff\x7f", 8);
   Write("past.pak", past);
   files.OpenArchive("past", (dir_ / "past.pak").string());
   files.SetAlias("x", "past");
@@ -127,6 +130,66 @@ TEST_F(PackTest, DamagedPacks) {
   files.SetAlias("k", "crc");
   EXPECT_EQ(Member(files, "k:pic.png"), "<none>");
   EXPECT_EQ(Member(files, "k:texts.txt"), "linea 1\r\nlinea 2\r\n");
+}
+
+// Names as long as the reader's old fixed buffer, and one byte either side:
+// each is listed exactly, by the library and by the tool.
+TEST_F(PackTest, LongMemberNamesAreListedWhole) {
+  fs::remove_all(dir_ / "src");
+  std::vector<std::string> names;
+  for (size_t length : {1023u, 1024u, 1025u}) {
+    // Four folders of 200 characters, then the file's own name.
+    std::string name;
+    fs::path folder = dir_ / "src";
+    for (char c : {'a', 'b', 'c', 'd'}) {
+      std::string part(200, c);
+      part[0] = static_cast<char>('0' + length % 10);
+      folder /= part;
+      name += part + "/";
+    }
+    fs::create_directories(folder);
+    const std::string file(length - name.size(), 'f');
+    name += file;
+    Write(fs::relative(folder / file, dir_).string(), "x");
+    names.push_back(name);
+  }
+  const std::string pack = Build("long.zip");
+  qorZipManager zip;
+  zip.SetPath(pack);
+  ASSERT_TRUE(zip.Open());
+  std::vector<std::pair<std::string, uint64_t>> members;
+  ASSERT_TRUE(zip.ListMembers(members));
+  std::vector<std::string> listed;
+  for (const auto& [name, size] : members) {
+    if (name.back() != '/') listed.push_back(name);
+  }
+  std::sort(listed.begin(), listed.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(listed, names);
+
+  const std::string listing = (dir_ / "listing.txt").string();
+  const std::string command =
+      std::string(LECTORIA_BIN_DIR) + "/velarno-pack list " + pack + " > " + listing;
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  const std::string text = Read("listing.txt");
+  for (const std::string& name : names)
+    EXPECT_NE(text.find("1 " + name + "\n"), std::string::npos) << name.size();
+}
+
+TEST_F(PackTest, TrailersOfEightBytesAndShorterFiles) {
+  // Eight bytes, then a trailer whose base is the trailer itself: the
+  // largest base that leaves room for an (empty) archive.
+  Write("eight", std::string(8, 'x') + std::string("QOR\x00\x08\x00\x00\x00", 8));
+  bool valid = false;
+  EXPECT_EQ(ReadPackTrailer((dir_ / "eight").string(), &valid), 8u);
+  EXPECT_TRUE(valid);
+  Write("nine", std::string(8, 'x') + std::string("QOR\x00\x09\x00\x00\x00", 8));
+  EXPECT_EQ(ReadPackTrailer((dir_ / "nine").string(), &valid), 9u);
+  EXPECT_FALSE(valid);  // one byte past: no archive can lie there
+  // Seven bytes hold no trailer, whatever they say.
+  Write("seven", std::string("QOR\x00\x01\x00\x00", 7));
+  EXPECT_EQ(ReadPackTrailer((dir_ / "seven").string(), &valid), 0u);
+  EXPECT_TRUE(valid);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/MessageBox.h"
@@ -97,8 +100,9 @@ TEST(HeadlessHost, TimersTickInTimeOrderAndCanStopThemselves) {
 }
 
 TEST(HeadlessHost, GuiThreadWaitServesWorkerBoxesAndEnds) {
-  ui::HeadlessUiHost host;
-  ui::SetUiHost(&host);
+  auto shared = std::make_shared<ui::HeadlessUiHost>();
+  ui::HeadlessUiHost& host = *shared;
+  ui::SetUiHost(shared);
   host.QueueAnswers({platform::kIdRetry});
   std::atomic<bool> finished{false};
   std::atomic<int> answer{0};
@@ -119,6 +123,58 @@ TEST(HeadlessHost, GuiThreadWaitServesWorkerBoxesAndEnds) {
   EXPECT_EQ(platform::ShowMessageBox("?", "Q", platform::kMbYesNo), platform::kIdYes);
   ui::SetUiHost(nullptr);
   EXPECT_EQ(ui::UiHost(), nullptr);
+}
+
+// A host whose box stays open until the test lets it close, and that says
+// when it is destroyed.
+class HeldBoxHost : public ui::HeadlessUiHost {
+ public:
+  explicit HeldBoxHost(std::atomic<bool>* destroyed) : destroyed_(destroyed) {}
+  ~HeldBoxHost() override { destroyed_->store(true); }
+  int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    inside_ = true;
+    cv_.notify_all();
+    cv_.wait_for(lock, std::chrono::seconds(10), [this] { return closed_; });
+    return ui::HeadlessUiHost::ShowMessageBox(text, caption, type);
+  }
+  void WaitInside() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait_for(lock, std::chrono::seconds(10), [this] { return inside_; });
+  }
+  void Close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    cv_.notify_all();
+  }
+
+ private:
+  std::atomic<bool>* destroyed_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool inside_ = false;
+  bool closed_ = false;
+};
+
+TEST(HeadlessHost, HostRemovedWhileAWorkerIsInsideABoxLivesUntilTheBoxCloses) {
+  std::atomic<bool> destroyed{false};
+  auto host = std::make_shared<HeldBoxHost>(&destroyed);
+  HeldBoxHost* raw = host.get();
+  ui::SetUiHost(host);
+  std::atomic<int> answer{0};
+  std::thread worker([&] { answer = platform::ShowMessageBox("Lost", "ERROR", platform::kMbOk); });
+  raw->WaitInside();
+  // The program drops the host while the box is open.
+  ui::SetUiHost(nullptr);
+  host.reset();
+  EXPECT_EQ(ui::UiHost(), nullptr);
+  EXPECT_FALSE(destroyed.load());
+  raw->Close();
+  worker.join();
+  EXPECT_EQ(answer.load(), platform::kIdOk);
+  EXPECT_TRUE(destroyed.load());
+  // Boxes asked for afterwards go to the default sink.
+  EXPECT_EQ(platform::ShowMessageBox("?", "Q", platform::kMbYesNo), platform::kIdYes);
 }
 
 TEST(HeadlessHost, GuiThreadWaitIsBounded) {

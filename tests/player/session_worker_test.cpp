@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <memory>
 #include <thread>
 
 #include "platform/ui/Headless.h"
@@ -138,8 +139,7 @@ TEST(CommandWorker, TheStopClearsACommandNeverStartedAndWakesItsWaiter) {
 }
 
 TEST(CommandWorker, TheHostsWaitGoesThroughTheGuiThreadWaitAndGivesUpWhenBounded) {
-  platform::ui::HeadlessUiHost host;
-  platform::ui::SetUiHost(&host);
+  platform::ui::SetUiHost(std::make_shared<platform::ui::HeadlessUiHost>());
   SesionFalsa s;
   s.documento(2).Retener();
   ThreadCargaUnit carga(s.sesion);

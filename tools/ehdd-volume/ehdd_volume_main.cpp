@@ -194,7 +194,7 @@ int main(int argc, char** argv) {
         if (i + 1 >= args.size()) return Usage();
         char* end = nullptr;
         unsigned long v = std::strtoul(args[++i].c_str(), &end, 10);
-        if (*end != '\0' || v > 0x7FFFFFFF) return Fail("bad block size " + args[i]);
+        if (*end != '\0' || v > volumen::kMaxTamBloque) return Fail("bad block size " + args[i]);
         block_size = static_cast<uint32_t>(v);
       } else {
         rest.push_back(args[i]);
