@@ -13,10 +13,10 @@
 #include <memory>
 #include <string>
 
+#include <vector>
 #include "platform/com/Com.h"
 #include "platform/com/IControlWindow.h"
 #include "platform/com/Registration.h"
-#include <vector>
 #include "player/IAXeTAE.h"
 
 using platform::com::BSTR;

@@ -151,7 +151,8 @@ std::string ElegirCarpetaGlosario(const std::string& nombre) {
   if (nombre.size() < 10 || nombre[1] != ':' || nombre[2] != '\\') return std::string();
   uint32_t numero = 0;
   size_t i = 4;
-  for (; i < 9 && nombre[i] >= '0' && nombre[i] <= '9'; ++i) numero = numero * 10 + (nombre[i] - '0');
+  for (; i < 9 && nombre[i] >= '0' && nombre[i] <= '9'; ++i)
+    numero = numero * 10 + (nombre[i] - '0');
   if (i == 4) return std::string();
   for (const CarpetaGlosario& c : kGlosario) {
     if (c.hasta >= numero) {
@@ -344,7 +345,8 @@ HRESULT CAXeTAE::SetEHDDMultimedia(BSTR nameehdd) {
   const std::string nombre = Campo(TextoAnsi(nameehdd), MotorAX::kMaxNombre, "SetEHDDMultimedia");
   sesion.instancias[modo_].nombre_multimedia = nombre;
   const size_t barra = nombre.rfind('\\');
-  if (barra != std::string::npos) sesion.ruta_minicourse = nombre.substr(0, barra + 1) + "minicourse.dat";
+  if (barra != std::string::npos)
+    sesion.ruta_minicourse = nombre.substr(0, barra + 1) + "minicourse.dat";
   return S_OK;
 }
 

@@ -20,7 +20,7 @@ constexpr MemberKind M = MemberKind::kMethod;
 constexpr MemberKind P = MemberKind::kProperty;
 
 #define MIEMBRO(id, kind, name, args) \
-  {id, kind, #name, kind == M ? "method " #name : "property " #name, args}
+  { id, kind, #name, kind == M ? "method " #name : "property " #name, args }
 
 constexpr MemberInfo kMiembros[lectoria::kMiembrosAXeTAE] = {
     MIEMBRO(1, P, Version, 0),
@@ -145,8 +145,7 @@ HRESULT CAXeTAE::Invoke(DISPID member, const GUID& iid, LCID, uint16_t flags, DI
   const char* firma = FirmaAXeTAE(member);
   for (uint32_t i = 0; i < argumentos; ++i) {
     const VARIANT& v = params->rgvarg[argumentos - 1 - i];
-    const uint16_t esperado =
-        firma[i] == 'B' ? platform::com::VT_BSTR : platform::com::VT_I4;
+    const uint16_t esperado = firma[i] == 'B' ? platform::com::VT_BSTR : platform::com::VT_I4;
     if (v.vt != esperado) {
       if (argument_error != nullptr) *argument_error = argumentos - 1 - i;
       return DISP_E_TYPEMISMATCH;
@@ -161,7 +160,8 @@ HRESULT CAXeTAE::Propiedad(DISPID member, VARIANT* result) {
   platform::com::VariantClear(result);
   if (member == lectoria::kDispVersion || member == lectoria::kDispCachePath) {
     BSTR texto = nullptr;
-    const HRESULT hr = member == lectoria::kDispVersion ? get_Version(&texto) : get_cachepath(&texto);
+    const HRESULT hr =
+        member == lectoria::kDispVersion ? get_Version(&texto) : get_cachepath(&texto);
     if (hr != S_OK) return hr;
     result->vt = platform::com::VT_BSTR;
     result->bstrVal = texto;
@@ -170,20 +170,47 @@ HRESULT CAXeTAE::Propiedad(DISPID member, VARIANT* result) {
   using Getter = HRESULT (CAXeTAE::*)(int32_t*);
   Getter getter = nullptr;
   switch (member) {
-    case 14: getter = &CAXeTAE::get_numeropaginaactual; break;
-    case 15: getter = &CAXeTAE::get_numtotalpaginas; break;
-    case 16: getter = &CAXeTAE::get_tiempoactivohoras; break;
-    case 17: getter = &CAXeTAE::get_tiempoactivominutos; break;
-    case 20: getter = &CAXeTAE::get_porcentajeauditoria; break;
-    case 21: getter = &CAXeTAE::get_estiempomuerto; break;
-    case 22: getter = &CAXeTAE::get_answersauditoria; break;
-    case 23: getter = &CAXeTAE::get_errorsauditoria; break;
-    case 30: getter = &CAXeTAE::get_TestResult; break;
-    case 37: getter = &CAXeTAE::get_axstatus; break;
-    case 38: getter = &CAXeTAE::get_parteunit; break;
-    case 42: getter = &CAXeTAE::get_PlaySTR_GetPos; break;
-    case 43: getter = &CAXeTAE::get_PlaySTR_GetLength; break;
-    default: return DISP_E_MEMBERNOTFOUND;
+    case 14:
+      getter = &CAXeTAE::get_numeropaginaactual;
+      break;
+    case 15:
+      getter = &CAXeTAE::get_numtotalpaginas;
+      break;
+    case 16:
+      getter = &CAXeTAE::get_tiempoactivohoras;
+      break;
+    case 17:
+      getter = &CAXeTAE::get_tiempoactivominutos;
+      break;
+    case 20:
+      getter = &CAXeTAE::get_porcentajeauditoria;
+      break;
+    case 21:
+      getter = &CAXeTAE::get_estiempomuerto;
+      break;
+    case 22:
+      getter = &CAXeTAE::get_answersauditoria;
+      break;
+    case 23:
+      getter = &CAXeTAE::get_errorsauditoria;
+      break;
+    case 30:
+      getter = &CAXeTAE::get_TestResult;
+      break;
+    case 37:
+      getter = &CAXeTAE::get_axstatus;
+      break;
+    case 38:
+      getter = &CAXeTAE::get_parteunit;
+      break;
+    case 42:
+      getter = &CAXeTAE::get_PlaySTR_GetPos;
+      break;
+    case 43:
+      getter = &CAXeTAE::get_PlaySTR_GetLength;
+      break;
+    default:
+      return DISP_E_MEMBERNOTFOUND;
   }
   int32_t valor = 0;
   const HRESULT hr = (this->*getter)(&valor);
@@ -195,34 +222,63 @@ HRESULT CAXeTAE::Propiedad(DISPID member, VARIANT* result) {
 
 HRESULT CAXeTAE::Metodo(DISPID member, const VARIANT* a) {
   switch (member) {
-    case 2: return ServerEHDD(a[0].bstrVal, a[1].lVal, a[2].lVal);
-    case 3: return SetEHDDUnits(a[0].bstrVal);
-    case 4: return SetEHDDStudent(a[0].bstrVal);
-    case 5: return InicializarAXeTAE();
-    case 6: return SetLimiteVelocidad(a[0].lVal);
-    case 7: return SetNavigationMode(a[0].lVal);
-    case 8: return CargarUnit(a[0].lVal);
-    case 9: return UnloadAll();
-    case 10: return PaginaSiguiente();
-    case 11: return PaginaAnterior();
-    case 12: return TeclaPulsada(a[0].lVal);
-    case 13: return CambiarDeParte(a[0].lVal);
-    case 18: return EsperaFinEvento();
-    case 19: return SeleccionarAuditoria(a[0].lVal);
-    case 24: return SincronizarFichero(a[0].bstrVal);
-    case 25: return EsperaSincronizarFichero(a[0].bstrVal);
-    case 26: return SetEHDDMultimedia(a[0].bstrVal);
-    case 27: return SetEHDDCommon(a[0].bstrVal);
-    case 28: return InicializarAXTestMode();
-    case 29: return TestMode_Conection(a[0].bstrVal, a[1].lVal, a[2].lVal);
-    case 31: return TestMode_PlayAudio();
-    case 32: return TestMode_PlayAnim();
-    case 33: return TestMode_Keyboard();
-    case 34: return TestMode_ClearCache(a[0].bstrVal);
-    case 35: return TestMode_PlayAudio2();
-    case 39: return CargarMiniCourse(a[0].bstrVal);
-    case 40: return PlayOGG(a[0].bstrVal);
-    case 41: return PlaySTR(a[0].bstrVal);
-    default: return DISP_E_MEMBERNOTFOUND;
+    case 2:
+      return ServerEHDD(a[0].bstrVal, a[1].lVal, a[2].lVal);
+    case 3:
+      return SetEHDDUnits(a[0].bstrVal);
+    case 4:
+      return SetEHDDStudent(a[0].bstrVal);
+    case 5:
+      return InicializarAXeTAE();
+    case 6:
+      return SetLimiteVelocidad(a[0].lVal);
+    case 7:
+      return SetNavigationMode(a[0].lVal);
+    case 8:
+      return CargarUnit(a[0].lVal);
+    case 9:
+      return UnloadAll();
+    case 10:
+      return PaginaSiguiente();
+    case 11:
+      return PaginaAnterior();
+    case 12:
+      return TeclaPulsada(a[0].lVal);
+    case 13:
+      return CambiarDeParte(a[0].lVal);
+    case 18:
+      return EsperaFinEvento();
+    case 19:
+      return SeleccionarAuditoria(a[0].lVal);
+    case 24:
+      return SincronizarFichero(a[0].bstrVal);
+    case 25:
+      return EsperaSincronizarFichero(a[0].bstrVal);
+    case 26:
+      return SetEHDDMultimedia(a[0].bstrVal);
+    case 27:
+      return SetEHDDCommon(a[0].bstrVal);
+    case 28:
+      return InicializarAXTestMode();
+    case 29:
+      return TestMode_Conection(a[0].bstrVal, a[1].lVal, a[2].lVal);
+    case 31:
+      return TestMode_PlayAudio();
+    case 32:
+      return TestMode_PlayAnim();
+    case 33:
+      return TestMode_Keyboard();
+    case 34:
+      return TestMode_ClearCache(a[0].bstrVal);
+    case 35:
+      return TestMode_PlayAudio2();
+    case 39:
+      return CargarMiniCourse(a[0].bstrVal);
+    case 40:
+      return PlayOGG(a[0].bstrVal);
+    case 41:
+      return PlaySTR(a[0].bstrVal);
+    default:
+      return DISP_E_MEMBERNOTFOUND;
   }
 }

@@ -41,8 +41,9 @@ constexpr uint32_t kPasoPausaMs = 50;
 // A worker made asleep, woken, and waited for until it runs.
 void ArrancarWorker(ThreadRecord& record) {
   record.DespertarThread();
-  EsperarEnGui([&record] { return !record.TieneThread() || record.Estado() != ThreadRecord::kNuevo; },
-               MotorAX::kEsperaArranqueMs);
+  EsperarEnGui(
+      [&record] { return !record.TieneThread() || record.Estado() != ThreadRecord::kNuevo; },
+      MotorAX::kEsperaArranqueMs);
 }
 
 void LiberarSuperficies(InstanciaAX& instancia) {
