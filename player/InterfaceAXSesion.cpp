@@ -338,7 +338,12 @@ template <typename T>
 void Borrar(T*& objeto) {
   T* o = objeto;
   objeto = nullptr;
-  if (!Motor().fuga) delete o;
+  if (o == nullptr) return;
+  if (Motor().fuga) {
+    Motor().retenidos.push_back([o] { delete o; });
+  } else {
+    delete o;
+  }
 }
 
 // Stops a worker; one that does not end, and everything after it, stays.
@@ -377,7 +382,11 @@ void DestruirObjetosSesion(bool reinicio) {
   }
   TRectangulosVirtuales* regiones = unit.regiones;
   unit.regiones = nullptr;
-  if (!motor.fuga) DestruirRegiones(regiones);
+  if (motor.fuga) {
+    if (regiones != nullptr) motor.retenidos.push_back([regiones] { DestruirRegiones(regiones); });
+  } else {
+    DestruirRegiones(regiones);
+  }
   sesion.leccion = nullptr;
   Borrar(motor.leccion);
   Borrar(motor.tae);
@@ -394,6 +403,14 @@ MotorAX& Motor() {
   // Never destroyed: a worker that did not stop may still read it at exit.
   static MotorAX* motor = new MotorAX();
   return *motor;
+}
+
+void LiberarRetenidosParaPruebas() {
+  MotorAX& motor = Motor();
+  // The order they were kept in is the unload's order.
+  for (auto& liberar : motor.retenidos) liberar();
+  motor.retenidos.clear();
+  motor.fuga = false;
 }
 
 bool EsperarEnGui(const std::function<bool()>& done, uint32_t timeout_ms) {
@@ -620,7 +637,11 @@ void LiberarMiniCourse() {
   Borrar(motor.formatae_mini);
   TRectangulosVirtuales* regiones = mini.regiones;
   mini.regiones = nullptr;
-  if (!motor.fuga) DestruirRegiones(regiones);
+  if (motor.fuga) {
+    if (regiones != nullptr) motor.retenidos.push_back([regiones] { DestruirRegiones(regiones); });
+  } else {
+    DestruirRegiones(regiones);
+  }
   if (motor.minicourse_iniciado.load() != 0) LiberarSuperficies(mini);
   mini.ventana = nullptr;
   mini.activa.store(0);
@@ -668,7 +689,13 @@ void InterfaceAXUnloadAll(uint8_t modo) {
   // The OSAL object's client pointer goes before the client.
   if (sesion.osal != nullptr) sesion.osal->SetEHDDClient(nullptr);
   Borrar(sesion.ehdd);
-  if (!motor.fuga && motor.cache_iniciada) TEHDDCache::Destroy();
+  if (motor.cache_iniciada) {
+    if (motor.fuga) {
+      motor.retenidos.push_back([] { TEHDDCache::Destroy(); });
+    } else {
+      TEHDDCache::Destroy();
+    }
+  }
   motor.cache_iniciada = false;
   Borrar(sesion.gdi);
   // The window belongs to the host: it is forgotten before it can go.

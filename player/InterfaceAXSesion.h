@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/ui/UiHost.h"
 #include "player/SesionAX.h"
@@ -83,8 +84,10 @@ struct MotorAX {
   DocumentoParteFormatae* documentos[kNumPartes] = {};
   TFormatae* formatae_mini = nullptr;
   DocumentoParteFormatae* documento_mini = nullptr;
-  // A worker did not stop: what it may use is never freed.
+  // A worker did not stop: what it may use is never freed, only kept here
+  // (the process ends with it; a test frees it once the worker has ended).
   bool fuga = false;
+  std::vector<std::function<void()>> retenidos;
 };
 
 // The process's engine.
@@ -104,6 +107,10 @@ void InterfaceAXCargarMiniCourse(const std::string& nombre);
 void LiberarMiniCourse();
 void InterfaceAXUnloadAll(uint8_t modo);
 void EventAXTimerTic();
+
+// Frees what a worker that did not stop kept allocated (for tests, once
+// that worker has ended) and forgets the failed stop.
+void LiberarRetenidosParaPruebas();
 
 // Waits on the GUI thread until done() holds, at most timeout_ms; frames
 // and boxes are served meanwhile (through the UI host when one is installed).

@@ -142,7 +142,7 @@ void VaciarCarpetaCache() {
   const std::string carpeta = CarpetaCache();
   if (carpeta.empty()) return;
   std::string slots;
-  if (Motor().base_iniciada || Motor().sesion.gdi != nullptr) {
+  if (Motor().cache_iniciada) {
     TEHDDCache* cache = TEHDDCache::Instance();
     if (cache->persistente()) slots = cache->slots().path();
   }

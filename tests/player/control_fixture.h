@@ -39,7 +39,7 @@ class ControlTest : public testing::Test {
       } catch (const platform::ExitRequested&) {
       }
     }
-    Motor().fuga = false;
+    LiberarRetenidosParaPruebas();
     Motor().puerto_alternativo = MotorAX::kPuertoAlternativo;
     Motor().canal = CanalServerEHDD();
     platform::SetExitHook(nullptr);
