@@ -14,16 +14,28 @@ using platform::com::HRESULT;
 namespace {
 
 // The library's absolute path, links resolved; empty when it cannot be had.
-std::string RutaModulo() {
+std::string ResolverRutaModulo() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&RutaModulo), &info) == 0 || info.dli_fname == nullptr)
+  if (dladdr(reinterpret_cast<void*>(&ResolverRutaModulo), &info) == 0 || info.dli_fname == nullptr)
     return std::string();
   char real[PATH_MAX];
   if (realpath(info.dli_fname, real) == nullptr) return std::string();
   return real;
 }
 
+// Resolved when the library is loaded: the link it was loaded through may
+// be gone by the time it registers itself.
+std::string& RutaCargada() {
+  static std::string ruta;
+  return ruta;
+}
+
+std::string RutaModulo() {
+  return RutaCargada().empty() ? ResolverRutaModulo() : RutaCargada();
+}
+
 __attribute__((constructor)) void AlCargar() {
+  RutaCargada() = ResolverRutaModulo();
   FijarLibreriaAdjuntada(true);
 }
 
