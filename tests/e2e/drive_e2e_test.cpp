@@ -245,6 +245,7 @@ TEST(DriveCourseTest, UnitOneOfTheSampleCourseIsWalked) {
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path root = pattern;
   // A copy: the walk writes the learner's audit into the course folder.
+  fs::create_directories(root / "course");
   fs::copy(course / "data", root / "course/data", fs::copy_options::recursive);
   fs::create_directories(root / "registry");
   fs::create_directories(root / "tmp");
