@@ -251,3 +251,31 @@ TEST_F(Canal, AFailingWriteAnywhereLeavesNoPendingPairButAWholeOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// The figures read whole: the host sums them as ints.
+TEST_F(Canal, AnswersAndErrorsReadTheirWholeCounters) {
+  CAXeTAE* c = Nuevo();
+  SesionAX& s = Motor().sesion;
+  s.alumno = &alumno_;
+  fakes::Documento documento(1);
+  documento.Cargar("U:\\X.TAE");
+  documento.respuestas() = 300;
+  documento.errores() = 65535;
+  // The writing part keeps its document's counters.
+  s.Unit().partes[5].formatae = &documento;
+  s.Unit().activa = 1;
+  alumno_.ActualizarParte(5);
+  Motor().auditoria_seleccionada = 5;
+  EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 300);
+  EXPECT_EQ(Leer(c, lectoria::kDispErrorsAuditoria), 65535);
+  // A selection past the eight parts reads 0.
+  Motor().auditoria_seleccionada = 8;
+  EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
+  Motor().auditoria_seleccionada = 0;
+  s.Unit().activa = 0;
+  s.Unit().partes[5].formatae = nullptr;
+}
+
+}  // namespace

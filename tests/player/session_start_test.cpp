@@ -134,6 +134,27 @@ TEST_F(SesionControl, TwelveRestartsLeaveDrawingSlotsFree) {
   EXPECT_GE(libres, 5);
 }
 
+TEST_F(SesionControl, TheMiniCourseDrawsWithTheUnitSessionAndGoesWithIt) {
+  CAXeTAE* unit = Nuevo();
+  CAXeTAE* mini = Nuevo();
+  mini->InicializarAXeTAE();  // no unit session yet: nothing
+  EXPECT_EQ(Motor().formatae_mini, nullptr);
+  IniciarLocal(unit, unidad_.raiz());
+  CargarUnidad(unit);
+  mini->InicializarAXeTAE();
+  EXPECT_EQ(Leer(unit, lectoria::kDispAxStatus), 5);
+  mini->CargarMiniCourse(B("MISSING.TAE").get());  // an empty page
+  EXPECT_EQ(Leer(unit, lectoria::kDispAxStatus), 6);
+  EXPECT_EQ(Leer(mini, lectoria::kDispNumTotalPaginas), 1);
+  EXPECT_EQ(Leer(mini, lectoria::kDispNumeroPaginaActual), 1);
+  EXPECT_EQ(Leer(unit, lectoria::kDispNumTotalPaginas), 26);
+  // Its unload gives the unit back its status.
+  unit->UnloadAll();
+  EXPECT_EQ(Motor().formatae_mini, nullptr);
+  EXPECT_EQ(Motor().sesion.instancias[kModoMini].activa.load(), 0);
+  EXPECT_EQ(Leer(mini, lectoria::kDispNumTotalPaginas), 0);
+}
+
 TEST_F(SesionControl, TheUnloadWithoutAUnitDestroysEverything) {
   CAXeTAE* c = Nuevo();
   IniciarLocal(c, unidad_.raiz());
