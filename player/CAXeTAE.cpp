@@ -61,6 +61,23 @@ class FactoriaAXeTAE final : public platform::com::IClassFactory {
 
 FactoriaAXeTAE g_factoria;
 
+// The mouse event of a mouse message: 1 move, 2 and 3 left down and up,
+// 4 and 5 right down and up.
+uint8_t TipoRaton(uint32_t message) {
+  switch (message) {
+    case platform::com::WM_LBUTTONDOWN:
+      return 2;
+    case platform::com::WM_LBUTTONUP:
+      return 3;
+    case platform::com::WM_RBUTTONDOWN:
+      return 4;
+    case platform::com::WM_RBUTTONUP:
+      return 5;
+    default:
+      return 1;
+  }
+}
+
 // The window messages a notification is reflected back to the control as.
 bool Reflejado(uint32_t m) {
   return (m >= 0x202B && m <= 0x202F) || m == 0x2039 || m == 0x204E || m == 0x2111 ||
@@ -176,19 +193,11 @@ HRESULT CAXeTAE::WindowMessage(uint32_t message, uintptr_t wparam, intptr_t lpar
         if (modo_ == kModoUnit && wparam == 8) InterfaceAXTeclaPulsada(sesion, 8);
         return S_OK;
       case c::WM_MOUSEMOVE:
-        EventAXMouseEvent(sesion, x, y, 1, modo_);
-        return S_OK;
       case c::WM_LBUTTONDOWN:
-        EventAXMouseEvent(sesion, x, y, 2, modo_);
-        return S_OK;
       case c::WM_LBUTTONUP:
-        EventAXMouseEvent(sesion, x, y, 3, modo_);
-        return S_OK;
       case c::WM_RBUTTONDOWN:
-        EventAXMouseEvent(sesion, x, y, 4, modo_);
-        return S_OK;
       case c::WM_RBUTTONUP:
-        EventAXMouseEvent(sesion, x, y, 5, modo_);
+        EventAXMouseEvent(sesion, x, y, TipoRaton(message), modo_);
         return S_OK;
       default:
         // A reflected notification has no default handling in a window of

@@ -46,6 +46,32 @@ void ArrancarWorker(ThreadRecord& record) {
       MotorAX::kEsperaArranqueMs);
 }
 
+// A worker made asleep; one that cannot be made is a module failure.
+template <typename W>
+W* CrearWorker(SesionAX& sesion, const char* modulo) {
+  auto* worker = new (std::nothrow) W(sesion);
+  if (worker == nullptr || !worker->Crear()) {
+    delete worker;
+    FalloModulo(modulo);
+  }
+  return worker;
+}
+
+// The session's values as a new window finds them; the host sets the
+// student and COMMON names after the window exists.
+void ValoresDeSesionACero() {
+  MotorAX& motor = Motor();
+  SesionAX& sesion = motor.sesion;
+  sesion.sesion_activa.store(0);
+  sesion.nivel.store(0);
+  sesion.unidad.store(0);
+  motor.auditoria_seleccionada.store(0);
+  sesion.modo_navegacion.store(0);
+  sesion.nombre_alumno.clear();
+  motor.nombre_common.clear();
+  motor.test_result.store(99);
+}
+
 void LiberarSuperficies(InstanciaAX& instancia) {
   TGestorGDI* gdi = Motor().sesion.gdi;
   if (gdi != nullptr) {
@@ -170,13 +196,8 @@ void IniciarModulosBase() {
     OSAL::Trace(kTraceModulos, "Start GBMP.");
   }
   if (sesion.eventos == nullptr) {
-    auto* eventos = new (std::nothrow) ThreadEvents(sesion);
-    if (eventos == nullptr || !eventos->Crear()) {
-      delete eventos;
-      FalloModulo("teventos");
-    }
-    sesion.eventos = eventos;
-    ArrancarWorker(eventos->record());
+    sesion.eventos = CrearWorker<ThreadEvents>(sesion, "teventos");
+    ArrancarWorker(sesion.eventos->record());
     OSAL::Trace(kTraceModulos, "Start teventos.");
   }
   if (!motor.cache_iniciada) {
@@ -253,21 +274,11 @@ void IniciarSesionEstudio() {
   if (sesion.alumno == nullptr) FalloModulo("GestorAlumno");
   sesion.alumno->Iniciar();
 
-  auto* periodicos = new (std::nothrow) ThreadPeriodicEvents(sesion);
-  if (periodicos == nullptr || !periodicos->Crear()) {
-    delete periodicos;
-    FalloModulo("ThreadPeriodicEvents");
-  }
-  sesion.periodicos = periodicos;
-  ArrancarWorker(periodicos->record());
+  sesion.periodicos = CrearWorker<ThreadPeriodicEvents>(sesion, "ThreadPeriodicEvents");
+  ArrancarWorker(sesion.periodicos->record());
   OSAL::Trace(kTraceModulos, "Start Periodic Events.");
 
-  auto* carga = new (std::nothrow) ThreadCargaUnit(sesion);
-  if (carga == nullptr || !carga->Crear()) {
-    delete carga;
-    FalloModulo("ThreadCargaUnit");
-  }
-  sesion.carga_unit = carga;
+  sesion.carga_unit = CrearWorker<ThreadCargaUnit>(sesion, "ThreadCargaUnit");
   OSAL::Trace(kTraceModulos, "Start ThreadCargaUnit.");
 
   sesion.sesion_activa.store(1);
@@ -454,17 +465,10 @@ void ResetearGlobales() {
   motor.version = MotorAX::kVersion;
   motor.version2.clear();
   sesion.axstatus.store(0);
-  sesion.sesion_activa.store(0);
   motor.minicourse_iniciado.store(0);
-  sesion.nivel.store(0);
-  sesion.unidad.store(0);
-  motor.auditoria_seleccionada.store(0);
-  sesion.modo_navegacion.store(0);
-  sesion.nombre_alumno.clear();
-  motor.nombre_common.clear();
+  ValoresDeSesionACero();
   motor.canal.servidor.clear();
   motor.timer = 0;
-  motor.test_result.store(99);
   motor.base_iniciada = 0;
   motor.conectado = 0;
   motor.cache_iniciada = false;
@@ -487,15 +491,8 @@ void IniciarInstanciaUnit(platform::ui::IControlSite* ventana) {
   MotorAX& motor = Motor();
   SesionAX& sesion = motor.sesion;
   sesion.axstatus.store(1);
-  sesion.sesion_activa.store(0);
-  sesion.nivel.store(0);
-  sesion.unidad.store(0);
-  motor.auditoria_seleccionada.store(0);
-  sesion.modo_navegacion.store(0);
-  sesion.nombre_alumno.clear();
+  ValoresDeSesionACero();
   SetStudentStoreName("");
-  motor.nombre_common.clear();
-  motor.test_result.store(99);
   motor.cerrando.store(0);
   sesion.instancias[kModoUnit].activa.store(0);
   sesion.instancias[kModoMini].activa.store(0);
@@ -648,7 +645,8 @@ void LiberarMiniCourse() {
   motor.minicourse_iniciado.store(0);
   const uint8_t estado = sesion.axstatus.load();
   if (estado == 5 || estado == 6) sesion.axstatus.store(4);
-  motor.texto_instancia = "UNIT";
+  // A unit control that is already gone stays gone.
+  if (motor.texto_instancia == "MINI") motor.texto_instancia = "UNIT";
 }
 
 void InterfaceAXUnloadAll(uint8_t modo) {

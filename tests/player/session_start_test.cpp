@@ -153,6 +153,9 @@ TEST_F(SesionControl, TheMiniCourseDrawsWithTheUnitSessionAndGoesWithIt) {
   EXPECT_EQ(Motor().formatae_mini, nullptr);
   EXPECT_EQ(Motor().sesion.instancias[kModoMini].activa.load(), 0);
   EXPECT_EQ(Leer(mini, lectoria::kDispNumTotalPaginas), 0);
+  // The mini control going after the unit's unload leaves no control behind.
+  Soltar(mini);
+  EXPECT_EQ(Motor().texto_instancia, "NULL");
 }
 
 TEST_F(SesionControl, TheUnloadWithoutAUnitDestroysEverything) {
