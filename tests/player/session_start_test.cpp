@@ -226,6 +226,9 @@ TEST_F(SesionControl, AWorkerThatNeverCreatesIsAModuleFailure) {
 }
 
 TEST_F(SesionControl, AServerRefusingItsPortIsReachedOnTheAlternateOne) {
+  // Real time: the replies' deadlines are on the platform clock, which the
+  // workers' sleeps would move on at once.
+  platform::SetClock(nullptr);
   TestServer servidor(unidad_.raiz(), temp_ + "server.log");
   ASSERT_NE(servidor.port(), 0);
   Motor().puerto_alternativo = servidor.port();
@@ -240,6 +243,9 @@ TEST_F(SesionControl, AServerRefusingItsPortIsReachedOnTheAlternateOne) {
 }
 
 TEST_F(SesionControl, BothPortsRefusedGiveTheBoxNoTimerAndALaterRetryOnly) {
+  // Real time: the replies' deadlines are on the platform clock, which the
+  // workers' sleeps would move on at once.
+  platform::SetClock(nullptr);
   Motor().puerto_alternativo = 1;
   CAXeTAE* c = Nuevo();
   c->SetEHDDStudent(B("userdata").get());
