@@ -251,7 +251,19 @@ void IniciarSesionEstudio() {
     audio->SetHookContadorPaginas(
         [](int paso) { MoverContadorPagina(Motor().sesion, kModoUnit, paso); });
   }
-  motor.leccion = new (std::nothrow) LeccionGestorTAE(motor.tae);
+  motor.anim = new (std::nothrow) TGestorAnim();
+  if (motor.anim == nullptr) FalloModulo("GAnim");
+  motor.anim->SetOSAL(sesion.osal);
+  motor.anim->SetGestorGDI(sesion.gdi);
+  motor.anim->SetEHDDClient(sesion.ehdd);
+  motor.anim->SetGestorBMP(motor.tae->GetGestorBMP());
+  motor.anim->SetCerrojoPagina(&sesion.cerrojo_pagina);
+  // Every frame shown counts in the learner's audit.
+  motor.anim->SetPintarBarraAnim([](uint16_t, uint16_t) {
+    if (TGestorAlumno* alumno = Motor().sesion.alumno) alumno->SumarFrameMostrado();
+  });
+  motor.anim->Iniciar();
+  motor.leccion = new (std::nothrow) LeccionGestorTAE(motor.tae, motor.anim);
   if (motor.leccion == nullptr) FalloModulo("GestorTAE");
   sesion.leccion = motor.leccion;
   OSAL::Trace(kTraceModulos, "Start GestorTAE.");
@@ -276,6 +288,7 @@ void IniciarSesionEstudio() {
 
   sesion.periodicos = CrearWorker<ThreadPeriodicEvents>(sesion, "ThreadPeriodicEvents");
   ArrancarWorker(sesion.periodicos->record());
+  motor.anim->SetProgreso(&sesion.periodicos->Progreso());
   OSAL::Trace(kTraceModulos, "Start Periodic Events.");
 
   sesion.carga_unit = CrearWorker<ThreadCargaUnit>(sesion, "ThreadCargaUnit");
@@ -359,12 +372,16 @@ void Borrar(T*& objeto) {
 
 // Stops a worker; one that does not end, and everything after it, stays.
 template <typename T>
-void Parar(T*& worker) {
-  if (worker == nullptr) return;
-  if (!worker->Terminar()) {
+void Detener(T* worker) {
+  if (worker != nullptr && !worker->Terminar()) {
     TrazarF(kTraceError, "Un worker no termina: lo que usa no se libera.");
     Motor().fuga = true;
   }
+}
+
+template <typename T>
+void Parar(T*& worker) {
+  Detener(worker);
   Borrar(worker);
 }
 
@@ -380,11 +397,16 @@ void DestruirObjetosSesion(bool reinicio) {
     Borrar(alumno);
   }
   ThreadPeriodicEvents* periodicos = sesion.periodicos;
-  Parar(periodicos);
-  sesion.periodicos = nullptr;
   ThreadCargaUnit* carga = sesion.carga_unit;
-  Parar(carga);
+  Detener(periodicos);
+  Detener(carga);
+  // The animation's loader advances the loading screen's steps: it stops
+  // (with the animation) before the screens' thread goes.
+  Borrar(motor.anim);
+  sesion.periodicos = nullptr;
+  Borrar(periodicos);
   sesion.carga_unit = nullptr;
+  Borrar(carga);
   for (uint8_t parte = 0; parte < kNumPartes; ++parte) {
     unit.partes[parte].formatae = nullptr;
     unit.partes[parte].primera_pagina_siguiente.store(0);
@@ -455,6 +477,7 @@ void ResetearGlobales() {
   sesion.alumno = nullptr;
   motor.bmp = nullptr;
   motor.tae = nullptr;
+  motor.anim = nullptr;
   motor.leccion = nullptr;
   for (uint8_t i = 0; i < kNumPartes; ++i) {
     motor.formatae[i] = nullptr;
@@ -714,7 +737,7 @@ void EventAXTimerTic() {
   try {
     TGestorTAE* tae = motor.tae;
     if (sesion.Unit().activa.load() == 0 || tae == nullptr) return;
-    if (TGestorAnim* anim = tae->GetGestorAnim()) anim->TimerTicAnim();
+    if (motor.anim != nullptr) motor.anim->TimerTicAnim();
     TFormatae* actual = tae->FormateadorActual();
     if (actual == nullptr) return;
     TRectangulosVirtuales* regiones = actual == motor.formatae_mini

@@ -25,6 +25,7 @@
 class DocumentoParteFormatae;
 class LeccionGestorTAE;
 class TFormatae;
+class TGestorAnim;
 class TGestorBMP;
 class TGestorTAE;
 
@@ -79,6 +80,8 @@ struct MotorAX {
   // The objects of the session beside those SesionAX points to.
   TGestorBMP* bmp = nullptr;
   TGestorTAE* tae = nullptr;
+  // The dialogue animation of the unit (one per study session).
+  TGestorAnim* anim = nullptr;
   LeccionGestorTAE* leccion = nullptr;
   TFormatae* formatae[kNumPartes] = {};
   DocumentoParteFormatae* documentos[kNumPartes] = {};

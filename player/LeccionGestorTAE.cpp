@@ -42,18 +42,15 @@ void LeccionGestorTAE::CargarDiccionarios(const char* carpeta) {
 }
 
 int LeccionGestorTAE::CargarAnim(const char* carpeta) {
-  TGestorAnim* anim = tae_->GetGestorAnim();
-  return anim != nullptr ? anim->CargarAnim(carpeta) : -1;
+  return anim_ != nullptr ? anim_->CargarAnim(carpeta) : -1;
 }
 
 bool LeccionGestorTAE::EsperarAnimacion() {
-  TGestorAnim* anim = tae_->GetGestorAnim();
-  return anim != nullptr && anim->EsperarCarga(kEsperaAnimacionMs) && anim->Cargada();
+  return anim_ != nullptr && anim_->EsperarCarga(kEsperaAnimacionMs) && anim_->Cargada();
 }
 
 uint16_t LeccionGestorTAE::FramesAnimacion() {
-  TGestorAnim* anim = tae_->GetGestorAnim();
-  return anim != nullptr ? anim->NumFrames() : 0;
+  return anim_ != nullptr ? anim_->NumFrames() : 0;
 }
 
 uint8_t* LeccionGestorTAE::LineasRolePlay() {

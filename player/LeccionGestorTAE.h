@@ -6,14 +6,16 @@
 
 #include "player/ILeccion.h"
 
+class TGestorAnim;
 class TGestorTAE;
 
 class LeccionGestorTAE : public ILeccion {
  public:
   static constexpr uint32_t kEsperaAnimacionMs = 120000;
 
-  // The manager stays the caller's.
-  explicit LeccionGestorTAE(TGestorTAE* tae) : tae_(tae) {}
+  // The managers stay the caller's; without an animation manager the unit
+  // has no animation.
+  LeccionGestorTAE(TGestorTAE* tae, TGestorAnim* anim) : tae_(tae), anim_(anim) {}
 
   void CambiarFormateador(IDocumentoParte* documento, TRectangulosVirtuales* regiones) override;
   bool Ocupado() override;
@@ -36,4 +38,5 @@ class LeccionGestorTAE : public ILeccion {
 
  private:
   TGestorTAE* tae_;
+  TGestorAnim* anim_;
 };
