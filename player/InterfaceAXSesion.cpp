@@ -197,6 +197,7 @@ void IniciarModulosBase() {
   }
   if (sesion.eventos == nullptr) {
     sesion.eventos = CrearWorker<ThreadEvents>(sesion, "teventos");
+    if (motor.preparar_eventos_para_pruebas) motor.preparar_eventos_para_pruebas(*sesion.eventos);
     ArrancarWorker(sesion.eventos->record());
     OSAL::Trace(kTraceModulos, "Start teventos.");
   }

@@ -28,6 +28,7 @@ class TFormatae;
 class TGestorAnim;
 class TGestorBMP;
 class TGestorTAE;
+class ThreadEvents;
 
 // The settings the ServerEHDD channel holds (process-wide single values).
 struct CanalServerEHDD {
@@ -91,6 +92,8 @@ struct MotorAX {
   // (the process ends with it; a test frees it once the worker has ended).
   bool fuga = false;
   std::vector<std::function<void()>> retenidos;
+  // For tests: runs on the command worker once it is made, before it runs.
+  std::function<void(ThreadEvents&)> preparar_eventos_para_pruebas;
 };
 
 // The process's engine.

@@ -40,6 +40,7 @@ class ControlTest : public testing::Test {
       }
     }
     LiberarRetenidosParaPruebas();
+    Motor().preparar_eventos_para_pruebas = nullptr;
     Motor().puerto_alternativo = MotorAX::kPuertoAlternativo;
     Motor().canal = CanalServerEHDD();
     platform::SetExitHook(nullptr);

@@ -182,16 +182,23 @@ TEST_F(SesionControl, TheUnloadDuringAPageCommandWaitsForIt) {
 }
 
 TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
+  std::atomic<bool> armada{false};
+  std::atomic<bool> soltar{false};
+  std::atomic<bool> dentro{false};
+  ThreadEvents* eventos = nullptr;
+  Motor().preparar_eventos_para_pruebas = [&](ThreadEvents& e) {
+    eventos = &e;
+    e.SetPausaParaPruebas([&] {
+      if (!armada) return;
+      dentro = true;
+      while (!soltar) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  };
   CAXeTAE* c = Nuevo();
   IniciarLocal(c, unidad_.raiz());
   CargarUnidad(c);
-  std::atomic<bool> soltar{false};
-  std::atomic<bool> dentro{false};
-  ThreadEvents* eventos = Motor().sesion.eventos;
-  eventos->SetPausaParaPruebas([&] {
-    dentro = true;
-    while (!soltar) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  });
+  ASSERT_NE(eventos, nullptr);
+  armada = true;
   c->PaginaSiguiente();
   while (!dentro) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   c->UnloadAll();
