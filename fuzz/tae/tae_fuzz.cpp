@@ -1,12 +1,14 @@
 // Reads arbitrary bytes as a TAE document, plainly and as the speaking part,
 // lays it out and draws every page on the fake font, checking that the page
-// table stays inside the text.
+// table stays inside the text; on each page it clicks a grid of points and
+// types keys into whatever gap the clicks selected.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/OSAL.h"
@@ -15,12 +17,48 @@
 #include "platform/MessageBox.h"
 #include "platform/gfx/Font.h"
 #include "platform/ui/Headless.h"
+#include "player/IAudioPagina.h"
 #include "player/TFormatae.h"
 #include "player/TGestorTAE.h"
+#include "player/TRectangulosVirtuales.h"
 
 namespace {
 
 constexpr size_t kMaxInput = size_t{1} << 20;
+
+// A sound side that keeps the sentence state and plays nothing.
+class SinSonido : public IAudioPagina {
+ public:
+  void StopAudio() override { estado_ = 0; grabando_ = false; }
+  void PlayAudio(const char*, uint8_t) override {}
+  void IniciarComparar() override {}
+  void FinAudio() override { estado_ = 0; grabando_ = false; }
+  void PlayRolePlayGrabar() override {}
+  void PlayRolePlayAlumno() override {}
+  void GrabarAudioSTR(const char*) override {}
+  void FinGrabarFraseSTR() override {}
+  uint8_t Estado() override { return estado_; }
+  void SetEstado(uint8_t e) override { estado_ = e; }
+  bool Grabando() override { return grabando_; }
+  void SetGrabando(bool g) override { grabando_ = g; }
+  uint16_t IdFrase() override { return id_; }
+  void SetIdFrase(uint16_t i) override { id_ = i; }
+  uint8_t TipoFrase() override { return tipo_; }
+  void SetTipoFrase(uint8_t t) override { tipo_ = t; }
+  std::string NombreFrase() override { return nombre_; }
+  void SetNombreFrase(const char* n) override { nombre_ = n ? n : ""; }
+  std::string CarpetaAlumno() override { return "S:\\"; }
+
+ private:
+  uint8_t estado_ = 0;
+  bool grabando_ = false;
+  uint16_t id_ = 0;
+  uint8_t tipo_ = 0;
+  std::string nombre_;
+};
+
+// Keys typed into each page: characters, Backspace, Delete, arrows, Tab, Enter.
+constexpr uint16_t kTeclas[] = {'A', '0', 0xBA, 8, 46, 37, 39, 38, 40, 9, 'B', 13, 27};
 
 struct Harness {
   Harness() : ventana(687, 534) {
@@ -35,6 +73,8 @@ struct Harness {
     platform::SetMessageSink([](const std::string&, const std::string&, unsigned) { return 1; });
     gdi.SetOSAL(&osal);
     slot = gdi.CrearBuffer(687, 534, 0, 0, &ventana);
+    guardar = gdi.CrearBuffer(100, 100, 0, 0, &ventana);
+    SetUnitControlWindow(&ventana);
   }
   ~Harness() {
     for (const char* nombre : {"/DOC.TAE", "/DOCPR.TAE"}) std::remove((folder + nombre).c_str());
@@ -46,6 +86,8 @@ struct Harness {
   platform::ui::HeadlessControlSite ventana;
   TGestorGDI gdi;
   uint16_t slot = 0;
+  uint16_t guardar = 0;
+  std::recursive_mutex cerrojo;
 };
 
 void Comprobar(const TFormatae& f) {
@@ -73,11 +115,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tae.SetOSAL(&harness.osal);
   tae.SetGestorGDI(&harness.gdi);
   tae.SetEHDDClient(&harness.client);
+  tae.SetCerrojoPagina(&harness.cerrojo);
   tae.Iniciar();
+  SinSonido sonido;
+  tae.SetAudioPagina(&sonido);
+  TRectangulosVirtuales regiones;
+  regiones.SetOSAL(&harness.osal);
+  regiones.SetGestorTAE(&tae);
+  if (!regiones.Iniciar()) std::abort();
   std::unique_ptr<TFormatae> f(
       TFormatae::Crear(&tae, 0, 0, 664, 534, 687, 534, 0, 0, 0xFFFFFF, 0xBFDFDF));
   if (!f) std::abort();
   f->SetSlotPagina(static_cast<int16_t>(harness.slot));
+  f->SetSlotGuardar(static_cast<int16_t>(harness.guardar));
+  f->SetRectangulosVirtuales(&regiones);
+  regiones.SetFormatae(f.get());
   for (const char* nombre : {"/DOC.TAE", "/DOCPR.TAE"}) {
     FILE* out = std::fopen((harness.folder + nombre).c_str(), "wb");
     if (out == nullptr) std::abort();
@@ -85,7 +137,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(out);
     f->CargarDocumento((std::string("U:\\") + (nombre + 1)).c_str());
     Comprobar(*f);
-    for (uint16_t p = 0; p <= static_cast<uint16_t>(f->NumPaginas()); ++p) f->PintarPagina(p);
+    tae.CambiarFormateador(f.get());
+    for (uint16_t p = 0; p <= static_cast<uint16_t>(f->NumPaginas()); ++p) {
+      if (f->SaltarPagina(p) != 0) continue;
+      for (uint16_t y = 3; y < 534; y += 37) {
+        for (uint16_t x = 5; x < 687; x += 41) {
+          for (uint8_t e = 1; e <= 5; ++e) regiones.EventoRaton(x, y, e);
+          if ((x / 41 + y / 37) % 5 == 0) {
+            for (uint16_t tecla : kTeclas) {
+              harness.ventana.SetKeyChar(tecla == 0xBA ? u'\u00E9' : 0);
+              tae.TeclaPulsada(tecla);
+            }
+            harness.ventana.SetKeyChar(0);
+          }
+        }
+      }
+      regiones.ActivarGrabacion();
+    }
+    tae.SoltarFormateador();
   }
   return 0;
 }
