@@ -14,12 +14,12 @@ constexpr uint8_t kMaxGrabadoEjercicio = 198;
 constexpr int kNombreAudioEjercicio = 16;
 
 struct EJE_PANTALLA {
-  uint16_t tipo;    // exercise type: 1, 2 or 3 (3: dictation)
-  uint16_t numero;  // exercise number
-  char texto[kTextoEjePantalla];    // the characters as laid out, then '}' and NUL
-  char mascara[kTextoEjePantalla];  // '*' outside a gap, '-' inside, then '}' and NUL
-  uint16_t x, y;          // start: x at the pen, y of its text
-  uint16_t x_fin, abajo;  // end x and bottom of its last line
+  uint16_t tipo;                      // exercise type: 1, 2 or 3 (3: dictation)
+  uint16_t numero;                    // exercise number
+  char texto[kTextoEjePantalla];      // the characters as laid out, then '}' and NUL
+  char mascara[kTextoEjePantalla];    // '*' outside a gap, '-' inside, then '}' and NUL
+  uint16_t x, y;                      // start: x at the pen, y of its text
+  uint16_t x_fin, abajo;              // end x and bottom of its last line
   char audio[kNombreAudioEjercicio];  // audio name, at most 15 bytes and NUL
 };
 static_assert(sizeof(EJE_PANTALLA) == kBytesEjePantalla);

@@ -46,8 +46,8 @@ std::unique_ptr<platform::gfx::Surface> Decodificar(TGestorBMP* bmp, const std::
   if (rgb == nullptr) return nullptr;
   std::unique_ptr<platform::gfx::Surface> imagen;
   if (ancho > 0 && alto > 0 && ancho <= 0xFFFF && alto <= 0xFFFF) {
-    imagen = std::make_unique<platform::gfx::Surface>(static_cast<int>(ancho),
-                                                      static_cast<int>(alto));
+    imagen =
+        std::make_unique<platform::gfx::Surface>(static_cast<int>(ancho), static_cast<int>(alto));
     const uint8_t* p = rgb;
     for (uint32_t y = 0; y < alto; ++y) {
       uint32_t* fila = imagen->Row(static_cast<int>(y));
@@ -269,7 +269,8 @@ TFormatae::Tamano TFormatae::PintarImagen(const std::string& path, int32_t x, in
 
 TFormatae::Tamano TFormatae::PintarPNG(const char* imagen, int32_t x, int32_t y) {
   if (!usable_) return {};
-  const std::string path = std::string(ftae_->carpeta_skin) + "\\" + (imagen ? imagen : "") + ".PNG";
+  const std::string path =
+      std::string(ftae_->carpeta_skin) + "\\" + (imagen ? imagen : "") + ".PNG";
   return PintarImagen(path, x, y, true);
 }
 
@@ -335,8 +336,8 @@ void TFormatae::TagSonido(const TagTAE& tag) {
         rv->right = static_cast<uint16_t>(Acotar16(ftae_->area_x + it.pen));
         rv->bottom = static_cast<uint16_t>(Acotar16(AbajoLinea()));
         // A one-piece sound that wrapped ends left of its start.
-        if (rv->right <= rv->left) rv->right = static_cast<uint16_t>(Acotar16(
-                                       int32_t{ftae_->area_x} + ftae_->area_ancho));
+        if (rv->right <= rv->left)
+          rv->right = static_cast<uint16_t>(Acotar16(int32_t{ftae_->area_x} + ftae_->area_ancho));
       }
       it.region_abierta = 0;
       it.region_abierta_flag = 0;
@@ -352,8 +353,8 @@ void TFormatae::TagSonido(const TagTAE& tag) {
                               : tipo == 2 ? kRegionFraseUnica
                                           : kRegionFrasePrivada;
   const int32_t x = ftae_->area_x + it.pen;
-  const uint16_t slot = NuevaRegion(tipo_region, x, ArribaLinea(), x, AbajoLinea(),
-                                    static_cast<uint16_t>(numero));
+  const uint16_t slot =
+      NuevaRegion(tipo_region, x, ArribaLinea(), x, AbajoLinea(), static_cast<uint16_t>(numero));
   if (RECT_VIRTUAL* rv = Region(slot)) {
     const CampoTAE nombre = Campo(texto, tag, 2);
     PonerTextoRegion(*rv, nombre.bytes, nombre.existe ? nombre.longitud : 0);
@@ -370,8 +371,7 @@ void TFormatae::TagBitmapF(const TagTAE& tag) {
   const char* texto = ftae_->doctae;
   const CampoTAE nombre = Campo(texto, tag, 0);
   const std::string path = std::string(ftae_->carpeta_skin_unidad) + "\\" +
-                           std::string(nombre.bytes, nombre.existe ? nombre.longitud : 0) +
-                           ".PNG";
+                           std::string(nombre.bytes, nombre.existe ? nombre.longitud : 0) + ".PNG";
   PintarImagen(path, NumeroCampo(texto, tag, 2), NumeroCampo(texto, tag, 3), false);
 }
 

@@ -182,11 +182,10 @@ void TFormatae::CerrarEjercicio() {
     e->abajo = static_cast<uint16_t>(std::clamp<int32_t>(AbajoLinea(), 0, 0xFFFF));
     // An exercise that wrapped ends left of its start: its region then
     // reaches the area's right edge instead of turning inside out.
-    const uint16_t derecha =
-        e->x_fin > e->x
-            ? e->x_fin
-            : static_cast<uint16_t>(std::clamp<int32_t>(
-                  int32_t{ftae_->area_x} + ftae_->area_ancho, 0, 0xFFFF));
+    const uint16_t derecha = e->x_fin > e->x
+                                 ? e->x_fin
+                                 : static_cast<uint16_t>(std::clamp<int32_t>(
+                                       int32_t{ftae_->area_x} + ftae_->area_ancho, 0, 0xFFFF));
     if (RECT_VIRTUAL* rv = Region(it.region_ejercicio)) {
       rv->right = derecha;
       rv->bottom = e->abajo;
@@ -236,9 +235,9 @@ void TFormatae::TagHueco(const TagTAE& tag) {
     if (pedido) it.ocultar_texto = 1;
     if (dictado) {
       const Tamano t = PintarPNG("COMUN\\BTNPLDIN", x - 26, ArribaLinea() - 1);
-      const uint16_t slot = NuevaRegion(kRegionPlayDictado, x - 26, ArribaLinea() - 1,
-                                        x - 26 + t.ancho, ArribaLinea() - 1 + t.alto,
-                                        it.ejercicio_actual);
+      const uint16_t slot =
+          NuevaRegion(kRegionPlayDictado, x - 26, ArribaLinea() - 1, x - 26 + t.ancho,
+                      ArribaLinea() - 1 + t.alto, it.ejercicio_actual);
       if (RECT_VIRTUAL* rv = Region(slot)) {
         ColaHueco cola;
         cola.entrada = conejescrito_ ? conejescrito_->num_entradas : 0;
@@ -575,8 +574,10 @@ void TFormatae::TeclaEjercicio(uint16_t codigo) {
   };
   switch (codigo) {
     case kCodigoTab:
-      if (const uint16_t slot = HuecoSiguiente(actual, true, true)) elegir(slot);
-      else elegir(actual);
+      if (const uint16_t slot = HuecoSiguiente(actual, true, true))
+        elegir(slot);
+      else
+        elegir(actual);
       break;
     case kCodigoAtras:
       Borrar(true);

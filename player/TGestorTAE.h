@@ -178,8 +178,8 @@ class TGestorTAE {
   // first time (null: the image is missing or bad). *nueva tells whether
   // this call made it.
   const platform::gfx::Surface* ImagenSesion(
-      const std::string& path, const std::function<std::unique_ptr<platform::gfx::Surface>()>& decodificar,
-      bool* nueva);
+      const std::string& path,
+      const std::function<std::unique_ptr<platform::gfx::Surface>()>& decodificar, bool* nueva);
 
   OSAL* GetOSAL() const { return osal_; }
   TGestorGDI* GetGestorGDI() const { return gdi_; }

@@ -68,7 +68,8 @@ void TRectangulosVirtuales::Imagen(const RECT_VIRTUAL* rv, const char* imagen, b
   TFormatae* f = Formatae();
   if (f == nullptr) return;
   const TFormatae::Tamano t = f->PintarPNG(imagen, rv->left, rv->top);
-  if (presentar && t.ancho > 0 && t.alto > 0) f->SolicitudRepintar(rv->left, rv->top, t.ancho, t.alto);
+  if (presentar && t.ancho > 0 && t.alto > 0)
+    f->SolicitudRepintar(rv->left, rv->top, t.ancho, t.alto);
 }
 
 void TRectangulosVirtuales::Repintar(const RECT_VIRTUAL* rv) {
@@ -377,7 +378,8 @@ void TRectangulosVirtuales::TratarCIUFraseAudioPrivado(RECT_VIRTUAL* rv) {
 
 void TRectangulosVirtuales::TratarCDUFraseAudio(RECT_VIRTUAL* rv, bool privado) {
   const std::string nombre = Nombre(rv);
-  TrazarF(kTraceClic, privado ? "Clic DER Up frase audio privado '%s'" : "Clic DER Up frase audio '%s'",
+  TrazarF(kTraceClic,
+          privado ? "Clic DER Up frase audio privado '%s'" : "Clic DER Up frase audio '%s'",
           nombre.c_str());
   IAudioPagina& audio = Audio();
   audio.StopAudio();
@@ -661,7 +663,7 @@ void TRectangulosVirtuales::ActualizarBotones() {
     const char* imagen = nullptr;
     switch (rv->tipo) {
       case kRegionRolePlayGrabar:
-        imagen = rp->modo == 0 ? "COMUN\\BTNRECN"
+        imagen = rp->modo == 0           ? "COMUN\\BTNRECN"
                  : rp->modo == 2 && suyo ? "COMUN\\BTNRECP"
                                          : "COMUN\\BTNRECD";
         break;
@@ -669,7 +671,7 @@ void TRectangulosVirtuales::ActualizarBotones() {
         imagen = rp->modo != 0 && suyo ? "COMUN\\BTNSTOPN" : "COMUN\\BTNSTOPD";
         break;
       case kRegionRolePlayPlay:
-        imagen = rp->modo == 0 ? "COMUN\\BTNPLAYN"
+        imagen = rp->modo == 0           ? "COMUN\\BTNPLAYN"
                  : rp->modo == 1 && suyo ? "COMUN\\BTNPLAYP"
                                          : "COMUN\\BTNPLAYD";
         break;
@@ -688,6 +690,8 @@ void TRectangulosVirtuales::ActualizarBotonesAnim() {
   const bool parada = anim.Parada();
   f->PintarPNG(cargada ? "COMUN\\BTNSUBTN" : "COMUN\\BTNSUBTD", 69, 506);
   f->PintarPNG(cargada ? "COMUN\\BTNSTOPN" : "COMUN\\BTNSTOPD", 135, 506);
-  f->PintarPNG(!cargada ? "COMUN\\BTNPLAYD" : parada ? "COMUN\\BTNPLAYN" : "COMUN\\BTNPLAYP", 157,
-               506);
+  f->PintarPNG(!cargada ? "COMUN\\BTNPLAYD"
+               : parada ? "COMUN\\BTNPLAYN"
+                        : "COMUN\\BTNPLAYP",
+               157, 506);
 }

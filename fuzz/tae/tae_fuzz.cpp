@@ -29,10 +29,16 @@ constexpr size_t kMaxInput = size_t{1} << 20;
 // A sound side that keeps the sentence state and plays nothing.
 class SinSonido : public IAudioPagina {
  public:
-  void StopAudio() override { estado_ = 0; grabando_ = false; }
+  void StopAudio() override {
+    estado_ = 0;
+    grabando_ = false;
+  }
   void PlayAudio(const char*, uint8_t) override {}
   void IniciarComparar() override {}
-  void FinAudio() override { estado_ = 0; grabando_ = false; }
+  void FinAudio() override {
+    estado_ = 0;
+    grabando_ = false;
+  }
   void PlayRolePlayGrabar() override {}
   void PlayRolePlayAlumno() override {}
   void GrabarAudioSTR(const char*) override {}

@@ -141,8 +141,8 @@ namespace {
 char16_t Minuscula(char16_t c) {
   if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
   if ((c >= 0x00C0 && c <= 0x00DE && c != 0x00D7)) return static_cast<char16_t>(c + 0x20);
-  if (c == 0x0130) return u'i';     // capital I with dot above
-  if (c == 0x0178) return 0x00FF;   // capital Y with diaeresis
+  if (c == 0x0130) return u'i';    // capital I with dot above
+  if (c == 0x0178) return 0x00FF;  // capital Y with diaeresis
   if ((c >= 0x0100 && c <= 0x0137) || (c >= 0x014A && c <= 0x0177)) {
     return static_cast<char16_t>(c | 1);  // capitals even, small letters odd
   }

@@ -103,7 +103,8 @@ class SonidoReal : public PageFixture {
 };
 
 TEST_F(SonidoReal, AClickPlaysALongPressRecordsAndTheReleaseCompares) {
-  f_->CargarDocumento(almacen_.Escribir("REALSI.TAE", "<SONIDO:1,2,NAME>hello<SONIDO:1,0>").c_str());
+  f_->CargarDocumento(
+      almacen_.Escribir("REALSI.TAE", "<SONIDO:1,2,NAME>hello<SONIDO:1,0>").c_str());
   real_.CambiarFormateador(f_.get());
   f_->PintarPagina(0);
   TGestorAudio& gestor = *real_.GetGestorAudio();

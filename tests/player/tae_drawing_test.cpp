@@ -43,8 +43,8 @@ TEST_F(Dibujo, AComparedSoundIsOnTheTreatedBackgroundAndWhatFollowsIsNot) {
   Cargar("<SONIDO:1,1,S1>ab<SONIDO:1,0>cd");
   formateador_->Sonido(1)->comparaciones = 1;
   const platform::gfx::Surface s = Pintar(0);
-  EXPECT_EQ(s.GetPixel(7, 2), 0xBFDFDFu);   // the space right of a glyph, inside the run
-  EXPECT_EQ(s.GetPixel(23, 2), kBlanco);    // after the closing tag
+  EXPECT_EQ(s.GetPixel(7, 2), 0xBFDFDFu);  // the space right of a glyph, inside the run
+  EXPECT_EQ(s.GetPixel(23, 2), kBlanco);   // after the closing tag
   EXPECT_EQ(formateador_->itae()->estilo.color_fondo, kBlanco);
 }
 
@@ -157,7 +157,6 @@ TEST_F(Dibujo, AGapIsUnderlinedAndADictationGapIsARowOfBoxes) {
   for (int x = 16; x <= 40; ++x) EXPECT_EQ(s.GetPixel(x, 16), 0x7F0000u) << x;
   EXPECT_EQ(s.GetPixel(41, 16), kBlanco);
   EXPECT_FALSE(Tinta(s, 17, 0, 22, 15));  // the solution is hidden
-
 }
 
 TEST_F(Dibujo, BoxRowsFollowTheirWidth) {
@@ -167,17 +166,15 @@ TEST_F(Dibujo, BoxRowsFollowTheirWidth) {
   // Gaps of 17 and 33 pixels: w 24 (no full box) and w 40 (one, shift 8).
   fuentes_->SetAdvance(U'w', 17);
   fuentes_->SetAdvance(U'W', 33);
-  const platform::gfx::Surface a =
-      Pagina("<EJESCRITO:3,1,A>    <HUECO:1>w<HUECO:0><EJESCRITO:0>");
+  const platform::gfx::Surface a = Pagina("<EJESCRITO:3,1,A>    <HUECO:1>w<HUECO:0><EJESCRITO:0>");
   const RECT_VIRTUAL* g = Primera(kRegionHueco);
   EXPECT_EQ(a.GetPixel(g->left - 3, g->top), 0x00FF00u);  // BOXDIFN alone
   EXPECT_EQ(a.GetPixel(g->left - 3 + 23, g->top), 0x00FF00u);
   EXPECT_EQ(a.GetPixel(g->left - 3 + 24, g->top), kBlanco);
-  const platform::gfx::Surface b =
-      Pagina("<EJESCRITO:3,1,A>    <HUECO:1>W<HUECO:0><EJESCRITO:0>");
+  const platform::gfx::Surface b = Pagina("<EJESCRITO:3,1,A>    <HUECO:1>W<HUECO:0><EJESCRITO:0>");
   g = Primera(kRegionHueco);
-  EXPECT_EQ(b.GetPixel(g->left - 3, g->top), 0x0000FFu);        // one BOXDIMN
-  EXPECT_EQ(b.GetPixel(g->left - 3 + 16, g->top), 0x00FF00u);   // BOXDIFN at 24 - 8
+  EXPECT_EQ(b.GetPixel(g->left - 3, g->top), 0x0000FFu);       // one BOXDIMN
+  EXPECT_EQ(b.GetPixel(g->left - 3 + 16, g->top), 0x00FF00u);  // BOXDIFN at 24 - 8
   EXPECT_EQ(b.GetPixel(g->left - 3 + 16 + 24, g->top), kBlanco);
 }
 
@@ -249,9 +246,9 @@ TEST_F(Dibujo, TheAnimationBarPlacesItsThumbAndWritesTheSubtitle) {
   EXPECT_EQ(frames, 1);
   EXPECT_EQ(s.GetPixel(397, 508), 0x0000FFu);
   EXPECT_EQ(s.GetPixel(396, 508), 0xCCCCCCu);
-  EXPECT_EQ(s.GetPixel(192 + 208, 512), 0u);   // half the audio bar
+  EXPECT_EQ(s.GetPixel(192 + 208, 512), 0u);  // half the audio bar
   EXPECT_EQ(s.GetPixel(192 + 210, 512), 0xCCCCCCu);
-  EXPECT_EQ(s.GetPixel(192 + 417, 513), 0u);   // the whole picture bar
+  EXPECT_EQ(s.GetPixel(192 + 417, 513), 0u);         // the whole picture bar
   EXPECT_TRUE(Tinta(s, 66, 432, 24, 20, 0x666666));  // "two"
 
   // Without frames there is no bar.

@@ -244,8 +244,7 @@ TEST_F(Herramienta, RenderRefusesPagesEventsAndPicturesItCannotHave) {
   s = Correr("render " + doc + " --page 1 --out " + (dir_ / "no" / "p.png").string());
   EXPECT_EQ(s.codigo, 1);
   EXPECT_EQ(s.err.rfind("lectoria-tae: cannot write ", 0), 0u) << s.err;
-  EXPECT_EQ(Correr("render " + (dir_ / "NONE.TAE").string() + " --page 1 --out " + png).codigo,
-            1);
+  EXPECT_EQ(Correr("render " + (dir_ / "NONE.TAE").string() + " --page 1 --out " + png).codigo, 1);
   for (const std::string& malo :
        {std::string("--click '1;2'"), std::string("--click 1,70000"), std::string("--type '\\q'"),
         std::string("--type '\xF0\x9F\x98\x80'"), std::string("--page x"),

@@ -383,15 +383,33 @@ bool Teclas(const std::string& texto, std::vector<EventoRender>& eventos) {
     if (b == '\\') {
       if (i + 1 >= texto.size()) return false;
       switch (texto[i + 1]) {
-        case 'n': e.tecla = 13; break;
-        case 't': e.tecla = 9; break;
-        case 'b': e.tecla = 8; break;
-        case 'e': e.tecla = 27; break;
-        case 'x': e.tecla = 46; break;
-        case 'L': e.tecla = 37; break;
-        case 'R': e.tecla = 39; break;
-        case 'U': e.tecla = 38; break;
-        case 'D': e.tecla = 40; break;
+        case 'n':
+          e.tecla = 13;
+          break;
+        case 't':
+          e.tecla = 9;
+          break;
+        case 'b':
+          e.tecla = 8;
+          break;
+        case 'e':
+          e.tecla = 27;
+          break;
+        case 'x':
+          e.tecla = 46;
+          break;
+        case 'L':
+          e.tecla = 37;
+          break;
+        case 'R':
+          e.tecla = 39;
+          break;
+        case 'U':
+          e.tecla = 38;
+          break;
+        case 'D':
+          e.tecla = 40;
+          break;
         case '\\':
           e.tecla = TeclaDe('\\');
           e.caracter = '\\';
@@ -487,8 +505,8 @@ void ImprimirRegiones(Motor& m, TFormatae& f) {
       default:
         break;
     }
-    std::printf("region %u %u %u %u %u %u %d %u %s\n", slot, rv->tipo, rv->left, rv->top,
-                rv->right, rv->bottom, rv->enlace, rv->id, cola.c_str());
+    std::printf("region %u %u %u %u %u %u %d %u %s\n", slot, rv->tipo, rv->left, rv->top, rv->right,
+                rv->bottom, rv->enlace, rv->id, cola.c_str());
   }
   const CON_EJESCRITO* ce = m.tae.ConEjEscrito();
   for (uint16_t i = 1; ce != nullptr && i <= ce->num_entradas; ++i) {
@@ -580,8 +598,8 @@ int main(int argc, char** argv) {
   OpcionesRender render;
   if (command == "render") {
     if (!LeerOpcionesRender(argc, argv, index + 2, render)) return Usage();
-  } else if (argc - index != 2 || (command != "parse" && command != "pages" &&
-                                   command != "lines" && command != "roleplay")) {
+  } else if (argc - index != 2 || (command != "parse" && command != "pages" && command != "lines" &&
+                                   command != "roleplay")) {
     return Usage();
   }
 
