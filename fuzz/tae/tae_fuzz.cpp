@@ -17,7 +17,7 @@
 #include "platform/MessageBox.h"
 #include "platform/gfx/Font.h"
 #include "platform/ui/Headless.h"
-#include "player/IAudioPagina.h"
+#include "player/AudioPaginaSinSonido.h"
 #include "player/TFormatae.h"
 #include "player/TGestorTAE.h"
 #include "player/TRectangulosVirtuales.h"
@@ -25,43 +25,6 @@
 namespace {
 
 constexpr size_t kMaxInput = size_t{1} << 20;
-
-// A sound side that keeps the sentence state and plays nothing.
-class SinSonido : public IAudioPagina {
- public:
-  void StopAudio() override {
-    estado_ = 0;
-    grabando_ = false;
-  }
-  void PlayAudio(const char*, uint8_t) override {}
-  void IniciarComparar() override {}
-  void FinAudio() override {
-    estado_ = 0;
-    grabando_ = false;
-  }
-  void PlayRolePlayGrabar() override {}
-  void PlayRolePlayAlumno() override {}
-  void GrabarAudioSTR(const char*) override {}
-  void FinGrabarFraseSTR() override {}
-  uint8_t Estado() override { return estado_; }
-  void SetEstado(uint8_t e) override { estado_ = e; }
-  bool Grabando() override { return grabando_; }
-  void SetGrabando(bool g) override { grabando_ = g; }
-  uint16_t IdFrase() override { return id_; }
-  void SetIdFrase(uint16_t i) override { id_ = i; }
-  uint8_t TipoFrase() override { return tipo_; }
-  void SetTipoFrase(uint8_t t) override { tipo_ = t; }
-  std::string NombreFrase() override { return nombre_; }
-  void SetNombreFrase(const char* n) override { nombre_ = n ? n : ""; }
-  std::string CarpetaAlumno() override { return "S:\\"; }
-
- private:
-  uint8_t estado_ = 0;
-  bool grabando_ = false;
-  uint16_t id_ = 0;
-  uint8_t tipo_ = 0;
-  std::string nombre_;
-};
 
 // Keys typed into each page: characters, Backspace, Delete, arrows, Tab, Enter.
 constexpr uint16_t kTeclas[] = {'A', '0', 0xBA, 8, 46, 37, 39, 38, 40, 9, 'B', 13, 27};
@@ -123,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tae.SetEHDDClient(&harness.client);
   tae.SetCerrojoPagina(&harness.cerrojo);
   tae.Iniciar();
-  SinSonido sonido;
+  AudioPaginaSinSonido sonido;
   tae.SetAudioPagina(&sonido);
   TRectangulosVirtuales regiones;
   regiones.SetOSAL(&harness.osal);

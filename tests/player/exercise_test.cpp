@@ -78,7 +78,7 @@ TEST_F(Ejercicios, AWrongAnswerCountsAnErrorAndPutsTheCaretAtItsFirstWrongCharac
   Tecla(kEnter);
   EXPECT_EQ(Registro(1).resultado1, 2);
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "PlayAudio A 1"}));
-  EXPECT_EQ(audio_.estado, estado_audio::kEjercicio);
+  EXPECT_EQ(audio_.Estado(), estado_audio::kEjercicio);
   EXPECT_EQ(formateador_->itae()->sonando, 1);
   EXPECT_EQ(Primera(kRegionHueco), nullptr);  // a right gap is text again
 }
@@ -167,7 +167,7 @@ TEST_F(Ejercicios, ARightDictationMovesToTheNextEntryAndPlaysIt) {
   Tecla(kEnter);
   EXPECT_EQ(Registro(1).resultado1, 2);
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "PlayAudio D2 2"}));
-  EXPECT_EQ(audio_.estado, estado_audio::kDictado);
+  EXPECT_EQ(audio_.Estado(), estado_audio::kDictado);
   EXPECT_EQ(Contexto().ejercicio_actual, 2);
   EXPECT_TRUE(ventana_.Caret().Visible());
   audio_.log.clear();

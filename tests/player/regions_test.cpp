@@ -95,28 +95,31 @@ TEST_F(Regiones, AHeldSentenceRecordsAtTheTickAndItsReleaseComparesIt) {
   Pintar(0);
   audio_.log.clear();
   regiones_.EventoRaton(10, 5, 2);
-  EXPECT_EQ(audio_.estado, estado_audio::kFraseArmada);
-  EXPECT_EQ(audio_.nombre, "NAME");
-  EXPECT_EQ(audio_.id, 3);
+  EXPECT_EQ(audio_.Estado(), estado_audio::kFraseArmada);
+  EXPECT_EQ(audio_.NombreFrase(), "NAME");
+  EXPECT_EQ(audio_.IdFrase(), 3);
   clock_.Advance(399);
   EXPECT_EQ(regiones_.TiempoPulsado(), 399u);
   clock_.Advance(1);
   EXPECT_EQ(regiones_.TiempoPulsado(), TRectangulosVirtuales::kMsPulsacionLarga);
   regiones_.ActivarGrabacion();
-  EXPECT_TRUE(audio_.grabando);
+  EXPECT_TRUE(audio_.Grabando());
   EXPECT_EQ(regiones_.TiempoPulsado(), 0u);
   regiones_.EventoRaton(200, 200, 1);  // moves while recording do nothing
   regiones_.EventoRaton(10, 5, 3);
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "GrabarAudioSTR S:\\NAME.STR", "FinAudio"}));
-  // The sound's end hands the release to the sentence's handler.
+  // The real manager's end of sound hands the release, still recording, to
+  // the sentence's handler.
   audio_.log.clear();
+  audio_.SetGrabando(true);
+  audio_.SetEstado(estado_audio::kFraseArmada);
   regiones_.TratarCIUFraseAudioNormal(nullptr);
   EXPECT_EQ(audio_.log, (Log{"FinGrabarFraseSTR", "IniciarComparar"}));
-  EXPECT_FALSE(audio_.grabando);
+  EXPECT_FALSE(audio_.Grabando());
   EXPECT_EQ(formateador_->Sonido(3)->grabaciones, 1);
   formateador_->Sonido(3)->grabaciones = 255;
-  audio_.grabando = true;
-  audio_.estado = estado_audio::kFraseArmada;
+  audio_.SetGrabando(true);
+  audio_.SetEstado(estado_audio::kFraseArmada);
   regiones_.TratarCIUFraseAudioNormal(nullptr);
   EXPECT_EQ(formateador_->Sonido(3)->grabaciones, 255);  // saturates
 }
@@ -128,21 +131,21 @@ TEST_F(Regiones, AShortPressPlaysAndNamesLeavingTheFolderRecordNothing) {
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "StopAudio", "PlayAudio ..\\X 1"}));
   audio_.log.clear();
   for (const char* nombre : {"..\\X", "A:B", "A/B", "C\\D"}) {
-    audio_.estado = estado_audio::kFraseArmada;
-    audio_.nombre = nombre;
+    audio_.SetEstado(estado_audio::kFraseArmada);
+    audio_.SetNombreFrase(nombre);
     regiones_.ActivarGrabacion();
-    EXPECT_FALSE(audio_.grabando) << nombre;
+    EXPECT_FALSE(audio_.Grabando()) << nombre;
   }
-  audio_.nombre = "A.B";
+  audio_.SetNombreFrase("A.B");
   regiones_.ActivarGrabacion();
-  EXPECT_TRUE(audio_.grabando);
+  EXPECT_TRUE(audio_.Grabando());
 }
 
 TEST_F(Regiones, NavigationModeAndTheSpeakingPartPlayOrArmNothing) {
   Pagina("<SONIDO:1,1,N>a<SONIDO:1,0>");
   tae_.SetModoNavegacion(true);
   regiones_.EventoRaton(4, 5, 2);
-  EXPECT_EQ(audio_.estado, 0);
+  EXPECT_EQ(audio_.Estado(), 0);
   EXPECT_EQ(regiones_.TiempoPulsado(), 0u);
   tae_.SetModoNavegacion(false);
 
@@ -161,7 +164,7 @@ TEST_F(Regiones, ARightClickComparesOnlyARecordedSentence) {
   regiones_.EventoRaton(4, 5, 4);
   regiones_.EventoRaton(4, 5, 5);
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "StopAudio", "IniciarComparar"}));
-  EXPECT_EQ(audio_.tipo, estado_audio::kTipoFrasePrivada);
+  EXPECT_EQ(audio_.TipoFrase(), estado_audio::kTipoFrasePrivada);
   audio_.log.clear();
   Clic(4, 5);  // a private sentence plays from the second folder
   EXPECT_EQ(audio_.log.back(), "PlayAudio P 2");
@@ -192,7 +195,7 @@ TEST_F(Regiones, ARolePlayStartsAtThePagesFirstLineAndRefusesWhatIsNotThere) {
   RECT_VIRTUAL* play = Primera(kRegionRolePlayPlay);
   Clic(play->left + 1, play->top + 1);
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "PlayRolePlayAlumno"}));
-  EXPECT_EQ(audio_.estado, estado_audio::kRolePlayAlumno);
+  EXPECT_EQ(audio_.Estado(), estado_audio::kRolePlayAlumno);
 
   // No line region, a line past the file's, a character 5 or more: nothing.
   const std::vector<std::string> docs = {botones, "<ROLPLAY:5>x" + botones,

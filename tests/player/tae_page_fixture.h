@@ -11,6 +11,7 @@
 
 #include "platform/Clock.h"
 #include "platform/gfx/Surface.h"
+#include "player/AudioPaginaSinSonido.h"
 #include "player/EJE_PANTALLA.h"
 #include "player/IAnimPagina.h"
 #include "player/IAudioPagina.h"
@@ -22,42 +23,17 @@ namespace tae_test {
 
 // Logs each operation ("PlayAudio NAME F", "GrabarAudioSTR PATH", ...) and
 // keeps the sentence state as the handlers leave it.
-class AudioGrabador : public IAudioPagina {
+class AudioGrabador : public AudioPaginaSinSonido {
  public:
-  void StopAudio() override {
-    log.push_back("StopAudio");
-    estado = 0;
-    grabando = false;
-  }
-  void PlayAudio(const char* nombre, uint8_t carpeta) override {
-    log.push_back("PlayAudio " + std::string(nombre) + " " + std::to_string(carpeta));
-  }
-  void IniciarComparar() override { log.push_back("IniciarComparar"); }
-  void FinAudio() override { log.push_back("FinAudio"); }
-  void PlayRolePlayGrabar() override { log.push_back("PlayRolePlayGrabar"); }
-  void PlayRolePlayAlumno() override { log.push_back("PlayRolePlayAlumno"); }
-  void GrabarAudioSTR(const char* path) override {
-    log.push_back("GrabarAudioSTR " + std::string(path));
-  }
-  void FinGrabarFraseSTR() override { log.push_back("FinGrabarFraseSTR"); }
-  uint8_t Estado() override { return estado; }
-  void SetEstado(uint8_t e) override { estado = e; }
-  bool Grabando() override { return grabando; }
-  void SetGrabando(bool g) override { grabando = g; }
-  uint16_t IdFrase() override { return id; }
-  void SetIdFrase(uint16_t i) override { id = i; }
-  uint8_t TipoFrase() override { return tipo; }
-  void SetTipoFrase(uint8_t t) override { tipo = t; }
-  std::string NombreFrase() override { return nombre; }
-  void SetNombreFrase(const char* n) override { nombre = n ? n : ""; }
-  std::string CarpetaAlumno() override { return "S:\\"; }
-
   std::vector<std::string> log;
-  uint8_t estado = 0;
-  bool grabando = false;
-  uint16_t id = 0;
-  uint8_t tipo = 0;
-  std::string nombre;
+
+ protected:
+  void Llamada(const char* operacion, const char* texto, int numero) override {
+    std::string linea = operacion;
+    if (texto != nullptr) linea += " " + std::string(texto);
+    if (numero >= 0) linea += " " + std::to_string(numero);
+    log.push_back(linea);
+  }
 };
 
 class AnimGrabadora : public IAnimPagina {

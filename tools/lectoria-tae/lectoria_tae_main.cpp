@@ -27,6 +27,7 @@
 #include "platform/MessageBox.h"
 #include "platform/gfx/Surface.h"
 #include "platform/ui/Headless.h"
+#include "player/AudioPaginaSinSonido.h"
 #include "player/EJE_PANTALLA.h"
 #include "player/IAnimPagina.h"
 #include "player/IAudioPagina.h"
@@ -67,51 +68,22 @@ std::string Quoted(const char* bytes, size_t length) {
 }
 
 // The sound side of a page without sound: each operation is logged; the
-// sentence state is kept as the handlers set it (a stop or an end clears
-// it).
-class AudioRegistro : public IAudioPagina {
+// sentence state is kept as the handlers set it.
+class AudioRegistro : public AudioPaginaSinSonido {
  public:
-  void StopAudio() override { Fin("StopAudio"); }
-  void PlayAudio(const char* nombre, uint8_t carpeta) override {
-    Anotar("PlayAudio " + Quoted(nombre, std::strlen(nombre)) + " " + std::to_string(carpeta));
-  }
-  void IniciarComparar() override { Anotar("IniciarComparar"); }
-  void FinAudio() override { Fin("FinAudio"); }
-  void PlayRolePlayGrabar() override { Anotar("PlayRolePlayGrabar"); }
-  void PlayRolePlayAlumno() override { Anotar("PlayRolePlayAlumno"); }
-  void GrabarAudioSTR(const char* path) override {
-    Anotar("GrabarAudioSTR " + Quoted(path, std::strlen(path)));
-  }
-  void FinGrabarFraseSTR() override { Anotar("FinGrabarFraseSTR"); }
-  uint8_t Estado() override { return estado_; }
-  void SetEstado(uint8_t estado) override { estado_ = estado; }
-  bool Grabando() override { return grabando_; }
-  void SetGrabando(bool grabando) override { grabando_ = grabando; }
-  uint16_t IdFrase() override { return id_; }
-  void SetIdFrase(uint16_t id) override { id_ = id; }
-  uint8_t TipoFrase() override { return tipo_; }
-  void SetTipoFrase(uint8_t tipo) override { tipo_ = tipo; }
-  std::string NombreFrase() override { return nombre_; }
-  void SetNombreFrase(const char* nombre) override { nombre_ = nombre ? nombre : ""; }
-  std::string CarpetaAlumno() override { return "S:\\"; }
-
   void Anotar(const std::string& linea) {
     if (activo) llamadas.push_back(linea);
   }
   bool activo = false;
   std::vector<std::string> llamadas;
 
- private:
-  void Fin(const char* nombre) {
-    Anotar(nombre);
-    estado_ = 0;
-    grabando_ = false;
+ protected:
+  void Llamada(const char* operacion, const char* texto, int numero) override {
+    std::string linea = operacion;
+    if (texto != nullptr) linea += " " + Quoted(texto, std::strlen(texto));
+    if (numero >= 0) linea += " " + std::to_string(numero);
+    Anotar(linea);
   }
-  uint8_t estado_ = 0;
-  bool grabando_ = false;
-  uint16_t id_ = 0;
-  uint8_t tipo_ = 0;
-  std::string nombre_;
 };
 
 // An animation that is never loaded; its operations are logged with the sound's.
