@@ -178,8 +178,10 @@ void TForm1::DrawProgressBars(int unit, int percent) {
   const int s = (unit - 1) % 24;
   const int x = 16 + 125 * (s % 6);
   const int y = 110 + 128 * (s / 6);
-  // The fill is clamped to the bar, whatever the percentage read.
-  const int filled = std::clamp(static_cast<int>(static_cast<float>(percent) * 1.2f), 0, kBarWidth);
+  // The fill is clamped to the bar, whatever the percentage read: the
+  // percentage first, so that no product leaves the range of an int.
+  const int filled = std::clamp(
+      static_cast<int>(static_cast<float>(std::clamp(percent, 0, 100)) * 1.2f), 0, kBarWidth);
   QPainter painter(&ImageCanvas->Picture());
   if (filled > 0)
     painter.drawImage(QRect(x, y, filled, kBarHeight), progress_filled_,

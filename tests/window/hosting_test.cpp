@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include <algorithm>
+#include <climits>
 
 #include "WindowFixture.h"
 #include "host/qorUnitsManager.h"
@@ -180,6 +181,33 @@ TEST_F(HostingTest, GaugesStopAtOneHundredAndLabelsShowWhatWasRead) {
   EXPECT_EQ(form.ProgressBar_study->Progress(), 100);
   EXPECT_EQ(form.ProgressBar_dictation->Progress(), 100);
   EXPECT_EQ(form.LabelPerTotal->text(), "57");  // (255 + 101 + 100) / 8
+}
+
+TEST_F(HostingTest, SumsAndTheTotalStopAtTheEndsOfAnInt) {
+  TForm1& form = Open();
+  form.show();
+  Study(1);
+  // At the limit: one part at the largest int, the others at 0.
+  control_->audit[0] = {0, INT32_MAX, INT32_MAX};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelTotalAnswer->text(), "2147483647");
+  EXPECT_EQ(form.LabelTotalErrors->text(), "2147483647");
+  // One past it, and every part at the largest int: held there, not wrapped.
+  control_->audit[1] = {0, 1, 1};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelTotalAnswer->text(), "2147483647");
+  EXPECT_EQ(form.LabelTotalErrors->text(), "2147483647");
+  for (auto& part : control_->audit) part = {INT32_MAX, INT32_MAX, INT32_MAX};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelPerTotal->text(), "2147483647");
+  EXPECT_EQ(form.LabelTotalAnswer->text(), "2147483647");
+  const qorUnit* entry = qorUnitsManager::Instance()->Entry(1);
+  EXPECT_EQ(entry->percent, INT32_MAX);
+  EXPECT_EQ(entry->answers, INT32_MAX);
+  for (auto& part : control_->audit) part = {INT32_MIN, INT32_MIN, INT32_MIN};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelPerTotal->text(), "-2147483648");
+  EXPECT_EQ(form.LabelTotalErrors->text(), "-2147483648");
 }
 
 TEST_F(HostingTest, TheTimerOnlyReadsALoadedUnit) {
