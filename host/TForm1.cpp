@@ -53,10 +53,13 @@ void SetTextColour(QWidget* widget, QColor colour) {
 }
 
 // A pack picture into a form picture; a missing member leaves it as it was.
+// One larger than its place is shown whole, scaled down and centred.
 void LoadPackPicture(const std::string& member, QLabel* label) {
   QImage image;
   LoadPackBitmap(member, image);
-  if (!image.isNull()) label->setPixmap(QPixmap::fromImage(image));
+  if (image.isNull()) return;
+  label->setAlignment(Qt::AlignCenter);
+  label->setPixmap(QPixmap::fromImage(qorFormPictures::FitInside(image, label->size())));
 }
 
 void Connect(qorClickLabel* label, TForm1* form, void (TForm1::*handler)()) {
@@ -205,8 +208,9 @@ void TForm1::BuildForm() {
     footer.label->setPixmap(pictures::Footer(footer.label->width(), footer.label->height(),
                                              QString::fromUtf8(footer.title),
                                              QString::fromUtf8(footer.text)));
-  ImageTip1->setPixmap(pictures::Footer(ImageTip1->width(), ImageTip1->height(),
-                                        QStringLiteral("Re P\u00E1g / Av P\u00E1g"), QString()));
+  ImageTip1->setPixmap(pictures::KeysTip(ImageTip1->width(), ImageTip1->height(),
+                                         QStringLiteral("Re P\u00E1g"),
+                                         QStringLiteral("Av P\u00E1g")));
   ImageButtonConoce->setPixmap(
       pictures::RoundButton(ImageButtonConoce->width(), ImageButtonConoce->height()));
   SetTextColour(LabelConoce, Qt::white);

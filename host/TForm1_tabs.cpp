@@ -42,7 +42,10 @@ void TForm1::ShowTab(int tab) {
           std::snprintf(member, sizeof(member), "3:level%d.bmp", CurrentLevel);
           QImage menu;
           LoadPackBitmap(member, menu);
-          if (!menu.isNull()) ImageMenuBar->setPixmap(QPixmap::fromImage(menu));
+          // Only a picture made for the menu's place replaces it; one of
+          // another shape would leave pieces of itself across the buttons.
+          if (!menu.isNull() && menu.size() == ImageMenuBar->size())
+            ImageMenuBar->setPixmap(QPixmap::fromImage(menu));
         }
       }
     }

@@ -245,6 +245,20 @@ QPixmap Footer(int w, int h, const QString& title, const QString& text) {
   return pixmap;
 }
 
+QPixmap KeysTip(int w, int h, const QString& first, const QString& second) {
+  QPixmap pixmap = Blank(w, h);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(255, 255, 255, 235));
+  p.setPen(QColor(0, 0, 0, 60));
+  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 6, 6);
+  p.setPen(kNavy);
+  p.setFont(Font(11, true));
+  p.drawText(QRect(0, 0, w, h / 2), Qt::AlignHCenter | Qt::AlignBottom, first);
+  p.drawText(QRect(0, h / 2, w, h - h / 2), Qt::AlignHCenter | Qt::AlignTop, second);
+  return pixmap;
+}
+
 QPixmap RoundButton(int w, int h) {
   QPixmap pixmap = Blank(w, h);
   QPainter p(&pixmap);
@@ -296,6 +310,12 @@ QImage ProgressEmpty(int w, int h) {
   p.drawLine(0, 0, w, 0);
   p.drawLine(0, h - 1, w, h - 1);
   return image;
+}
+
+QImage FitInside(const QImage& picture, QSize place) {
+  if (picture.isNull() || place.isEmpty()) return picture;
+  if (picture.width() <= place.width() && picture.height() <= place.height()) return picture;
+  return picture.scaled(place, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 }  // namespace qorFormPictures

@@ -95,6 +95,19 @@ TEST_F(TabsTest, TheMenuPictureFollowsTheLevel) {
   EXPECT_EQ(MenuPixel(), QColor(Qt::magenta).rgb() & 0xFFFFFFu);
 }
 
+TEST_F(TabsTest, AMenuPictureOfAnotherShapeLeavesTheMenuAlone) {
+  FolderOptions options;
+  options.level_pictures = {1, 2};
+  options.level_picture_size = QSize(687, 24);  // a bar across, not the menu's column
+  TForm1& form = Open(options);
+  form.show();
+  const QImage before = form.ImageMenuBar->pixmap().toImage();
+  Study(30);
+  EXPECT_EQ(form.CurrentLevel, 1);
+  EXPECT_EQ(form.ImageMenuBar->pixmap().toImage(), before);
+  EXPECT_EQ(form.ImageMenuBar->pixmap().size(), form.ImageMenuBar->size());
+}
+
 TEST_F(TabsTest, TheHeaderShowsTheUnitAndItsLevel) {
   TForm1& form = Open();
   form.show();
