@@ -181,8 +181,6 @@ void TForm1::BuildForm() {
   ImageFollowUp->setPixmap(pictures::PanelTitle(ImageFollowUp->width(), ImageFollowUp->height(),
                                                 FromAnsi(MainText(10))));
   SetBackground(PanelFollowUp, Qt::white);
-  SetTextColour(LabelUnit, Qt::white);
-  SetTextColour(LabelCourseLevel, QColor(20, 20, 20));
 
   struct Footer {
     QLabel* label;

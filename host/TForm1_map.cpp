@@ -7,6 +7,7 @@
 
 #include "host/TForm1.h"
 #include "host/qorAnsi.h"
+#include "host/qorFormPictures.h"
 #include "host/qorProgramFolder.h"
 #include "host/qorTexts.h"
 #include "host/qorUnitsManager.h"
@@ -96,6 +97,11 @@ void TForm1::DrawCourseMap(int level) {
   // 1.
   SetPanelColour(PanelDescriptionLevel, LevelColour(level));
   LabelCourseLevel->setText(FromAnsi(MainText(static_cast<unsigned>(level))));
+  // The description in whichever of black and white reads on the colour.
+  QPalette description = LabelCourseLevel->palette();
+  description.setColor(QPalette::WindowText,
+                       qorFormPictures::TextColourOn(QColor::fromRgb(LevelColour(level))));
+  LabelCourseLevel->setPalette(description);
   ShapeSelector->SetPenColor(QColor::fromRgb(LevelColour(level)));
   ShownLevel = level;
   ImageWork->hide();

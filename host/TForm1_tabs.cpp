@@ -4,6 +4,7 @@
 
 #include "host/TForm1.h"
 #include "host/qorAnsi.h"
+#include "host/qorFormPictures.h"
 #include "host/qorProgramFolder.h"
 #include "host/qorTexts.h"
 
@@ -70,6 +71,10 @@ void TForm1::ShowUnitHeader(int unit) {
     widget->setAutoFillBackground(true);
   }
   LabelUnit->setText(FromAnsi(UnitCaption(unit)));
+  // The caption in whichever of black and white reads on the level's colour.
+  QPalette caption_palette = LabelUnit->palette();
+  caption_palette.setColor(QPalette::WindowText, qorFormPictures::TextColourOn(colour));
+  LabelUnit->setPalette(caption_palette);
   SetSectionGaugeColour(CurrentLevel);
 }
 

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+
 namespace qorFormPictures {
 namespace {
 
@@ -25,10 +27,16 @@ QPixmap Blank(int w, int h) {
   return pixmap;
 }
 
-// Dark text on light colours, white on dark ones.
-QColor TextOn(QColor colour) {
-  const int luma = (colour.red() * 299 + colour.green() * 587 + colour.blue() * 114) / 1000;
-  return luma > 150 ? QColor(40, 32, 10) : QColor(Qt::white);
+// One sRGB channel, made linear.
+double Channel(int value) {
+  const double c = value / 255.0;
+  return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+// The relative luminance of a colour.
+double Luminance(QColor colour) {
+  return 0.2126 * Channel(colour.red()) + 0.7152 * Channel(colour.green()) +
+         0.0722 * Channel(colour.blue());
 }
 
 QLinearGradient Vertical(int h, QColor top, QColor bottom) {
@@ -114,7 +122,7 @@ QPixmap LevelButton(int w, int h, QColor colour, const QString& name) {
   p.fillRect(0, 0, w, h, g);
   p.setPen(colour.darker(125));
   p.drawRect(0, 0, w - 1, h - 1);
-  p.setPen(TextOn(colour));
+  p.setPen(TextColourOn(colour));
   p.setFont(Font(12, true));
   p.drawText(QRect(0, 0, w, h - 2), Qt::AlignCenter, name);
   return pixmap;
@@ -127,7 +135,7 @@ QPixmap LevelBadge(int w, int h, QColor colour, const QString& name) {
   p.setBrush(colour);
   p.setPen(colour.darker(130));
   p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), h / 2.0, h / 2.0);
-  p.setPen(TextOn(colour));
+  p.setPen(TextColourOn(colour));
   p.setFont(Font(11, true));
   p.drawText(QRect(0, 0, w, h), Qt::AlignCenter, name);
   return pixmap;
@@ -310,6 +318,18 @@ QImage ProgressEmpty(int w, int h) {
   p.drawLine(0, 0, w, 0);
   p.drawLine(0, h - 1, w, h - 1);
   return image;
+}
+
+QColor TextColourOn(QColor background) {
+  const QColor black(Qt::black);
+  const QColor white(Qt::white);
+  return ContrastRatio(black, background) >= ContrastRatio(white, background) ? black : white;
+}
+
+double ContrastRatio(QColor a, QColor b) {
+  const double la = Luminance(a);
+  const double lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 QImage FitInside(const QImage& picture, QSize place) {

@@ -7,6 +7,7 @@
 
 #include "WindowFixture.h"
 #include "host/TCppWebBrowser.h"
+#include "host/qorFormPictures.h"
 #include "host/qorKeyboardFilter.h"
 #include "host/qorLinks.h"
 
@@ -106,6 +107,35 @@ TEST_F(TabsTest, AMenuPictureOfAnotherShapeLeavesTheMenuAlone) {
   EXPECT_EQ(form.CurrentLevel, 1);
   EXPECT_EQ(form.ImageMenuBar->pixmap().toImage(), before);
   EXPECT_EQ(form.ImageMenuBar->pixmap().size(), form.ImageMenuBar->size());
+}
+
+// The unit caption, the level's description and the level buttons stay
+// readable on every level's colour.
+TEST_F(TabsTest, CaptionsReadOnEveryLevelsColour) {
+  TForm1& form = Open();
+  for (int level = 0; level < 6; ++level) {
+    const QColor colour = QColor::fromRgb(LevelColours[level]);
+    form.ShowUnitHeader(24 * level + 1);
+    EXPECT_GE(qorFormPictures::ContrastRatio(form.LabelUnit->palette().color(QPalette::WindowText),
+                                             form.LabelUnitBack->palette().color(QPalette::Window)),
+              4.5)
+        << "unit caption, level " << level;
+    form.DrawCourseMap(level);
+    EXPECT_GE(qorFormPictures::ContrastRatio(
+                  form.LabelCourseLevel->palette().color(QPalette::WindowText),
+                  form.PanelDescriptionLevel->palette().color(QPalette::Window)),
+              4.5)
+        << "description, level " << level;
+    EXPECT_GE(qorFormPictures::ContrastRatio(qorFormPictures::TextColourOn(colour), colour), 4.5)
+        << "buttons, level " << level;
+  }
+}
+
+TEST(ContrastTest, BlackOnWhiteIsTwentyOneToOne) {
+  EXPECT_NEAR(qorFormPictures::ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+  EXPECT_NEAR(qorFormPictures::ContrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
+  EXPECT_EQ(qorFormPictures::TextColourOn(QColor(255, 204, 0)), QColor(Qt::black));
+  EXPECT_EQ(qorFormPictures::TextColourOn(QColor(0, 102, 204)), QColor(Qt::white));
 }
 
 TEST_F(TabsTest, TheHeaderShowsTheUnitAndItsLevel) {
