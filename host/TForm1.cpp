@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QPainter>
 #include <QScreen>
 
@@ -436,6 +437,11 @@ void TForm1::CloseFromOutside() {
   // Boxes are answered with their first button; the close comes once the
   // call that showed them has returned.
   ui_host_->DismissBoxes();
+  // Any other box (the one an exception is shown in) is closed as its
+  // close button would, or the window would wait for it for ever.
+  if (!ui_host_->InBox()) {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+  }
   if (close_pending_) return;
   close_pending_ = true;
   QTimer::singleShot(50, this, [this] {

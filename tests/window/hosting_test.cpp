@@ -1,11 +1,13 @@
 // Loading a unit into the control, the version check, a failed start, the
 // statistics panel, the page counter and footers, and the order of closing.
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
 #include <climits>
 
 #include "WindowFixture.h"
+#include "host/qorApplication.h"
 #include "host/qorUnitsManager.h"
 
 namespace fs = std::filesystem;
@@ -278,6 +280,29 @@ TEST_F(HostingTest, ClosingSavesTheTableBeforeTheControlsLastFigures) {
   EXPECT_EQ(lines, 144u);
   form_.reset();
   EXPECT_EQ(control_->Take(), (Calls{"Release"}));
+}
+
+TEST_F(HostingTest, AClosingFromOutsideClosesAnExceptionsBoxFirst) {
+  TForm1& form = Open();
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  bool timed_out = false;
+  QTimer::singleShot(0, &form, [&] { form.CloseFromOutside(); });
+  // Should the box stay, the test still ends: it is closed here, late.
+  QTimer::singleShot(5000, &form, [&] {
+    timed_out = true;
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  qorApplication::ShowException("thrown by a handler");  // runs until it is closed
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.Closed(); }, 2000));
+  EXPECT_FALSE(timed_out);
+}
+
+TEST_F(HostingTest, AClosingFromOutsideWithNothingOpenClosesAtOnce) {
+  TForm1& form = Open();
+  form.show();
+  form.CloseFromOutside();
+  EXPECT_TRUE(form.Closed());
 }
 
 }  // namespace
