@@ -39,6 +39,14 @@ double Luminance(QColor colour) {
          0.0722 * Channel(colour.blue());
 }
 
+// The white card, rounded and faintly outlined, that footers and tips lie on.
+void Card(QPainter& p, int w, int h) {
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(255, 255, 255, 235));
+  p.setPen(QColor(0, 0, 0, 60));
+  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 6, 6);
+}
+
 QLinearGradient Vertical(int h, QColor top, QColor bottom) {
   QLinearGradient gradient(0, 0, 0, h);
   gradient.setColorAt(0, top);
@@ -238,10 +246,7 @@ QPixmap PanelTitle(int w, int h, const QString& title) {
 QPixmap Footer(int w, int h, const QString& title, const QString& text) {
   QPixmap pixmap = Blank(w, h);
   QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(QColor(255, 255, 255, 235));
-  p.setPen(QColor(0, 0, 0, 60));
-  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 6, 6);
+  Card(p, w, h);
   p.setFont(Font(12, true));
   const int title_width = p.fontMetrics().horizontalAdvance(title) + 20;
   p.setPen(kNavy);
@@ -256,10 +261,7 @@ QPixmap Footer(int w, int h, const QString& title, const QString& text) {
 QPixmap KeysTip(int w, int h, const QString& first, const QString& second) {
   QPixmap pixmap = Blank(w, h);
   QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(QColor(255, 255, 255, 235));
-  p.setPen(QColor(0, 0, 0, 60));
-  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 6, 6);
+  Card(p, w, h);
   p.setPen(kNavy);
   p.setFont(Font(11, true));
   p.drawText(QRect(0, 0, w, h / 2), Qt::AlignHCenter | Qt::AlignBottom, first);
