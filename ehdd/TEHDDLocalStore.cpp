@@ -84,6 +84,18 @@ uint32_t WriteAt(const std::string& path, uint64_t offset, const unsigned char* 
 
 }  // namespace ehdd_local
 
+void TEHDDLocalStore::SetRoot(const std::string& root) {
+  size_t end = root.size();
+  while (end > 0 && (root[end - 1] == '/' || root[end - 1] == '\\')) --end;
+  if (end == root.size() && !root.empty()) {
+    root_ = root + '/';
+  } else if (end < root.size()) {
+    root_ = root.substr(0, end + 1);  // the first of the trailing separators
+  } else {
+    root_.clear();
+  }
+}
+
 void TEHDDLocalStore::SplitContainerPath(const std::string& path, std::string& container,
                                          std::string& member) {
   size_t hash = path.rfind('#');

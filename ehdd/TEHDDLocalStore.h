@@ -12,7 +12,10 @@ class TEHDDLocalStore {
  public:
   explicit TEHDDLocalStore(TEHDDClient* client) : client_(client) {}
 
-  void SetRoot(const std::string& root) { root_ = root; }
+  // The folder every local path is joined to. It is kept ending in exactly
+  // one separator, so "dir" and "dir/" (or "dir//") name the same folder;
+  // an empty root leaves paths as they are.
+  void SetRoot(const std::string& root);
   const std::string& root() const { return root_; }
 
   // Opens a resolved path: a container member (read only) or a plain file

@@ -410,3 +410,41 @@ TEST_F(LocalClientTest, AnAbsoluteFolderMountIsNotPutUnderTheRoot) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local root is joined to store paths with one separator, whether or not
+// it was given with one, so "--local-root DIR" and "DIR/" find the same files.
+TEST_F(LocalClientTest, RootWithOrWithoutItsSeparatorFindsTheSameFiles) {
+  WriteAll(root_ + "src/DATOS/A.TXT", "in a volume");
+  WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", "plain");
+  fs::create_directories(root_ + "data");
+  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
+                         root_ + "data/mcd01 > /dev/null")
+                            .c_str()),
+            0);
+  client_.Mount("data\\mcd01.dat", 'M');
+  client_.Mount("alumno\\work", 'S');
+  const std::string bare = root_.substr(0, root_.size() - 1);
+  for (const std::string& root : {bare, bare + "/", bare + "//"}) {
+    client_.SetLocalRoot(root);
+    EXPECT_EQ(ReadVirtual("M:\\DATOS\\A.TXT"), "in a volume") << root;
+    EXPECT_EQ(ReadVirtual("S:\\C001\\AUDIT.ALU"), "plain") << root;
+    client_.CrearDirectorio("\\C009", 'S');
+    EXPECT_TRUE(fs::is_directory(root_ + "alumno/work/C009")) << root;
+    fs::remove_all(root_ + "alumno/work/C009");
+  }
+  // Nothing was looked for beside the root, under its name run together
+  // with the store's.
+  EXPECT_FALSE(fs::exists(bare + "alumno"));
+
+  // The command-line tools take the root the same way.
+  const std::string out = root_ + "out.txt";
+  EXPECT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd --local-root " + bare +
+                         " --local M --mount M=data\\\\mcd01.dat cat 'M:\\DATOS\\A.TXT' > " + out)
+                            .c_str()),
+            0);
+  EXPECT_EQ(ReadAll(out), "in a volume");
+}
+
+}  // namespace
