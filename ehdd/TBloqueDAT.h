@@ -38,6 +38,18 @@ inline void PutU32(unsigned char* p, uint32_t v) {
 uint32_t Ahora();
 void FijarAhora(uint32_t segundos);
 
+// Header fields at their offsets in a block.
+constexpr uint32_t kPosPropietario = 265;
+constexpr uint32_t kPosSiguiente = 283;
+constexpr uint32_t kPosUsado = 286;
+
+// The checks every header must pass, made on its 289 bytes where they lie:
+// the name and the owner end inside their fields, and the used count does
+// not pass the payload.
+bool CabeceraSana(const unsigned char* bytes, uint32_t block_size);
+// True when the NUL-padded field of `width` bytes holds exactly `text`.
+bool CampoIgual(const unsigned char* field, uint32_t width, const std::string& text);
+
 }  // namespace volumen
 
 class TFicheroDAT;

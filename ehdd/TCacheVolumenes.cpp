@@ -33,18 +33,20 @@ TCacheVolumenes* TCacheVolumenes::Instance() {
 
 bool TCacheVolumenes::AbrirVolumen(const std::string& path, std::string& volume_key) {
   CriticalSectionGuard guard(lock_);
-  volume_key = UniqueKey(volumenes_, path, [&](const Volumen& v) { return v.path == path; });
-  auto it = volumenes_.find(volume_key);
-  if (it != volumenes_.end()) {
-    it->second.ultimo_uso = Now();
+  auto known = clave_de_volumen_.find(path);
+  if (known != clave_de_volumen_.end()) {
+    volume_key = known->second;
+    volumenes_.at(volume_key).ultimo_uso = Now();
     return true;
   }
+  volume_key = UniqueKey(volumenes_, path, [&](const Volumen& v) { return v.path == path; });
   auto volumen = std::make_unique<TVolumen>();
   if (!volumen->Abrir(path)) {
     volumen->Cerrar();
     return false;
   }
   volumenes_[volume_key] = Volumen{path, std::move(volumen), Now()};
+  clave_de_volumen_[path] = volume_key;
   return true;
 }
 
@@ -54,10 +56,17 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
   CriticalSectionGuard guard(lock_);
   auto volume = volumenes_.find(volume_key);
   if (volume == volumenes_.end()) return false;
-  file_key = UniqueKey(ficheros_, whole_name, [&](const Fichero& f) {
-    return f.whole_name == whole_name && f.volume_key == volume_key;
-  });
   volume->second.ultimo_uso = Now();
+  auto& worked_out = clave_de_fichero_[whole_name];
+  auto same_volume = std::find_if(worked_out.begin(), worked_out.end(),
+                                  [&](const auto& entry) { return entry.first == volume_key; });
+  if (same_volume != worked_out.end()) {
+    file_key = same_volume->second;
+  } else {
+    file_key = UniqueKey(ficheros_, whole_name, [&](const Fichero& f) {
+      return f.whole_name == whole_name && f.volume_key == volume_key;
+    });
+  }
   auto known = ficheros_.find(file_key);
   if (known != ficheros_.end()) {
     known->second.ultimo_uso = Now();
@@ -71,8 +80,30 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
   if (size) *size = s;
   if (s == 0) return true;  // exists and is empty; not remembered
   if (s < 0 && v.ultimo_error() == TVolumen::Error::kDanado) return false;  // may read later
-  ficheros_[file_key] = Fichero{Now(), 1, whole_name, inner_path, volume_key, s};
+  ficheros_[file_key] =
+      Fichero{Now(), 1, whole_name, inner_path, volume_key, s, record.bloque, record.nombre};
+  if (same_volume == worked_out.end()) worked_out.emplace_back(volume_key, file_key);
   return s > 0;
+}
+
+bool TCacheVolumenes::Tramo(const std::string& file_key, int64_t offset, uint32_t& length,
+                            bool from_end, Fichero*& file, TVolumen*& volumen, int64_t& start) {
+  auto known = ficheros_.find(file_key);
+  if (known == ficheros_.end() || known->second.size < 0) return false;
+  auto volume = volumenes_.find(known->second.volume_key);
+  if (volume == volumenes_.end()) return false;
+  volume->second.ultimo_uso = Now();
+  file = &known->second;
+  volumen = volume->second.volumen.get();
+  // Never more than the file holds past the offset.
+  start = from_end ? file->size + offset : offset;
+  if (start < 0 || start > file->size) {
+    start = -1;
+    length = 0;
+  } else {
+    length = static_cast<uint32_t>(std::min<int64_t>(length, file->size - start));
+  }
+  return true;
 }
 
 bool TCacheVolumenes::LeerFichero(const std::string& file_key, uint32_t& count,
@@ -80,22 +111,33 @@ bool TCacheVolumenes::LeerFichero(const std::string& file_key, uint32_t& count,
                                   uint32_t length, bool from_end) {
   CriticalSectionGuard guard(lock_);
   count = 0;
-  auto file = ficheros_.find(file_key);
-  if (file == ficheros_.end() || file->second.size < 0) return false;
-  auto volume = volumenes_.find(file->second.volume_key);
-  if (volume == volumenes_.end()) return false;
-  volume->second.ultimo_uso = Now();
-  // Never more than the file holds past the offset.
-  const int64_t start = from_end ? file->second.size + offset : offset;
-  if (start < 0 || start > file->second.size) return true;
-  length = static_cast<uint32_t>(std::min<int64_t>(length, file->second.size - start));
+  Fichero* file = nullptr;
+  TVolumen* volumen = nullptr;
+  int64_t start = 0;
+  if (!Tramo(file_key, offset, length, from_end, file, volumen, start)) return false;
+  if (start < 0) return true;
   buffer.reset(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
   if (!buffer) return true;
-  TVolumen& v = *volume->second.volumen;
-  TFicheroVolumen record = v.AbrirFichero(file->second.inner_path, "r", kPropietario);
-  int64_t got = -1;
-  if (v.Posicionar(record, offset, from_end ? 2 : 0) >= 0) got = v.Leer(record, buffer.get(), length);
-  v.CerrarFichero(record);
+  unsigned char* const piece = buffer.get();
+  const TDestinoLectura destino{&piece, 1, length > 0 ? length : 1};
+  const int64_t got =
+      volumen->LeerMiembro(file->primer_bloque, file->nombre, kPropietario, start, length, destino);
+  count = got > 0 ? static_cast<uint32_t>(got) : 0;
+  return true;
+}
+
+bool TCacheVolumenes::LeerFicheroEn(const std::string& file_key, uint32_t& count,
+                                    const TDestinoLectura& destino, int64_t offset,
+                                    uint32_t length, bool from_end) {
+  CriticalSectionGuard guard(lock_);
+  count = 0;
+  Fichero* file = nullptr;
+  TVolumen* volumen = nullptr;
+  int64_t start = 0;
+  if (!Tramo(file_key, offset, length, from_end, file, volumen, start)) return false;
+  if (start < 0) return true;
+  const int64_t got =
+      volumen->LeerMiembro(file->primer_bloque, file->nombre, kPropietario, start, length, destino);
   count = got > 0 ? static_cast<uint32_t>(got) : 0;
   return true;
 }

@@ -6,6 +6,9 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
 
 #include "base/CriticalSection.h"
 #include "ehdd/TVolumen.h"
@@ -27,6 +30,10 @@ class TCacheVolumenes {
   bool LeerFichero(const std::string& file_key, uint32_t& count,
                    std::unique_ptr<unsigned char[]>& buffer, int64_t offset, uint32_t length,
                    bool from_end = false);
+  // The same read into the caller's memory: at most `length` bytes (and no
+  // more than `destino` holds) from `offset`.
+  bool LeerFicheroEn(const std::string& file_key, uint32_t& count, const TDestinoLectura& destino,
+                     int64_t offset, uint32_t length, bool from_end = false);
 
   static constexpr const char* kPropietario = "YO";
 
@@ -43,9 +50,23 @@ class TCacheVolumenes {
     std::string inner_path;
     std::string volume_key;
     int64_t size = 0;
+    // Where the open found the file, so a read needs no walk of the path
+    // (volumes do not change while the engine reads them).
+    uint32_t primer_bloque = 0;
+    std::string nombre;
   };
+
+  // The file and volume of a key and where a read of it starts (-1, with
+  // length 0, when past the end); `length` is cut to what the file holds.
+  // False for an unknown key.
+  bool Tramo(const std::string& file_key, int64_t offset, uint32_t& length, bool from_end,
+             Fichero*& file, TVolumen*& volumen, int64_t& start);
 
   CriticalSection lock_;
   std::map<std::string, Volumen> volumenes_;
   std::map<std::string, Fichero> ficheros_;
+  // The keys already worked out for a path and for a whole name (with its
+  // volume), so a known one costs no checksum.
+  std::unordered_map<std::string, std::string> clave_de_volumen_;
+  std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>> clave_de_fichero_;
 };

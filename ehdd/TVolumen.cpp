@@ -482,6 +482,21 @@ int64_t TVolumen::Escribir(TFicheroVolumen& record, const void* data, uint32_t l
   return done;
 }
 
+int64_t TVolumen::LeerMiembro(uint32_t primer_bloque, const std::string& nombre,
+                              const std::string& propietario, uint64_t offset, uint32_t length,
+                              const TDestinoLectura& destino) {
+  const std::vector<uint32_t>* chain = CadenaDe(primer_bloque);
+  if (chain == nullptr) return Fallo(Error::kDanado);
+  const uint32_t p = dat_.carga();
+  const uint64_t index = offset / p;
+  if (index >= chain->size()) return 0;  // the end of a file whose last block is full
+  const int64_t got =
+      dat_.LeerCadena(chain->data() + index, chain->size() - index, static_cast<uint32_t>(offset % p),
+                      length, nombre, propietario, destino);
+  if (got == -1) return Fallo(Error::kDanado);
+  return got < 0 ? -1 : got;
+}
+
 void TVolumen::CerrarFichero(const TFicheroVolumen& record) {
   if (!Validar(record)) return;
   abiertos_.erase(record.id);
