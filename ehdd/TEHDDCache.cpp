@@ -10,9 +10,20 @@ namespace {
 std::mutex g_instance_mutex;
 std::unique_ptr<TEHDDCache> g_instance;
 
+// The index of a memory block of the key, when it is one.
+bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, uint32_t& index) {
+  if (node.ref.canonico) {
+    index = node.ref.indice;
+    return node.ref.clave == key;
+  }
+  std::string_view node_key;
+  return TBlockStore::PartirNombre(std::string_view(node.nombre), index, node_key) &&
+         node_key == key;
+}
+
 }  // namespace
 
-TEHDDCache::TEHDDCache() = default;
+TEHDDCache::TEHDDCache() { memoria_.SetTamRecambio(kBloque); }
 
 TEHDDCache* TEHDDCache::Instance() {
   std::lock_guard<std::mutex> lock(g_instance_mutex);
@@ -39,13 +50,14 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   const uint32_t last = static_cast<uint32_t>(end / kBloque);
   uint32_t missing = 0;
   bool marked = false;
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, first);
+  entries.reserve(entries.size() + (last - first) + 1);
+  // One look at both levels for the whole range: what a reader sees is the
+  // range as it stood at one moment.
+  CriticalSectionGuard guard(lock_);
   for (uint32_t i = first; i <= last; ++i) {
-    const std::string name = TBlockStore::NombreBloque(i, key);
-    bool present;
-    {
-      CriticalSectionGuard guard(lock_);
-      present = memoria_.Exists(name) || slots_.Exists(name);
-    }
+    ref.indice = i;
+    const bool present = memoria_.Buscar(ref) != nullptr || slots_.Existe(i, key);
     entries.push_back(TRangoCache{i * kBloque,
                                   i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i,
                                   present});
@@ -71,27 +83,55 @@ bool TEHDDCache::EscribirRango(const std::string& key, const unsigned char* data
   uint32_t i = position / kBloque;
   const uint32_t last = static_cast<uint32_t>((static_cast<uint64_t>(position) + length) / kBloque);
   uint32_t taken = 0;
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, i);
   while (taken < length && i <= last) {
     const uint32_t n = std::min(length - taken, block_size);
-    // The tail past the file's end is zeroed, never left as heap bytes.
-    auto* buffer = new unsigned char[block_size]();
+    CriticalSectionGuard guard(lock_);
+    unsigned char* buffer = memoria_.BufferNuevo(block_size);
     std::memcpy(buffer, data + taken, n);
-    {
-      CriticalSectionGuard guard(lock_);
-      memoria_.Put(TBlockStore::NombreBloque(i, key), buffer, block_size, false);
-    }
+    // The tail past the file's end is zeroed, never left as heap bytes.
+    if (n < block_size) std::memset(buffer + n, 0, block_size - n);
+    ref.indice = i;
+    memoria_.Poner(ref, buffer, block_size);
     taken += n;
     ++i;
   }
   return true;
 }
 
+void TEHDDCache::BuffersNuevos(unsigned char** buffers, uint32_t count) {
+  CriticalSectionGuard guard(lock_);
+  for (uint32_t i = 0; i < count; ++i) buffers[i] = memoria_.BufferNuevo(kBloque);
+}
+
+void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsigned char** buffers,
+                                uint32_t count, uint32_t length) {
+  const uint32_t used = std::min<uint32_t>(count, (length + kBloque - 1) / kBloque);
+  if (used > 0 && length % kBloque != 0) {
+    const uint32_t tail = length % kBloque;
+    std::memset(buffers[used - 1] + tail, 0, kBloque - tail);
+  }
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, position / kBloque);
+  CriticalSectionGuard guard(lock_);
+  for (uint32_t b = 0; b < count; ++b) {
+    if (b < used) {
+      memoria_.Poner(ref, buffers[b], kBloque);
+      ++ref.indice;
+    } else {
+      memoria_.Devolver(buffers[b], kBloque);
+    }
+    buffers[b] = nullptr;
+  }
+}
+
 uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32_t length,
                                const std::vector<TRangoCache>& entries, unsigned char* destination) {
   uint32_t offset = position % kBloque;
+  if (entries.empty()) return 0;
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, entries[0].indice);
+  CriticalSectionGuard guard(lock_);
   if (entries.size() == 1) {
-    CriticalSectionGuard guard(lock_);
-    TBloqueCache* block = memoria_.Get(TBlockStore::NombreBloque(entries[0].indice, key));
+    TBloqueCache* block = memoria_.Tomar(ref);
     if (block == nullptr || block->datos == nullptr || offset >= block->longitud) return 0;
     const uint32_t n = std::min(length, block->longitud - offset);
     std::memcpy(destination, block->datos + offset, n);
@@ -100,8 +140,8 @@ uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32
   uint32_t copied = 0;
   for (const TRangoCache& entry : entries) {
     if (copied >= length) break;
-    CriticalSectionGuard guard(lock_);
-    TBloqueCache* block = memoria_.Get(TBlockStore::NombreBloque(entry.indice, key));
+    ref.indice = entry.indice;
+    TBloqueCache* block = memoria_.Tomar(ref);
     // A missing block ends the copy: later blocks must not land in its place.
     if (block == nullptr || block->datos == nullptr) break;
     if (offset < block->longitud) {
@@ -118,15 +158,12 @@ void TEHDDCache::Olvidar(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   if (!slots_.abierto()) {
     // Memory only: drop this key's blocks and keep the others.
-    std::vector<std::string> names;
-    for (const auto& node : memoria_.nodes()) {
+    for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
+      auto next = std::next(it);
       uint32_t index = 0;
-      std::string node_key;
-      if (TBlockStore::PartirNombre(node.nombre, index, node_key) && node_key == key) {
-        names.push_back(node.nombre);
-      }
+      if (BloqueDe(*it, key, index)) memoria_.Quitar(it->ref);
+      it = next;
     }
-    for (const auto& name : names) memoria_.Remove(name);
     return;
   }
   slots_.IndexAdd("eHDD", key);
@@ -140,10 +177,7 @@ uint32_t TEHDDCache::BytesEnCache(const std::string& key) {
   std::set<uint32_t> indices;
   for (const auto& node : memoria_.nodes()) {
     uint32_t index = 0;
-    std::string node_key;
-    if (TBlockStore::PartirNombre(node.nombre, index, node_key) && node_key == key) {
-      indices.insert(index);
-    }
+    if (BloqueDe(node, key, index)) indices.insert(index);
   }
   for (uint32_t index : slots_.Indices(key)) indices.insert(index);
   const uint64_t bytes = static_cast<uint64_t>(indices.size()) * kBloque;

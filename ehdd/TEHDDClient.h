@@ -127,7 +127,7 @@ class TEHDDClient : public TEHDDLogTarget {
   FalloApertura ClasificarFallo(const char* path, int32_t mode);
   std::string RutaLocal(const std::string& resolved);
   bool FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks);
-  uint32_t LeerBloqueRapido(TFicheroEHDD& file, unsigned char* out, uint32_t want);
+  bool FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks);
   void MakeLocalDirectories(const std::string& root, const std::string& target);
   std::string SyncLocalName(const std::string& path) const;
 

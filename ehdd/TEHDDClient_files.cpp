@@ -19,6 +19,7 @@
 #include "ehdd/EHDDProtocol.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
+#include "ehdd/TFicheroDAT.h"
 #include "platform/FileIo.h"
 #include "platform/TempFolder.h"
 
@@ -135,12 +136,14 @@ TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
 
   if (mode == 0) {
     if (container) {
-      const std::string key = CacheName(resolved.c_str());
+      std::string key;
       uint32_t size = 0;
       bool hit = false;
       {
         CriticalSectionGuard guard(buffer_lock_);
-        auto it = complete_files_.find(key);
+        // Only server files are ever complete: with none, no name to work out.
+        if (!complete_files_.empty()) key = CacheName(resolved.c_str());
+        auto it = key.empty() ? complete_files_.end() : complete_files_.find(key);
         if (it != complete_files_.end()) {
           // Served without a request only while every block is still cached.
           std::vector<TRangoCache> entries;
@@ -216,10 +219,11 @@ TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mo
 }
 
 bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks) {
+  if (file.kind != ehdd_kind::kServidor) return FetchLocalBlocks(file, start, blocks);
   const uint32_t capacity = blocks * kBloque;
-  std::vector<unsigned char> buffer(capacity);
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[capacity]);
   uint32_t got = 0;
-  if (file.kind == ehdd_kind::kServidor) {
+  {
     std::string command;
     TEHDDReply reply;
     if (!ehdd_protocol::Comando({{"CM", "RD"},
@@ -229,20 +233,43 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
                                  {"ID", file.fileId},
                                  {"IS", session_id_}},
                                 command) ||
-        !Enviar(command, nullptr, 0, buffer.data(), capacity, reply) || reply.length > capacity) {
+        !Enviar(command, nullptr, 0, buffer.get(), capacity, reply) || reply.length > capacity) {
       throw std::string(kErrorPerdida);
     }
     got = reply.length;
-    if (reply.data != nullptr && reply.data != buffer.data()) {
-      std::memcpy(buffer.data(), reply.data, got);
+    if (reply.data != nullptr && reply.data != buffer.get()) {
+      std::memcpy(buffer.get(), reply.data, got);
     }
-  } else {
-    got = local_store_.LeerBloques(buffer.data(), start, kBloque, blocks, &file);
   }
   if (got == 0) return false;
-  TEHDDCache::Instance()->EscribirRango(file.path, buffer.data(), static_cast<uint32_t>(start), got,
+  TEHDDCache::Instance()->EscribirRango(file.path, buffer.get(), static_cast<uint32_t>(start), got,
                                         kBloque);
   return true;
+}
+
+bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks) {
+  if (start >= file.length) return false;
+  const uint64_t bytes = std::min<uint64_t>(static_cast<uint64_t>(blocks) * kBloque,
+                                            file.length - start);
+  const uint32_t count = static_cast<uint32_t>((bytes + kBloque - 1) / kBloque);
+  // The local stores read straight into the cache's block buffers, which
+  // then become the cache's blocks: no copy in between.
+  TEHDDCache* cache = TEHDDCache::Instance();
+  std::vector<unsigned char*> buffers(count, nullptr);
+  struct HandBack {
+    TEHDDCache* cache;
+    const std::string& key;
+    uint32_t start;
+    std::vector<unsigned char*>& buffers;
+    uint32_t got = 0;
+    ~HandBack() {
+      cache->GuardarBloques(key, start, buffers.data(), static_cast<uint32_t>(buffers.size()), got);
+    }
+  } hand_back{cache, file.path, static_cast<uint32_t>(start), buffers};
+  cache->BuffersNuevos(buffers.data(), count);
+  hand_back.got = local_store_.LeerBloquesEn(TDestinoLectura{buffers.data(), count, kBloque},
+                                             start, &file);
+  return hand_back.got > 0;
 }
 
 uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFicheroEHDD* handle) {
@@ -315,8 +342,9 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
   }
   offset_guard.done = true;
 
-  // Keep the whole block of a small read for the reads that follow it.
-  if (copied == want && want < kBloque) {
+  // Keep the whole block of a small read for the reads that follow it
+  // (none follow one that reached the end).
+  if (copied == want && want < kBloque && file->offset < file->length) {
     const uint64_t block_start = block_index * kBloque;
     const uint32_t block_length =
         static_cast<uint32_t>(std::min<uint64_t>(kBloque, file->length - block_start));

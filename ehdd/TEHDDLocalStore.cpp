@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include "ehdd/TCacheVolumenes.h"
@@ -60,6 +61,33 @@ uint32_t ReadAt(const std::string& path, uint64_t offset, unsigned char* buffer,
   uint32_t done = 0;
   while (done < n) {
     ssize_t got = pread(fd, buffer + done, n - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  close(fd);
+  return done;
+}
+
+uint32_t ReadAtInto(const std::string& path, uint64_t offset, const TDestinoLectura& destino,
+                    uint32_t n) {
+  if (destino.cuantos == 1) return ReadAt(path, offset, destino.trozos[0], n);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  // One call for the pieces, as many at a time as an iovec array takes.
+  constexpr size_t kPieces = 64;
+  uint32_t done = 0;
+  while (done < n) {
+    iovec pieces[kPieces];
+    int count = 0;
+    for (uint64_t at = done; at < n && count < static_cast<int>(kPieces); ++count) {
+      const size_t piece = static_cast<size_t>(at / destino.tam_trozo);
+      const uint32_t inside = static_cast<uint32_t>(at % destino.tam_trozo);
+      const uint32_t k = std::min<uint32_t>(destino.tam_trozo - inside, n - static_cast<uint32_t>(at));
+      pieces[count] = {destino.trozos[piece] + inside, k};
+      at += k;
+    }
+    ssize_t got = preadv(fd, pieces, count, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<uint32_t>(got);
@@ -157,16 +185,25 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
 
 uint32_t TEHDDLocalStore::LeerBloques(unsigned char* buffer, uint64_t start, uint32_t block_size,
                                       uint32_t count, TFicheroEHDD* file) {
-  if (file == nullptr || start >= file->length) return 0;
   const uint64_t asked = static_cast<uint64_t>(block_size) * count;
-  const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(asked, file->length - start));
+  if (buffer == nullptr || asked == 0 || asked > UINT32_MAX) return 0;
+  unsigned char* const piece = buffer;
+  return LeerBloquesEn(TDestinoLectura{&piece, 1, static_cast<uint32_t>(asked)}, start, file);
+}
+
+uint32_t TEHDDLocalStore::LeerBloquesEn(const TDestinoLectura& destino, uint64_t start,
+                                        TFicheroEHDD* file) {
+  if (file == nullptr || start >= file->length) return 0;
+  const uint32_t n =
+      static_cast<uint32_t>(std::min<uint64_t>(destino.capacidad(), file->length - start));
   if (file->kind == ehdd_kind::kMiembroVolumen) {
+    // Straight from the volume into the pieces.
     uint32_t got = 0;
-    std::unique_ptr<unsigned char[]> data;
-    if (!TCacheVolumenes::Instance()->LeerFichero(file->fileId, got, data, start, n)) return 0;
-    got = std::min(got, n);
-    if (got > 0) std::memcpy(buffer, data.get(), got);
-    return got;
+    if (!TCacheVolumenes::Instance()->LeerFicheroEn(file->fileId, got, destino,
+                                                    static_cast<int64_t>(start), n)) {
+      return 0;
+    }
+    return std::min(got, n);
   }
-  return ehdd_local::ReadAt(file->path, start, buffer, n);
+  return ehdd_local::ReadAtInto(file->path, start, destino, n);
 }

@@ -7,6 +7,7 @@
 
 class TEHDDClient;
 struct TFicheroEHDD;
+struct TDestinoLectura;
 
 class TEHDDLocalStore {
  public:
@@ -26,6 +27,9 @@ class TEHDDLocalStore {
   // file's length; returns the bytes read (0 when start is past the length).
   uint32_t LeerBloques(unsigned char* buffer, uint64_t start, uint32_t block_size, uint32_t count,
                        TFicheroEHDD* file);
+  // The same into the pieces of `destino` (as many bytes as they hold, never
+  // past the file's length).
+  uint32_t LeerBloquesEn(const TDestinoLectura& destino, uint64_t start, TFicheroEHDD* file);
 
   // Splits at the last '#': the container part before it (empty when there
   // is none, or when '#' is the first character) and the member after it.
@@ -55,6 +59,9 @@ bool RegularFileSize(const std::string& path, uint64_t* size);
 bool CreateEmptyFile(const std::string& path);
 // Reads up to n bytes at offset; the number read (0 on failure).
 uint32_t ReadAt(const std::string& path, uint64_t offset, unsigned char* buffer, uint32_t n);
+// The same into the pieces of `destino` (n at most their capacity).
+uint32_t ReadAtInto(const std::string& path, uint64_t offset, const TDestinoLectura& destino,
+                    uint32_t n);
 // Makes one folder; an existing one is no failure.
 bool MakeDirectory(const std::string& path);
 // Writes n bytes at offset of an existing file; the number written.
