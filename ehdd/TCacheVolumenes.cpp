@@ -35,8 +35,8 @@ bool TCacheVolumenes::AbrirVolumen(const std::string& path, std::string& volume_
   CriticalSectionGuard guard(lock_);
   auto known = clave_de_volumen_.find(path);
   if (known != clave_de_volumen_.end()) {
-    volume_key = known->second;
-    volumenes_.at(volume_key).ultimo_uso = Now();
+    volume_key = known->second.first;
+    known->second.second->ultimo_uso = Now();
     return true;
   }
   volume_key = UniqueKey(volumenes_, path, [&](const Volumen& v) { return v.path == path; });
@@ -45,13 +45,14 @@ bool TCacheVolumenes::AbrirVolumen(const std::string& path, std::string& volume_
     volumen->Cerrar();
     return false;
   }
-  volumenes_[volume_key] = Volumen{path, std::move(volumen), Now()};
-  clave_de_volumen_[path] = volume_key;
+  Volumen& entry = volumenes_[volume_key];
+  entry = Volumen{path, std::move(volumen), Now()};
+  clave_de_volumen_[path] = {volume_key, &entry};
   return true;
 }
 
 bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::string& whole_name,
-                                   const std::string& inner_path, std::string& file_key,
+                                   std::string_view inner_path_view, std::string& file_key,
                                    int64_t* size) {
   CriticalSectionGuard guard(lock_);
   auto volume = volumenes_.find(volume_key);
@@ -59,30 +60,35 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
   volume->second.ultimo_uso = Now();
   auto& worked_out = clave_de_fichero_[whole_name];
   auto same_volume = std::find_if(worked_out.begin(), worked_out.end(),
-                                  [&](const auto& entry) { return entry.first == volume_key; });
+                                  [&](const ClaveFichero& entry) { return entry.volume_key == volume_key; });
   if (same_volume != worked_out.end()) {
-    file_key = same_volume->second;
-  } else {
-    file_key = UniqueKey(ficheros_, whole_name, [&](const Fichero& f) {
-      return f.whole_name == whole_name && f.volume_key == volume_key;
-    });
+    file_key = same_volume->file_key;
+    Fichero& known = *same_volume->fichero;
+    known.ultimo_uso = Now();
+    if (size) *size = known.size;
+    return known.size >= 0;
   }
+  file_key = UniqueKey(ficheros_, whole_name, [&](const Fichero& f) {
+    return f.whole_name == whole_name && f.volume_key == volume_key;
+  });
   auto known = ficheros_.find(file_key);
   if (known != ficheros_.end()) {
     known->second.ultimo_uso = Now();
     if (size) *size = known->second.size;
+    worked_out.push_back({volume_key, file_key, &known->second});
     return known->second.size >= 0;
   }
   TVolumen& v = *volume->second.volumen;
+  const std::string inner_path(inner_path_view);
   TFicheroVolumen record = v.AbrirFichero(inner_path, "r", kPropietario);
   int64_t s = v.Size(record);
   v.CerrarFichero(record);
   if (size) *size = s;
   if (s == 0) return true;  // exists and is empty; not remembered
   if (s < 0 && v.ultimo_error() == TVolumen::Error::kDanado) return false;  // may read later
-  ficheros_[file_key] =
-      Fichero{Now(), 1, whole_name, inner_path, volume_key, s, record.bloque, record.nombre};
-  if (same_volume == worked_out.end()) worked_out.emplace_back(volume_key, file_key);
+  Fichero& entry = ficheros_[file_key];
+  entry = Fichero{Now(), 1, whole_name, inner_path, volume_key, s, record.bloque, record.nombre};
+  worked_out.push_back({volume_key, file_key, &entry});
   return s > 0;
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -24,7 +25,7 @@ class TCacheVolumenes {
   // when it exists; false when it does not (size -1) or the volume is
   // unknown. `whole_name` is the container path, "#" and the inner path.
   bool AbrirFichero(const std::string& volume_key, const std::string& whole_name,
-                    const std::string& inner_path, std::string& file_key, int64_t* size);
+                    std::string_view inner_path, std::string& file_key, int64_t* size);
   // Reads a range of a file found before into a new buffer; count is the
   // number of bytes read (0 when the read failed). False for an unknown key.
   bool LeerFichero(const std::string& file_key, uint32_t& count,
@@ -66,7 +67,12 @@ class TCacheVolumenes {
   std::map<std::string, Volumen> volumenes_;
   std::map<std::string, Fichero> ficheros_;
   // The keys already worked out for a path and for a whole name (with its
-  // volume), so a known one costs no checksum.
-  std::unordered_map<std::string, std::string> clave_de_volumen_;
-  std::unordered_map<std::string, std::vector<std::pair<std::string, std::string>>> clave_de_fichero_;
+  // volume), and the entries they name, so a known one costs no checksum.
+  std::unordered_map<std::string, std::pair<std::string, Volumen*>> clave_de_volumen_;
+  struct ClaveFichero {
+    std::string volume_key;
+    std::string file_key;
+    Fichero* fichero;
+  };
+  std::unordered_map<std::string, std::vector<ClaveFichero>> clave_de_fichero_;
 };

@@ -1,6 +1,7 @@
 #include "ehdd/TEHDDCache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -9,12 +10,15 @@ namespace {
 
 std::mutex g_instance_mutex;
 std::unique_ptr<TEHDDCache> g_instance;
+// The cache once made, read without the lock by every call that finds it.
+std::atomic<TEHDDCache*> g_made{nullptr};
 
 // The index of a memory block of the key, when it is one.
-bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, uint32_t& index) {
+bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, size_t key_hash,
+              uint32_t& index) {
   if (node.ref.canonico) {
     index = node.ref.indice;
-    return node.ref.clave == key;
+    return node.ref.hash_clave == key_hash && node.ref.clave == key;
   }
   std::string_view node_key;
   return TBlockStore::PartirNombre(std::string_view(node.nombre), index, node_key) &&
@@ -26,13 +30,18 @@ bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, uint3
 TEHDDCache::TEHDDCache() { memoria_.SetTamRecambio(kBloque); }
 
 TEHDDCache* TEHDDCache::Instance() {
+  if (TEHDDCache* made = g_made.load(std::memory_order_acquire)) return made;
   std::lock_guard<std::mutex> lock(g_instance_mutex);
-  if (!g_instance) g_instance = std::make_unique<TEHDDCache>();
+  if (!g_instance) {
+    g_instance = std::make_unique<TEHDDCache>();
+    g_made.store(g_instance.get(), std::memory_order_release);
+  }
   return g_instance.get();
 }
 
 void TEHDDCache::Destroy() {
   std::lock_guard<std::mutex> lock(g_instance_mutex);
+  g_made.store(nullptr, std::memory_order_release);
   g_instance.reset();
 }
 
@@ -158,10 +167,11 @@ void TEHDDCache::Olvidar(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   if (!slots_.abierto()) {
     // Memory only: drop this key's blocks and keep the others.
+    const size_t key_hash = std::hash<std::string_view>{}(key);
     for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
       auto next = std::next(it);
       uint32_t index = 0;
-      if (BloqueDe(*it, key, index)) memoria_.Quitar(it->ref);
+      if (BloqueDe(*it, key, key_hash, index)) memoria_.Quitar(it->ref);
       it = next;
     }
     return;
@@ -175,9 +185,10 @@ void TEHDDCache::Olvidar(const std::string& key) {
 uint32_t TEHDDCache::BytesEnCache(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   std::set<uint32_t> indices;
+  const size_t key_hash = std::hash<std::string_view>{}(key);
   for (const auto& node : memoria_.nodes()) {
     uint32_t index = 0;
-    if (BloqueDe(node, key, index)) indices.insert(index);
+    if (BloqueDe(node, key, key_hash, index)) indices.insert(index);
   }
   for (uint32_t index : slots_.Indices(key)) indices.insert(index);
   const uint64_t bytes = static_cast<uint64_t>(indices.size()) * kBloque;

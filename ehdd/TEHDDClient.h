@@ -16,6 +16,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/CriticalSection.h"
 #include "base/OSAL.h"
@@ -95,7 +96,7 @@ class TEHDDClient : public TEHDDLogTarget {
 
   // What the path resolves to: the mount's store path joined with the rest
   // (see Abrir). *local tells whether the letter is served locally.
-  std::string ResolvePath(const std::string& path, bool* local = nullptr,
+  std::string ResolvePath(std::string_view path, bool* local = nullptr,
                           bool* container = nullptr);
 
   // Sends one request and waits for its completion; false on failure. The

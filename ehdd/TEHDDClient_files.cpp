@@ -69,25 +69,27 @@ uint32_t CountMissing(uint32_t missing, const std::vector<TRangoCache>& entries)
 
 }  // namespace
 
-std::string TEHDDClient::ResolvePath(const std::string& path, bool* local, bool* container) {
+std::string TEHDDClient::ResolvePath(std::string_view path, bool* local, bool* container) {
   if (local) *local = false;
   if (container) *container = false;
   CriticalSectionGuard guard(mount_lock_);
   if (path.size() >= 2 && path[1] == ':' && local) {
     *local = local_letters_.count(path[0]) > 0;
   }
-  if (path.size() < 3 || path[1] != ':') return path;
+  if (path.size() < 3 || path[1] != ':') return std::string(path);
   auto mount = mount_table_.find(path[0]);
-  if (mount == mount_table_.end()) return path;
+  if (mount == mount_table_.end()) return std::string(path);
   const bool is_container = container_flags_[path[0]];
   if (container) *container = is_container;
-  std::string resolved = mount->second;
-  if (is_container) {
-    resolved += '#';
-    for (size_t i = 2; i < path.size(); ++i)
-      resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
-  } else {
-    for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : path[i];
+  const std::string& store = mount->second;
+  std::string resolved(store.size() + (is_container ? 1 : 0) + path.size() - 2, '\0');
+  char* out = resolved.data();
+  std::memcpy(out, store.data(), store.size());
+  out += store.size();
+  if (is_container) *out++ = '#';
+  for (size_t i = 2; i < path.size(); ++i) {
+    const char c = path[i];
+    *out++ = c == '\\' ? '/' : (is_container ? AsciiUpper(c) : c);
   }
   return resolved;
 }
@@ -110,9 +112,9 @@ TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file,
 
 TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
   if (path_text == nullptr) return nullptr;
-  const std::string path = path_text;
 
   if (PlainLocalOn(this)) {
+    const std::string path = path_text;
     if (ehdd_local::HasParentComponent(path)) return nullptr;
     auto file = std::make_unique<TFicheroEHDD>();
     if (mode == 0) {
@@ -131,7 +133,7 @@ TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
 
   bool local = false;
   bool container = false;
-  const std::string resolved = ResolvePath(path, &local, &container);
+  const std::string resolved = ResolvePath(path_text, &local, &container);
   TEHDDCache* cache = TEHDDCache::Instance();
 
   if (mode == 0) {
@@ -255,20 +257,24 @@ bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t 
   // The local stores read straight into the cache's block buffers, which
   // then become the cache's blocks: no copy in between.
   TEHDDCache* cache = TEHDDCache::Instance();
-  std::vector<unsigned char*> buffers(count, nullptr);
+  constexpr uint32_t kEnPila = 32;
+  unsigned char* on_stack[kEnPila] = {};
+  std::vector<unsigned char*> on_heap;
+  if (count > kEnPila) on_heap.resize(count);
+  unsigned char** buffers = count > kEnPila ? on_heap.data() : on_stack;
+  // Whatever happens, the buffers go to the cache: as blocks for the bytes
+  // read, back to its spares for the rest.
   struct HandBack {
     TEHDDCache* cache;
     const std::string& key;
     uint32_t start;
-    std::vector<unsigned char*>& buffers;
+    unsigned char** buffers;
+    uint32_t count;
     uint32_t got = 0;
-    ~HandBack() {
-      cache->GuardarBloques(key, start, buffers.data(), static_cast<uint32_t>(buffers.size()), got);
-    }
-  } hand_back{cache, file.path, static_cast<uint32_t>(start), buffers};
-  cache->BuffersNuevos(buffers.data(), count);
-  hand_back.got = local_store_.LeerBloquesEn(TDestinoLectura{buffers.data(), count, kBloque},
-                                             start, &file);
+    ~HandBack() { cache->GuardarBloques(key, start, buffers, count, got); }
+  } hand_back{cache, file.path, static_cast<uint32_t>(start), buffers, count};
+  cache->BuffersNuevos(buffers, count);
+  hand_back.got = local_store_.LeerBloquesEn(TDestinoLectura{buffers, count, kBloque}, start, &file);
   return hand_back.got > 0;
 }
 
@@ -315,10 +321,12 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       if (!done) file.offset = start;
     }
   } offset_guard{*file, file->offset};
+  // The ranges of one thread's reads, kept so a read costs no allocation.
+  thread_local std::vector<TRangoCache> entries;
   for (int idle = 0; copied < want && idle < 2;) {
     const uint32_t offset = static_cast<uint32_t>(file->offset);
     const uint32_t chunk = std::min(want - copied, kMaxRound);
-    std::vector<TRangoCache> entries;
+    entries.clear();
     uint32_t first_missing = 0;
     uint32_t missing = CountMissing(
         cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
@@ -348,7 +356,8 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     const uint64_t block_start = block_index * kBloque;
     const uint32_t block_length =
         static_cast<uint32_t>(std::min<uint64_t>(kBloque, file->length - block_start));
-    std::vector<TRangoCache> block_entries;
+    std::vector<TRangoCache>& block_entries = entries;
+    block_entries.clear();
     uint32_t block_missing_first = 0;
     if (cache->ComprobarRango(file->path, block_entries, static_cast<uint32_t>(block_start),
                               block_length, block_missing_first) == 0) {

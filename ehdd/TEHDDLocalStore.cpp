@@ -21,13 +21,15 @@ std::string ToLocalPath(const std::string& path) {
   return out;
 }
 
-bool HasParentComponent(const std::string& path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
-    start = end + 1;
+bool HasParentComponent(std::string_view path) {
+  // A component starts at the beginning or after a separator; ".." is one
+  // when a separator or the end follows it.
+  const size_t n = path.size();
+  for (size_t i = 0; i + 1 < n; ++i) {
+    if (path[i] == '.' && path[i + 1] == '.' && (i == 0 || path[i - 1] == '/' || path[i - 1] == '\\') &&
+        (i + 2 == n || path[i + 2] == '/' || path[i + 2] == '\\')) {
+      return true;
+    }
   }
   return false;
 }
@@ -124,25 +126,36 @@ void TEHDDLocalStore::SetRoot(const std::string& root) {
   }
 }
 
+void TEHDDLocalStore::SplitContainerPath(std::string_view path, std::string_view& container,
+                                         std::string_view& member) {
+  const size_t hash = path.rfind('#');
+  container = hash == std::string_view::npos || hash == 0 ? std::string_view() : path.substr(0, hash);
+  member = hash == std::string_view::npos ? path : path.substr(hash + 1);
+}
+
 void TEHDDLocalStore::SplitContainerPath(const std::string& path, std::string& container,
                                          std::string& member) {
-  size_t hash = path.rfind('#');
-  if (hash == std::string::npos) {
-    container.clear();
-    member = path;
-  } else if (hash == 0) {
-    container.clear();
-    member = path.substr(1);
+  std::string_view container_view;
+  std::string_view member_view;
+  SplitContainerPath(std::string_view(path), container_view, member_view);
+  container.assign(container_view);
+  member.assign(member_view);
+}
+
+void TEHDDLocalStore::LocalUnderRoot(std::string_view path, std::string& out) const {
+  if (path.empty() || path[0] != '/') {
+    out.assign(root_);
   } else {
-    container = path.substr(0, hash);
-    member = path.substr(hash + 1);
+    out.clear();
   }
+  out.append(path);
+  std::replace(out.begin(), out.end(), '\\', '/');
 }
 
 TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t mode) {
-  std::string container;
-  std::string member;
-  SplitContainerPath(resolved_path, container, member);
+  std::string_view container;
+  std::string_view member;
+  SplitContainerPath(std::string_view(resolved_path), container, member);
   if (ehdd_local::HasParentComponent(container) || ehdd_local::HasParentComponent(member)) {
     return nullptr;
   }
@@ -153,12 +166,15 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     if (mode != 0) return nullptr;  // nothing is ever written into a volume
     TCacheVolumenes* volumes = TCacheVolumenes::Instance();
     std::string volume_key;
-    if (!volumes->AbrirVolumen(ehdd_local::ToLocalPath(UnderRoot(container)), volume_key)) return nullptr;
+    thread_local std::string volume_path;  // kept: an open costs no allocation for it
+    LocalUnderRoot(container, volume_path);
+    if (!volumes->AbrirVolumen(volume_path, volume_key)) return nullptr;
     std::string file_id;
     int64_t size = -1;
     // A member that is not there, or a damaged one, does not open; an empty
-    // one opens with length 0.
-    if (!volumes->AbrirFichero(volume_key, container + "#" + member, member, file_id, &size) ||
+    // one opens with length 0. The whole name is the container part, '#'
+    // and the member: the resolved path itself.
+    if (!volumes->AbrirFichero(volume_key, resolved_path, member, file_id, &size) ||
         size < 0 || size > UINT32_MAX) {
       return nullptr;
     }
@@ -169,7 +185,8 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     return file.release();
   }
 
-  const std::string full = ehdd_local::ToLocalPath(UnderRoot(member));
+  std::string full;
+  LocalUnderRoot(member, full);
   if (mode == 1 || mode == 2) {
     if (!ehdd_local::CreateEmptyFile(full)) return nullptr;
     file->length = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 class TEHDDClient;
 struct TFicheroEHDD;
@@ -35,6 +36,9 @@ class TEHDDLocalStore {
   // is none, or when '#' is the first character) and the member after it.
   static void SplitContainerPath(const std::string& path, std::string& container,
                                  std::string& member);
+  // The same as views into the path.
+  static void SplitContainerPath(std::string_view path, std::string_view& container,
+                                 std::string_view& member);
 
  private:
   // The path under the root; an absolute path (a folder a tool mounted by
@@ -42,6 +46,8 @@ class TEHDDLocalStore {
   std::string UnderRoot(const std::string& path) const {
     return !path.empty() && path[0] == '/' ? path : root_ + path;
   }
+  // The same with '\\' written as '/', into `out`.
+  void LocalUnderRoot(std::string_view path, std::string& out) const;
 
   TEHDDClient* client_;
   std::string root_;
@@ -52,7 +58,7 @@ namespace ehdd_local {
 // '\' written as '/'.
 std::string ToLocalPath(const std::string& path);
 // True when a '/'- or '\'-separated component is "..".
-bool HasParentComponent(const std::string& path);
+bool HasParentComponent(std::string_view path);
 // Size of a regular file opened read-only; false when absent or not a file.
 bool RegularFileSize(const std::string& path, uint64_t* size);
 // Creates or empties a regular file; false on failure or when it is a folder.

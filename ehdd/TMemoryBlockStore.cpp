@@ -38,16 +38,34 @@ void TMemoryBlockStore::Soltar(unsigned char* data, uint32_t length) {
   }
 }
 
+TMemoryBlockStore::Entrada* TMemoryBlockStore::Hallar(const RefBloque& ref) {
+  const size_t hash = Hash(ref);
+  for (Entrada& entry : map_) {
+    if (entry.hash == hash && entry.node->ref == ref) return &entry;
+  }
+  return nullptr;
+}
+
 void TMemoryBlockStore::Olvidar(std::list<Nodo>::iterator node) {
-  map_.erase(node->ref);
+  // Out of the map: the last entry takes its place.
+  const size_t at = node->puesto;
+  if (at < map_.size() && map_[at].node == node) {
+    map_[at] = map_.back();
+    map_[at].node->puesto = at;
+    map_.pop_back();
+  }
   Soltar(node->datos, node->longitud);
-  nodes_.erase(node);
+  node->datos = nullptr;
+  if (nodos_libres_.size() < capacity_) {
+    nodos_libres_.splice(nodos_libres_.end(), nodes_, node);
+  } else {
+    nodes_.erase(node);
+  }
 }
 
 bool TMemoryBlockStore::Clear() {
-  for (auto& node : nodes_) Soltar(node.datos, node.longitud);
+  while (!nodes_.empty()) Olvidar(nodes_.begin());
   map_.clear();
-  nodes_.clear();
   count_ = 0;
   return true;
 }
@@ -62,28 +80,43 @@ bool TMemoryBlockStore::Flush() {
 }
 
 TMemoryBlockStore::Nodo* TMemoryBlockStore::Buscar(const RefBloque& ref) {
-  auto it = map_.find(ref);
-  return it == map_.end() ? nullptr : &*it->second;
+  Entrada* entry = Hallar(ref);
+  return entry == nullptr ? nullptr : &*entry->node;
 }
 
 TBloqueCache* TMemoryBlockStore::Insert(const std::string& name, unsigned char* data,
                                         uint32_t length, bool write_back) {
-  const RefBloque ref = Ref(name);
-  return Meter(name, &ref, data, length, write_back);
+  return Meter(Ref(name), data, length, write_back, false);
 }
 
-TBloqueCache* TMemoryBlockStore::Meter(std::string name, const RefBloque* ref, unsigned char* data,
-                                       uint32_t length, bool write_back) {
-  auto held = map_.find(*ref);
-  if (held != map_.end()) {
+TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data, uint32_t length,
+                                       bool write_back, bool absent) {
+  if (Entrada* held = absent ? nullptr : Hallar(ref)) {
     // The same name again: the new bytes replace the old.
-    Nodo& node = *held->second;
+    Nodo& node = *held->node;
     if (node.datos != data) Soltar(node.datos, node.longitud);
     node.datos = data;
     node.longitud = length;
-    nodes_.splice(nodes_.end(), nodes_, held->second);
+    nodes_.splice(nodes_.end(), nodes_, held->node);
     return &node;
   }
+  // The name first: `ref` may look into a block about to leave.
+  if (ref.canonico) {
+    nombre_.clear();
+    char digits[10];
+    size_t n = 0;
+    uint32_t index = ref.indice;
+    do {
+      digits[n++] = static_cast<char>('0' + index % 10);
+      index /= 10;
+    } while (index != 0);
+    while (n > 0) nombre_ += digits[--n];
+    nombre_ += '_';
+    nombre_.append(ref.clave);
+  } else {
+    nombre_.assign(ref.clave);
+  }
+  const RefBloque wanted{{}, ref.indice, ref.canonico, ref.hash_clave};
   if (count_ >= capacity_ && !nodes_.empty()) {
     Nodo& oldest = nodes_.front();
     if (backing_ != nullptr && write_back && oldest.datos != nullptr) {
@@ -93,34 +126,39 @@ TBloqueCache* TMemoryBlockStore::Meter(std::string name, const RefBloque* ref, u
   } else {
     ++count_;
   }
-  nodes_.emplace_back();
+  if (nodos_libres_.empty()) {
+    nodes_.emplace_back();
+  } else {
+    nodes_.splice(nodes_.end(), nodos_libres_, nodos_libres_.begin());
+  }
   auto it = std::prev(nodes_.end());
   Nodo& node = *it;
-  node.nombre = std::move(name);
+  node.nombre.assign(nombre_);  // into the capacity the node already has
   node.datos = data;
   node.longitud = length;
-  // The views must point into the node's own name, which stays where it is.
+  // The views point into the node's own name, which stays where it is.
   const std::string_view whole(node.nombre);
-  node.ref = *ref;
-  node.ref.clave = ref->canonico ? whole.substr(whole.size() - ref->clave.size()) : whole;
-  map_.emplace(node.ref, it);
+  node.ref = wanted;
+  node.ref.clave = wanted.canonico ? whole.substr(whole.find('_') + 1) : whole;
+  node.hash = Hash(wanted);
+  node.puesto = map_.size();
+  map_.push_back({node.hash, it});
   return &node;
 }
 
 TBloqueCache* TMemoryBlockStore::Tomar(const RefBloque& ref) {
-  auto it = map_.find(ref);
-  if (it != map_.end()) {
-    nodes_.splice(nodes_.end(), nodes_, it->second);  // now the newest
-    return &*it->second;
+  if (Entrada* held = Hallar(ref)) {
+    nodes_.splice(nodes_.end(), nodes_, held->node);  // now the newest
+    return &*held->node;
   }
   if (backing_ == nullptr) return nullptr;
-  std::string name = ref.canonico ? NombreBloque(ref.indice, std::string(ref.clave))
-                                  : std::string(ref.clave);
+  const std::string name =
+      ref.canonico ? NombreBloque(ref.indice, ref.clave) : std::string(ref.clave);
   TBloqueCache* found = backing_->Fetch(name);
   if (found == nullptr || found->datos == nullptr) return nullptr;
   unsigned char* copy = BufferNuevo(found->longitud);
   std::memcpy(copy, found->datos, found->longitud);
-  return Meter(std::move(name), &ref, copy, found->longitud, true);
+  return Meter(ref, copy, found->longitud, true, true);
 }
 
 TBloqueCache* TMemoryBlockStore::Fetch(const std::string& name) { return Tomar(Ref(name)); }
@@ -130,15 +168,13 @@ TBloqueCache* TMemoryBlockStore::Poner(const RefBloque& ref, unsigned char* data
     Soltar(data, length);  // not stored: the caller handed it over
     return Tomar(ref);
   }
-  std::string name = ref.canonico ? NombreBloque(ref.indice, std::string(ref.clave))
-                                  : std::string(ref.clave);
-  return Meter(std::move(name), &ref, data, length, true);
+  return Meter(ref, data, length, true, true);
 }
 
 bool TMemoryBlockStore::Quitar(const RefBloque& ref) {
-  auto it = map_.find(ref);
-  if (it == map_.end()) return false;
-  Olvidar(it->second);
+  Entrada* held = Hallar(ref);
+  if (held == nullptr) return false;
+  Olvidar(held->node);
   --count_;
   return true;
 }

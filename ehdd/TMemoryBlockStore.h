@@ -4,13 +4,14 @@
 // Blocks are found by their name, or, without building the name, by the
 // file key and block index it is made of (RefBloque): a name of the form
 // "%u_" + key is held under its index and key, any other name under itself,
-// so both ways find the same block. The data buffers of blocks that leave
-// are kept (up to `capacity` of them) for the next blocks to be filled.
+// so both ways find the same block. The level is small (16 blocks in the
+// block cache), so its map from names to blocks is a row of hashes that a
+// look-up scans. The data buffers and nodes of blocks that leave are kept
+// (up to `capacity` of them) for the next blocks.
 #pragma once
 
 #include <list>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "ehdd/TBlockStore.h"
@@ -35,7 +36,9 @@ class TMemoryBlockStore : public TBlockStore {
 
   // A held block: what the store hands out, with the parts of its name.
   struct Nodo : TBloqueCache {
-    RefBloque ref;  // views into `nombre`
+    RefBloque ref;     // views into `nombre`
+    size_t hash = 0;   // of ref
+    size_t puesto = 0; // its place in the map
   };
 
   explicit TMemoryBlockStore(uint32_t capacity = 16) { capacity_ = capacity; }
@@ -73,23 +76,33 @@ class TMemoryBlockStore : public TBlockStore {
   std::list<Nodo>& nodes() { return nodes_; }
 
  private:
-  struct HashRef {
-    size_t operator()(const RefBloque& ref) const {
-      return ref.hash_clave ^ (static_cast<size_t>(ref.indice) * 0x9E3779B97F4A7C15ull) ^
-             (ref.canonico ? 0 : 0x5bd1e995u);
-    }
+  static size_t Hash(const RefBloque& ref) {
+    return ref.hash_clave ^ (static_cast<size_t>(ref.indice) * 0x9E3779B97F4A7C15ull) ^
+           (ref.canonico ? 0 : 0x5bd1e995u);
+  }
+  // One entry of the map: the hash of a held block's name and its node.
+  struct Entrada {
+    size_t hash;
+    std::list<Nodo>::iterator node;
   };
 
   // How a name is held: its index and key when it reads "%u_" + key, else
   // the whole name.
   static RefBloque Ref(std::string_view name);
-  TBloqueCache* Meter(std::string name, const RefBloque* ref, unsigned char* data, uint32_t length,
-                      bool write_back);
+  Entrada* Hallar(const RefBloque& ref);
+  // `absent`: the caller has just found no block of the name.
+  TBloqueCache* Meter(const RefBloque& ref, unsigned char* data, uint32_t length, bool write_back,
+                      bool absent);
   void Soltar(unsigned char* data, uint32_t length);
+  // Drops a block; its node is kept for the next one.
   void Olvidar(std::list<Nodo>::iterator node);
 
   std::list<Nodo> nodes_;  // oldest at the front
-  std::unordered_map<RefBloque, std::list<Nodo>::iterator, HashRef> map_;
+  std::vector<Entrada> map_;
+  // Nodes of blocks that left, used again by the next ones so a block costs
+  // no allocation once the level is full.
+  std::list<Nodo> nodos_libres_;
   std::vector<unsigned char*> recambios_;
   uint32_t tam_recambio_ = 0;
+  std::string nombre_;  // the name being made
 };
