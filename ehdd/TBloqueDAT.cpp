@@ -38,6 +38,16 @@ bool volumen::CabeceraSana(const unsigned char* b, uint32_t block_size) {
          GetU24(b + kPosUsado) <= block_size - kCabecera;
 }
 
+bool volumen::CabeceraSana(const unsigned char* b, uint32_t block_size, size_t nombre,
+                           size_t propietario) {
+  const bool name_ends = (nombre < kNombre && b[nombre] == 0) || std::memchr(b, 0, kNombre) != nullptr;
+  const unsigned char* owner = b + kPosPropietario;
+  const bool owner_ends = (propietario < kPropietario && owner[propietario] == 0) ||
+                          std::memchr(owner, 0, kPropietario) != nullptr;
+  return name_ends && owner_ends && block_size > kCabecera &&
+         GetU24(b + kPosUsado) <= block_size - kCabecera;
+}
+
 bool volumen::CampoIgual(const unsigned char* field, uint32_t width, const std::string& text) {
   return text.size() < width && std::memcmp(field, text.data(), text.size()) == 0 &&
          field[text.size()] == 0;

@@ -47,6 +47,11 @@ constexpr uint32_t kPosUsado = 286;
 // the name and the owner end inside their fields, and the used count does
 // not pass the payload.
 bool CabeceraSana(const unsigned char* bytes, uint32_t block_size);
+// The same, looking first for the terminators where a name of `nombre` and
+// an owner of `propietario` characters would have them (the blocks of one
+// file all carry the same two).
+bool CabeceraSana(const unsigned char* bytes, uint32_t block_size, size_t nombre,
+                  size_t propietario);
 // True when the NUL-padded field of `width` bytes holds exactly `text`.
 bool CampoIgual(const unsigned char* field, uint32_t width, const std::string& text);
 

@@ -87,7 +87,8 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
   if (s == 0) return true;  // exists and is empty; not remembered
   if (s < 0 && v.ultimo_error() == TVolumen::Error::kDanado) return false;  // may read later
   Fichero& entry = ficheros_[file_key];
-  entry = Fichero{Now(), 1, whole_name, inner_path, volume_key, s, record.bloque, record.nombre};
+  entry = Fichero{Now(), 1,          whole_name,    inner_path,   volume_key,
+                  s,     record.bloque, record.nombre, &volume->second};
   worked_out.push_back({volume_key, file_key, &entry});
   return s > 0;
 }
@@ -95,12 +96,12 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
 bool TCacheVolumenes::Tramo(const std::string& file_key, int64_t offset, uint32_t& length,
                             bool from_end, Fichero*& file, TVolumen*& volumen, int64_t& start) {
   auto known = ficheros_.find(file_key);
-  if (known == ficheros_.end() || known->second.size < 0) return false;
-  auto volume = volumenes_.find(known->second.volume_key);
-  if (volume == volumenes_.end()) return false;
-  volume->second.ultimo_uso = Now();
+  if (known == ficheros_.end() || known->second.size < 0 || known->second.volumen == nullptr) {
+    return false;
+  }
+  known->second.volumen->ultimo_uso = Now();
   file = &known->second;
-  volumen = volume->second.volumen.get();
+  volumen = file->volumen->volumen.get();
   // Never more than the file holds past the offset.
   start = from_end ? file->size + offset : offset;
   if (start < 0 || start > file->size) {

@@ -55,6 +55,7 @@ class TCacheVolumenes {
     // (volumes do not change while the engine reads them).
     uint32_t primer_bloque = 0;
     std::string nombre;
+    Volumen* volumen = nullptr;  // the entry of volume_key
   };
 
   // The file and volume of a key and where a read of it starts (-1, with
@@ -64,8 +65,10 @@ class TCacheVolumenes {
              Fichero*& file, TVolumen*& volumen, int64_t& start);
 
   CriticalSection lock_;
-  std::map<std::string, Volumen> volumenes_;
-  std::map<std::string, Fichero> ficheros_;
+  // Elements stay where they are when the maps grow: the memos below and
+  // the file entries point at them.
+  std::unordered_map<std::string, Volumen> volumenes_;
+  std::unordered_map<std::string, Fichero> ficheros_;
   // The keys already worked out for a path and for a whole name (with its
   // volume), and the entries they name, so a known one costs no checksum.
   std::unordered_map<std::string, std::pair<std::string, Volumen*>> clave_de_volumen_;

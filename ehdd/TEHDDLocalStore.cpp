@@ -25,7 +25,8 @@ bool HasParentComponent(std::string_view path) {
   // A component starts at the beginning or after a separator; ".." is one
   // when a separator or the end follows it.
   const size_t n = path.size();
-  for (size_t i = 0; i + 1 < n; ++i) {
+  for (size_t i = path.find(".."); i != std::string_view::npos && i + 1 < n;
+       i = path.find("..", i + 1)) {
     if (path[i] == '.' && path[i + 1] == '.' && (i == 0 || path[i - 1] == '/' || path[i - 1] == '\\') &&
         (i + 2 == n || path[i + 2] == '/' || path[i + 2] == '\\')) {
       return true;
@@ -149,7 +150,7 @@ void TEHDDLocalStore::LocalUnderRoot(std::string_view path, std::string& out) co
     out.clear();
   }
   out.append(path);
-  std::replace(out.begin(), out.end(), '\\', '/');
+  if (out.find('\\') != std::string::npos) std::replace(out.begin(), out.end(), '\\', '/');
 }
 
 TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t mode) {

@@ -306,7 +306,7 @@ void TFicheroDAT::RecorrerEnVista(Recorrido& r) const {
         r.estado = r.bloques[r.i] >= block_count_ ? r.kDanado : r.kLeer;
         return;
       }
-      if (!CabeceraSana(h, block_size_)) {
+      if (!CabeceraSana(h, block_size_, r.nombre->size(), r.propietario->size())) {
         r.estado = r.kDanado;
         return;
       }

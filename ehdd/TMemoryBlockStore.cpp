@@ -117,6 +117,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
     nombre_.assign(ref.clave);
   }
   const RefBloque wanted{{}, ref.indice, ref.canonico, ref.hash_clave};
+  const size_t ref_key_size = ref.clave.size();
   if (count_ >= capacity_ && !nodes_.empty()) {
     Nodo& oldest = nodes_.front();
     if (backing_ != nullptr && write_back && oldest.datos != nullptr) {
@@ -139,7 +140,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
   // The views point into the node's own name, which stays where it is.
   const std::string_view whole(node.nombre);
   node.ref = wanted;
-  node.ref.clave = wanted.canonico ? whole.substr(whole.find('_') + 1) : whole;
+  node.ref.clave = wanted.canonico ? whole.substr(whole.size() - ref_key_size) : whole;
   node.hash = Hash(wanted);
   node.puesto = map_.size();
   map_.push_back({node.hash, it});
