@@ -64,9 +64,13 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   // One look at both levels for the whole range: what a reader sees is the
   // range as it stood at one moment.
   CriticalSectionGuard guard(lock_);
+  // A file none of whose blocks is in memory (one just opened) needs no
+  // look at memory per block.
+  const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
   for (uint32_t i = first; i <= last; ++i) {
     ref.indice = i;
-    const bool present = memoria_.Buscar(ref) != nullptr || slots_.Existe(i, key);
+    const bool present =
+        (in_memory && memoria_.Buscar(ref) != nullptr) || slots_.Existe(i, key);
     entries.push_back(TRangoCache{i * kBloque,
                                   i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i,
                                   present});
@@ -122,9 +126,15 @@ void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsig
   }
   TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, position / kBloque);
   CriticalSectionGuard guard(lock_);
+  // Blocks of a file none of which is in memory go in without a look each.
+  const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
   for (uint32_t b = 0; b < count; ++b) {
     if (b < used) {
-      memoria_.Poner(ref, buffers[b], kBloque);
+      if (in_memory) {
+        memoria_.Poner(ref, buffers[b], kBloque);
+      } else {
+        memoria_.PonerAusente(ref, buffers[b], kBloque);
+      }
       ++ref.indice;
     } else {
       memoria_.Devolver(buffers[b], kBloque);

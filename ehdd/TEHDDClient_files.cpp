@@ -223,8 +223,9 @@ TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mo
   return raw;
 }
 
-bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks) {
-  if (file.kind != ehdd_kind::kServidor) return FetchLocalBlocks(file, start, blocks);
+bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole) {
+  *whole = false;
+  if (file.kind != ehdd_kind::kServidor) return FetchLocalBlocks(file, start, blocks, whole);
   const uint32_t capacity = blocks * kBloque;
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[capacity]);
   uint32_t got = 0;
@@ -252,7 +253,8 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
   return true;
 }
 
-bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks) {
+bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks,
+                                   bool* whole) {
   if (start >= file.length) return false;
   const uint64_t bytes = std::min<uint64_t>(static_cast<uint64_t>(blocks) * kBloque,
                                             file.length - start);
@@ -278,6 +280,7 @@ bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t 
   } hand_back{cache, file.path, static_cast<uint32_t>(start), buffers, count};
   cache->BuffersNuevos(buffers, count);
   hand_back.got = local_store_.LeerBloquesEn(TDestinoLectura{buffers, count, kBloque}, start, &file);
+  *whole = hand_back.got == bytes;
   return hand_back.got > 0;
 }
 
@@ -339,7 +342,13 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       const size_t at = cache->PrimerAusente(entries);
       if (at >= entries.size()) break;
       const uint32_t blocks = std::max(read_ahead_, missing);
-      if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
+      bool whole = false;
+      if (!FetchBlocks(*file, entries[at].posicion, blocks, &whole)) break;
+      // A local store gave every block asked for, which covers every block
+      // still missing: no need to look again (should a block of the range
+      // have been pushed out meanwhile, the copy below stops there and the
+      // read goes round again).
+      if (whole) break;
       entries.clear();
       uint32_t now_missing = CountMissing(
           cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);

@@ -40,10 +40,19 @@ void TMemoryBlockStore::Soltar(unsigned char* data, uint32_t length) {
 
 TMemoryBlockStore::Entrada* TMemoryBlockStore::Hallar(const RefBloque& ref) {
   const size_t hash = Hash(ref);
-  for (Entrada& entry : map_) {
+  // Newest first: a block just stored is the one most often asked for.
+  for (size_t i = map_.size(); i-- > 0;) {
+    Entrada& entry = map_[i];
     if (entry.hash == hash && entry.node->ref == ref) return &entry;
   }
   return nullptr;
+}
+
+bool TMemoryBlockStore::AlgunoDeClave(size_t hash_clave) const {
+  for (const Nodo& node : nodes_) {
+    if (!node.ref.canonico || node.ref.hash_clave == hash_clave) return true;
+  }
+  return false;
 }
 
 void TMemoryBlockStore::Olvidar(std::list<Nodo>::iterator node) {

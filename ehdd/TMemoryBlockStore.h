@@ -63,6 +63,13 @@ class TMemoryBlockStore : public TBlockStore {
   // to the spare buffers.
   TBloqueCache* Poner(const RefBloque& ref, unsigned char* data, uint32_t length);
   bool Quitar(const RefBloque& ref);                        // Remove
+  // True when some block of the file whose key has this hash may be held
+  // (false: none is).
+  bool AlgunoDeClave(size_t hash_clave) const;
+  // Put of a block known not to be held (the caller has just looked).
+  TBloqueCache* PonerAusente(const RefBloque& ref, unsigned char* data, uint32_t length) {
+    return Meter(ref, data, length, true, true);
+  }
 
   // A data buffer of `length` bytes for a block to come (a spare one when
   // there is one of that size), its contents undefined; owned by the caller
