@@ -448,3 +448,68 @@ TEST_F(LocalClientTest, RootWithOrWithoutItsSeparatorFindsTheSameFiles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Members of local volumes read through the client in items of any size,
+// at the block sizes the course uses and the smallest ones, match the files:
+// the blocks the client stores and copies out line up with the volume's.
+TEST_F(LocalClientTest, VolumeMembersReadWholeInItemsOfAnySize) {
+  const std::vector<uint32_t> sizes = {1, 3807, 3999, 4000, 4001, 64000, 64001, 150000};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    WriteAll(root_ + "src/D/F" + std::to_string(i), Pattern(sizes[i]).substr(0, sizes[i]));
+  }
+  fs::create_directories(root_ + "data");
+  for (uint32_t block : {512u, 1024u, 4096u}) {
+    const std::string name = "data/v" + std::to_string(block);
+    ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
+                           root_ + name + " --block-size " + std::to_string(block) + " > /dev/null")
+                              .c_str()),
+              0);
+    client_.Mount((name + ".dat").c_str(), 'M');
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      const std::string path = "M:\\D\\F" + std::to_string(i);
+      for (uint32_t item : {97u, 4000u, 50000u, 65000u}) {
+        if (item < 4000 && sizes[i] > 5000) continue;  // small items: the small files
+        ASSERT_EQ(ReadVirtual(path, item), Pattern(sizes[i]).substr(0, sizes[i]))
+            << block << " " << path << " in items of " << item;
+      }
+    }
+    // A seek back into a block read before, and one far ahead.
+    TFicheroEHDD* f = client_.Abrir("M:\\D\\F7", 0);
+    ASSERT_NE(f, nullptr);
+    std::vector<char> buf(5000);
+    ASSERT_EQ(client_.Leer(buf.data(), 1, 5000, f), 5000u);
+    ASSERT_EQ(client_.Posicionar(f, 3990, 0), 0);
+    ASSERT_EQ(client_.Leer(buf.data(), 1, 20, f), 20u);
+    EXPECT_EQ(std::string(buf.data(), 20), Pattern(150000).substr(3990, 20));
+    ASSERT_EQ(client_.Posicionar(f, 149990, 0), 0);
+    ASSERT_EQ(client_.Leer(buf.data(), 1, 5000, f), 10u);
+    EXPECT_EQ(std::string(buf.data(), 10), Pattern(150000).substr(149990));
+    client_.Cerrar(f);
+  }
+}
+
+// A volume cut short beneath an open member: what is read is what the file
+// held, the rest reads as nothing, and the process goes on.
+TEST_F(LocalClientTest, AVolumeCutShortWhileOpenReadsNothingMore) {
+  WriteAll(root_ + "src/BIG.BIN", Pattern(100000));
+  fs::create_directories(root_ + "data");
+  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
+                         root_ + "data/cut > /dev/null")
+                            .c_str()),
+            0);
+  client_.Mount("data\\cut.dat", 'M');
+  TFicheroEHDD* f = client_.Abrir("M:\\BIG.BIN", 0);
+  ASSERT_NE(f, nullptr);
+  std::vector<char> buf(1000);
+  ASSERT_EQ(client_.Leer(buf.data(), 1, 1000, f), 1000u);
+  EXPECT_EQ(std::string(buf.data(), 1000), Pattern(100000).substr(0, 1000));
+  ASSERT_EQ(truncate((root_ + "data/cut.DAT").c_str(), 0), 0);
+  ASSERT_EQ(client_.Posicionar(f, 80000, 0), 0);  // past what the cache holds
+  EXPECT_EQ(client_.Leer(buf.data(), 1, 1000, f), 0u);
+  client_.Cerrar(f);
+  EXPECT_EQ(ReadVirtual("M:\\BIG.BIN"), "");
+}
+
+}  // namespace
