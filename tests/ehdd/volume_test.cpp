@@ -600,7 +600,10 @@ TEST_F(VolumeTest, CacheReadsGiveTheFileAtAnyOffsetBlockSizeAndDestination) {
   TCacheVolumenes* cache = TCacheVolumenes::Instance();
   for (uint32_t block : {300u, 512u, 1024u, 4096u}) {
     const uint32_t payload = block - 289;
-    const std::vector<uint32_t> sizes = {1, payload, payload + 1, 3 * payload, 9000, 20000};
+    // Writing a volume syncs every block: the large files go to the large
+    // blocks only.
+    std::vector<uint32_t> sizes = {1, payload, payload + 1, 3 * payload};
+    if (block >= 1024) sizes.insert(sizes.end(), {9000, 20000});
     const fs::path src = dir_ / ("src" + std::to_string(block));
     for (size_t i = 0; i < sizes.size(); ++i) {
       WriteFile(src / "D" / ("F" + std::to_string(i)), Pattern(sizes[i], static_cast<int>(i)));
