@@ -125,7 +125,9 @@ void ReadMembers(benchmark::State& state) {
   state.counters["members"] = static_cast<double>(c.members.size());
 }
 
-void BM_MembersThroughClient(benchmark::State& state) { ReadMembers(state); }
+void BM_MembersThroughClient(benchmark::State& state) {
+  ReadMembers(state);
+}
 
 // Runs after the others: once opened, the slot file stays open.
 void BM_MembersThroughClientWithSlotFile(benchmark::State& state) {

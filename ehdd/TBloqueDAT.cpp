@@ -16,8 +16,7 @@ std::atomic<uint32_t> g_ahora_fijo{0};
 bool ReadField(const unsigned char* p, uint32_t width, std::string& out) {
   const void* end = std::memchr(p, 0, width);
   if (end == nullptr) return false;
-  out.assign(reinterpret_cast<const char*>(p),
-             static_cast<const unsigned char*>(end) - p);
+  out.assign(reinterpret_cast<const char*>(p), static_cast<const unsigned char*>(end) - p);
   return true;
 }
 
@@ -40,7 +39,8 @@ bool volumen::CabeceraSana(const unsigned char* b, uint32_t block_size) {
 
 bool volumen::CabeceraSana(const unsigned char* b, uint32_t block_size, size_t nombre,
                            size_t propietario) {
-  const bool name_ends = (nombre < kNombre && b[nombre] == 0) || std::memchr(b, 0, kNombre) != nullptr;
+  const bool name_ends =
+      (nombre < kNombre && b[nombre] == 0) || std::memchr(b, 0, kNombre) != nullptr;
   const unsigned char* owner = b + kPosPropietario;
   const bool owner_ends = (propietario < kPropietario && owner[propietario] == 0) ||
                           std::memchr(owner, 0, kPropietario) != nullptr;

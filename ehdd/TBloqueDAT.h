@@ -8,17 +8,19 @@
 
 namespace volumen {
 
-constexpr uint32_t kCabecera = 289;        // block header size
+constexpr uint32_t kCabecera = 289;         // block header size
 constexpr uint32_t kMaxBloques = 1u << 24;  // block numbers are u24
 // A block's used count is a u24, so no payload can hold more than 2^24 - 1
 // bytes: the largest block a volume may have. Anything larger is damage.
 constexpr uint32_t kMaxTamBloque = kCabecera + 0xFFFFFF;
-constexpr uint32_t kNombre = 255;          // name field (at most 254 characters)
-constexpr uint32_t kPropietario = 15;      // owner field (at most 14 characters)
+constexpr uint32_t kNombre = 255;      // name field (at most 254 characters)
+constexpr uint32_t kPropietario = 15;  // owner field (at most 14 characters)
 constexpr uint8_t kFichero = 0;
 constexpr uint8_t kDirectorio = 1;
 
-inline uint32_t GetU24(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16); }
+inline uint32_t GetU24(const unsigned char* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16);
+}
 inline uint32_t GetU32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -61,17 +63,17 @@ class TFicheroDAT;
 
 // One block header in memory. Fields in the order of the format.
 struct TBloqueDAT {
-  std::string nombre;      // one path component
-  uint8_t tipo = 0;        // 0 file, 1 directory
+  std::string nombre;  // one path component
+  uint8_t tipo = 0;    // 0 file, 1 directory
   uint8_t reservado = 0;
-  uint32_t creado = 0;     // seconds since 1970
+  uint32_t creado = 0;  // seconds since 1970
   uint32_t modificado = 0;
   std::string propietario;
   uint32_t anterior = 0;   // parent's first block, or the block before in the chain
   uint32_t siguiente = 0;  // next block of the chain, 0 in the last
   uint32_t usado = 0;      // payload bytes in use
 
-  uint32_t numero = 0;     // the block's own number
+  uint32_t numero = 0;  // the block's own number
 
   // Parses 289 header bytes. False when the bytes are damaged: a name or
   // owner without its terminating zero, or a used count above the payload.
@@ -86,5 +88,6 @@ struct TBloqueDAT {
   size_t EscribirListaHijos(TFicheroDAT& dat, const std::vector<uint32_t>& hijos, size_t desde);
   // Reads payload bytes from an offset: -1 when the offset is past used,
   // else at most used - offset bytes.
-  int64_t LeerDatos(TFicheroDAT& dat, unsigned char* buffer, uint32_t length, uint32_t offset) const;
+  int64_t LeerDatos(TFicheroDAT& dat, unsigned char* buffer, uint32_t length,
+                    uint32_t offset) const;
 };

@@ -8,7 +8,9 @@
 
 namespace {
 
-int64_t Now() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t Now() {
+  return static_cast<int64_t>(std::time(nullptr));
+}
 
 // The cache key of a name is its CRC-32 and length. Two names can share
 // one; the second then gets the first free key with a suffix, so a key
@@ -59,8 +61,9 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
   if (volume == volumenes_.end()) return false;
   volume->second.ultimo_uso = Now();
   auto& worked_out = clave_de_fichero_[whole_name];
-  auto same_volume = std::find_if(worked_out.begin(), worked_out.end(),
-                                  [&](const ClaveFichero& entry) { return entry.volume_key == volume_key; });
+  auto same_volume =
+      std::find_if(worked_out.begin(), worked_out.end(),
+                   [&](const ClaveFichero& entry) { return entry.volume_key == volume_key; });
   if (same_volume != worked_out.end()) {
     file_key = same_volume->file_key;
     Fichero& known = *same_volume->fichero;
@@ -87,8 +90,9 @@ bool TCacheVolumenes::AbrirFichero(const std::string& volume_key, const std::str
   if (s == 0) return true;  // exists and is empty; not remembered
   if (s < 0 && v.ultimo_error() == TVolumen::Error::kDanado) return false;  // may read later
   Fichero& entry = ficheros_[file_key];
-  entry = Fichero{Now(), 1,          whole_name,    inner_path,   volume_key,
-                  s,     record.bloque, record.nombre, &volume->second};
+  entry = Fichero{Now(),          1, whole_name,    inner_path,
+                  volume_key,     s, record.bloque, record.nombre,
+                  &volume->second};
   worked_out.push_back({volume_key, file_key, &entry});
   return s > 0;
 }
@@ -113,9 +117,9 @@ bool TCacheVolumenes::Tramo(const std::string& file_key, int64_t offset, uint32_
   return true;
 }
 
-bool TCacheVolumenes::LeerFichero(const std::string& file_key, uint32_t& count,
-                                  std::unique_ptr<unsigned char[]>& buffer, int64_t offset,
-                                  uint32_t length, bool from_end) {
+template <typename Destino>
+bool TCacheVolumenes::LeerCon(const std::string& file_key, uint32_t& count, int64_t offset,
+                              uint32_t length, bool from_end, Destino&& destino_para) {
   CriticalSectionGuard guard(lock_);
   count = 0;
   Fichero* file = nullptr;
@@ -123,28 +127,31 @@ bool TCacheVolumenes::LeerFichero(const std::string& file_key, uint32_t& count,
   int64_t start = 0;
   if (!Tramo(file_key, offset, length, from_end, file, volumen, start)) return false;
   if (start < 0) return true;
-  buffer.reset(new (std::nothrow) unsigned char[length > 0 ? length : 1]);
-  if (!buffer) return true;
-  unsigned char* const piece = buffer.get();
-  const TDestinoLectura destino{&piece, 1, length > 0 ? length : 1};
-  const int64_t got =
-      volumen->LeerMiembro(file->primer_bloque, file->nombre, kPropietario, start, length, destino);
+  const TDestinoLectura* destino = destino_para(length);
+  if (destino == nullptr) return true;
+  const int64_t got = volumen->LeerMiembro(file->primer_bloque, file->nombre, kPropietario, start,
+                                           length, *destino);
   count = got > 0 ? static_cast<uint32_t>(got) : 0;
   return true;
 }
 
+bool TCacheVolumenes::LeerFichero(const std::string& file_key, uint32_t& count,
+                                  std::unique_ptr<unsigned char[]>& buffer, int64_t offset,
+                                  uint32_t length, bool from_end) {
+  unsigned char* piece = nullptr;
+  TDestinoLectura destino;
+  return LeerCon(file_key, count, offset, length, from_end,
+                 [&](uint32_t n) -> const TDestinoLectura* {
+                   buffer.reset(new (std::nothrow) unsigned char[n > 0 ? n : 1]);
+                   if (!buffer) return nullptr;
+                   piece = buffer.get();
+                   destino = TDestinoLectura{&piece, 1, n > 0 ? n : 1};
+                   return &destino;
+                 });
+}
+
 bool TCacheVolumenes::LeerFicheroEn(const std::string& file_key, uint32_t& count,
-                                    const TDestinoLectura& destino, int64_t offset,
-                                    uint32_t length, bool from_end) {
-  CriticalSectionGuard guard(lock_);
-  count = 0;
-  Fichero* file = nullptr;
-  TVolumen* volumen = nullptr;
-  int64_t start = 0;
-  if (!Tramo(file_key, offset, length, from_end, file, volumen, start)) return false;
-  if (start < 0) return true;
-  const int64_t got =
-      volumen->LeerMiembro(file->primer_bloque, file->nombre, kPropietario, start, length, destino);
-  count = got > 0 ? static_cast<uint32_t>(got) : 0;
-  return true;
+                                    const TDestinoLectura& destino, int64_t offset, uint32_t length,
+                                    bool from_end) {
+  return LeerCon(file_key, count, offset, length, from_end, [&](uint32_t) { return &destino; });
 }

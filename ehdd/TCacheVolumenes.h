@@ -63,6 +63,11 @@ class TCacheVolumenes {
   // False for an unknown key.
   bool Tramo(const std::string& file_key, int64_t offset, uint32_t& length, bool from_end,
              Fichero*& file, TVolumen*& volumen, int64_t& start);
+  // A read of a file into the destination destino_para(length) gives for
+  // the length the file holds (null: nothing is read).
+  template <typename Destino>
+  bool LeerCon(const std::string& file_key, uint32_t& count, int64_t offset, uint32_t length,
+               bool from_end, Destino&& destino_para);
 
   CriticalSection lock_;
   // Elements stay where they are when the maps grow: the memos below and

@@ -27,7 +27,9 @@ bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, size_
 
 }  // namespace
 
-TEHDDCache::TEHDDCache() { memoria_.SetTamRecambio(kBloque); }
+TEHDDCache::TEHDDCache() {
+  memoria_.SetTamRecambio(kBloque);
+}
 
 TEHDDCache* TEHDDCache::Instance() {
   if (TEHDDCache* made = g_made.load(std::memory_order_acquire)) return made;
@@ -69,11 +71,9 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
   for (uint32_t i = first; i <= last; ++i) {
     ref.indice = i;
-    const bool present =
-        (in_memory && memoria_.Buscar(ref) != nullptr) || slots_.Existe(i, key);
-    entries.push_back(TRangoCache{i * kBloque,
-                                  i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i,
-                                  present});
+    const bool present = (in_memory && memoria_.Buscar(ref) != nullptr) || slots_.Existe(i, key);
+    entries.push_back(TRangoCache{
+        i * kBloque, i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i, present});
     if (!present) {
       if (!marked) first_missing = static_cast<uint32_t>(entries.size() - 1);
       marked = true;
@@ -144,7 +144,8 @@ void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsig
 }
 
 uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32_t length,
-                               const std::vector<TRangoCache>& entries, unsigned char* destination) {
+                               const std::vector<TRangoCache>& entries,
+                               unsigned char* destination) {
   uint32_t offset = position % kBloque;
   if (entries.empty()) return 0;
   TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, entries[0].indice);

@@ -97,8 +97,7 @@ class TEHDDClient : public TEHDDLogTarget {
 
   // What the path resolves to: the mount's store path joined with the rest
   // (see Abrir). *local tells whether the letter is served locally.
-  std::string ResolvePath(std::string_view path, bool* local = nullptr,
-                          bool* container = nullptr);
+  std::string ResolvePath(std::string_view path, bool* local = nullptr, bool* container = nullptr);
 
   // Sends one request and waits for its completion; false on failure. The
   // reply's data is moved into *reply (owned by the caller when not the
@@ -140,7 +139,8 @@ class TEHDDClient : public TEHDDLogTarget {
   std::map<char, std::string> mount_table_;
   std::map<char, bool> container_flags_;
   uint32_t read_ahead_ = 16;
-  std::unordered_map<TFicheroEHDD*, std::pair<std::shared_ptr<TFicheroEHDD>, std::string>> open_files_;
+  std::unordered_map<TFicheroEHDD*, std::pair<std::shared_ptr<TFicheroEHDD>, std::string>>
+      open_files_;
   std::unique_ptr<TSocketTCP> socket_;
   std::unique_ptr<TTransaccionHTTP> transaccion_;
   struct CompleteFile {

@@ -256,8 +256,8 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
 bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks,
                                    bool* whole) {
   if (start >= file.length) return false;
-  const uint64_t bytes = std::min<uint64_t>(static_cast<uint64_t>(blocks) * kBloque,
-                                            file.length - start);
+  const uint64_t bytes =
+      std::min<uint64_t>(static_cast<uint64_t>(blocks) * kBloque, file.length - start);
   const uint32_t count = static_cast<uint32_t>((bytes + kBloque - 1) / kBloque);
   // The local stores read straight into the cache's block buffers, which
   // then become the cache's blocks: no copy in between.
@@ -279,7 +279,8 @@ bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t 
     ~HandBack() { cache->GuardarBloques(key, start, buffers, count, got); }
   } hand_back{cache, file.path, static_cast<uint32_t>(start), buffers, count};
   cache->BuffersNuevos(buffers, count);
-  hand_back.got = local_store_.LeerBloquesEn(TDestinoLectura{buffers, count, kBloque}, start, &file);
+  hand_back.got =
+      local_store_.LeerBloquesEn(TDestinoLectura{buffers, count, kBloque}, start, &file);
   *whole = hand_back.got == bytes;
   return hand_back.got > 0;
 }

@@ -1,13 +1,13 @@
 #include "ehdd/TEHDDLocalStore.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <sys/uio.h>
 #include <unistd.h>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <memory>
 
 #include "ehdd/TCacheVolumenes.h"
 #include "ehdd/TEHDDClient.h"
@@ -27,7 +27,8 @@ bool HasParentComponent(std::string_view path) {
   const size_t n = path.size();
   for (size_t i = path.find(".."); i != std::string_view::npos && i + 1 < n;
        i = path.find("..", i + 1)) {
-    if (path[i] == '.' && path[i + 1] == '.' && (i == 0 || path[i - 1] == '/' || path[i - 1] == '\\') &&
+    if (path[i] == '.' && path[i + 1] == '.' &&
+        (i == 0 || path[i - 1] == '/' || path[i - 1] == '\\') &&
         (i + 2 == n || path[i + 2] == '/' || path[i + 2] == '\\')) {
       return true;
     }
@@ -86,7 +87,8 @@ uint32_t ReadAtInto(const std::string& path, uint64_t offset, const TDestinoLect
     for (uint64_t at = done; at < n && count < static_cast<int>(kPieces); ++count) {
       const size_t piece = static_cast<size_t>(at / destino.tam_trozo);
       const uint32_t inside = static_cast<uint32_t>(at % destino.tam_trozo);
-      const uint32_t k = std::min<uint32_t>(destino.tam_trozo - inside, n - static_cast<uint32_t>(at));
+      const uint32_t k =
+          std::min<uint32_t>(destino.tam_trozo - inside, n - static_cast<uint32_t>(at));
       pieces[count] = {destino.trozos[piece] + inside, k};
       at += k;
     }
@@ -130,7 +132,8 @@ void TEHDDLocalStore::SetRoot(const std::string& root) {
 void TEHDDLocalStore::SplitContainerPath(std::string_view path, std::string_view& container,
                                          std::string_view& member) {
   const size_t hash = path.rfind('#');
-  container = hash == std::string_view::npos || hash == 0 ? std::string_view() : path.substr(0, hash);
+  container =
+      hash == std::string_view::npos || hash == 0 ? std::string_view() : path.substr(0, hash);
   member = hash == std::string_view::npos ? path : path.substr(hash + 1);
 }
 
@@ -175,8 +178,8 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     // A member that is not there, or a damaged one, does not open; an empty
     // one opens with length 0. The whole name is the container part, '#'
     // and the member: the resolved path itself.
-    if (!volumes->AbrirFichero(volume_key, resolved_path, member, file_id, &size) ||
-        size < 0 || size > UINT32_MAX) {
+    if (!volumes->AbrirFichero(volume_key, resolved_path, member, file_id, &size) || size < 0 ||
+        size > UINT32_MAX) {
       return nullptr;
     }
     file->kind = ehdd_kind::kMiembroVolumen;

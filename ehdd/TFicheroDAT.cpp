@@ -1,8 +1,5 @@
 #include "ehdd/TFicheroDAT.h"
 
-#include <cerrno>
-#include <csetjmp>
-#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -10,6 +7,9 @@
 #include <unistd.h>
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csetjmp>
+#include <csignal>
 #include <cstring>
 #include <mutex>
 #include <vector>
@@ -88,7 +88,9 @@ void TDestinoLectura::Copiar(uint64_t at, const unsigned char* bytes, size_t n) 
   }
 }
 
-TFicheroDAT::~TFicheroDAT() { Cerrar(); }
+TFicheroDAT::~TFicheroDAT() {
+  Cerrar();
+}
 
 void TFicheroDAT::Cerrar() {
   if (vista_ != nullptr) munmap(const_cast<unsigned char*>(vista_), vista_size_);
@@ -316,11 +318,12 @@ void TFicheroDAT::RecorrerEnVista(Recorrido& r) const {
         r.estado = r.kLeer;  // bytes past the mapping: read them
         return;
       }
-      const bool es_suyo = r.i != 0 || (CampoIgual(h, kNombre, *r.nombre) &&
-                                        CampoIgual(h + kPosPropietario, kPropietario, *r.propietario));
-      Avanzar(r, carga(), es_suyo, usado, GetU24(h + kPosSiguiente), [&](uint32_t from, uint32_t k) {
-        r.destino->Copiar(r.total, h + kCabecera + from, k);
-      });
+      const bool es_suyo =
+          r.i != 0 || (CampoIgual(h, kNombre, *r.nombre) &&
+                       CampoIgual(h + kPosPropietario, kPropietario, *r.propietario));
+      Avanzar(
+          r, carga(), es_suyo, usado, GetU24(h + kPosSiguiente),
+          [&](uint32_t from, uint32_t k) { r.destino->Copiar(r.total, h + kCabecera + from, k); });
     }
   });
   if (!whole) r.estado = r.kDanado;  // the file shrank beneath the mapping
@@ -342,9 +345,9 @@ void TFicheroDAT::RecorrerConLectura(Recorrido& r) {
   });
 }
 
-int64_t TFicheroDAT::LeerCadena(const uint32_t* bloques, size_t n, uint32_t offset,
-                                uint32_t length, const std::string& nombre,
-                                const std::string& propietario, const TDestinoLectura& destino) {
+int64_t TFicheroDAT::LeerCadena(const uint32_t* bloques, size_t n, uint32_t offset, uint32_t length,
+                                const std::string& nombre, const std::string& propietario,
+                                const TDestinoLectura& destino) {
   if (fd_ < 0 || n == 0) return -1;
   length = static_cast<uint32_t>(std::min<uint64_t>(length, destino.capacidad()));
   if (length == 0) return 0;
@@ -372,7 +375,8 @@ bool TFicheroDAT::EscribirBloque(uint32_t block, TBloqueDAT& header) {
   } else {
     std::vector<unsigned char> image(block_size_, 0);
     std::copy(bytes, bytes + kCabecera, image.begin());
-    if (!WriteFullyAt(fd_, image.data(), image.size(), static_cast<off_t>(block_count_) * block_size_)) {
+    if (!WriteFullyAt(fd_, image.data(), image.size(),
+                      static_cast<off_t>(block_count_) * block_size_)) {
       return false;
     }
     header.numero = block_count_;
@@ -390,7 +394,8 @@ int64_t TFicheroDAT::LeerCarga(uint32_t block, uint32_t offset, unsigned char* b
 
 bool TFicheroDAT::EscribirCarga(uint32_t block, uint32_t offset, const unsigned char* data,
                                 uint32_t length) {
-  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset) return false;
+  if (fd_ < 0 || block >= block_count_ || offset > carga() || length > carga() - offset)
+    return false;
   const off_t at = static_cast<off_t>(block) * block_size_ + kCabecera + offset;
   return WriteFullyAt(fd_, data, length, at);
 }

@@ -27,7 +27,9 @@ unsigned char* TMemoryBlockStore::BufferNuevo(uint32_t length) {
   return new unsigned char[length > 0 ? length : 1];
 }
 
-void TMemoryBlockStore::Devolver(unsigned char* data, uint32_t length) { Soltar(data, length); }
+void TMemoryBlockStore::Devolver(unsigned char* data, uint32_t length) {
+  Soltar(data, length);
+}
 
 void TMemoryBlockStore::Soltar(unsigned char* data, uint32_t length) {
   if (data == nullptr) return;
@@ -171,7 +173,9 @@ TBloqueCache* TMemoryBlockStore::Tomar(const RefBloque& ref) {
   return Meter(ref, copy, found->longitud, true, true);
 }
 
-TBloqueCache* TMemoryBlockStore::Fetch(const std::string& name) { return Tomar(Ref(name)); }
+TBloqueCache* TMemoryBlockStore::Fetch(const std::string& name) {
+  return Tomar(Ref(name));
+}
 
 TBloqueCache* TMemoryBlockStore::Poner(const RefBloque& ref, unsigned char* data, uint32_t length) {
   if (Buscar(ref) != nullptr) {
@@ -189,7 +193,9 @@ bool TMemoryBlockStore::Quitar(const RefBloque& ref) {
   return true;
 }
 
-bool TMemoryBlockStore::Remove(const std::string& name) { return Quitar(Ref(name)); }
+bool TMemoryBlockStore::Remove(const std::string& name) {
+  return Quitar(Ref(name));
+}
 
 bool TMemoryBlockStore::FreeData(TBloqueCache* block) {
   if (block == nullptr) return false;

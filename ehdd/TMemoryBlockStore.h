@@ -36,9 +36,9 @@ class TMemoryBlockStore : public TBlockStore {
 
   // A held block: what the store hands out, with the parts of its name.
   struct Nodo : TBloqueCache {
-    RefBloque ref;     // views into `nombre`
-    size_t hash = 0;   // of ref
-    size_t puesto = 0; // its place in the map
+    RefBloque ref;      // views into `nombre`
+    size_t hash = 0;    // of ref
+    size_t puesto = 0;  // its place in the map
   };
 
   explicit TMemoryBlockStore(uint32_t capacity = 16) { capacity_ = capacity; }
@@ -57,12 +57,12 @@ class TMemoryBlockStore : public TBlockStore {
   TBloqueCache* Lookup(const std::string& name) override { return Buscar(Ref(name)); }
 
   // The same operations by key and index.
-  Nodo* Buscar(const RefBloque& ref);                       // Lookup
-  TBloqueCache* Tomar(const RefBloque& ref);                // Fetch
+  Nodo* Buscar(const RefBloque& ref);         // Lookup
+  TBloqueCache* Tomar(const RefBloque& ref);  // Fetch
   // Put without replace: a held block keeps its bytes and `data` goes back
   // to the spare buffers.
   TBloqueCache* Poner(const RefBloque& ref, unsigned char* data, uint32_t length);
-  bool Quitar(const RefBloque& ref);                        // Remove
+  bool Quitar(const RefBloque& ref);  // Remove
   // True when some block of the file whose key has this hash may be held
   // (false: none is).
   bool AlgunoDeClave(size_t hash_clave) const;

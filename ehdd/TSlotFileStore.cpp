@@ -188,7 +188,8 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
 
   uint32_t r;
   auto known = index_by_key_.find(key);
-  if (known == index_by_key_.end()) known = index_by_key_.emplace(std::string(key), std::map<uint32_t, uint32_t>{}).first;
+  if (known == index_by_key_.end())
+    known = index_by_key_.emplace(std::string(key), std::map<uint32_t, uint32_t>{}).first;
   auto& per_key = known->second;
   auto held = per_key.find(index);
   if (held != per_key.end()) {

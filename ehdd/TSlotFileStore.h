@@ -69,7 +69,8 @@ class TSlotFileStore : public TBlockStore {
   size_t view_size_ = 0;
   uint32_t ring_ = 0;
   uint32_t records_ = 0;
-  std::map<std::string, std::map<uint32_t, uint32_t>, std::less<>> index_by_key_;  // key → index → record
+  std::map<std::string, std::map<uint32_t, uint32_t>, std::less<>>
+      index_by_key_;  // key → index → record
   std::vector<unsigned char> buffer_;
   TBloqueCache block_;
 };

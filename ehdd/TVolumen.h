@@ -18,7 +18,16 @@
 
 class TVolumen {
  public:
-  enum class Error { kNinguno, kNoEncontrado, kEsDirectorio, kNoEsDirectorio, kDanado, kExiste, kLleno, kNombre };
+  enum class Error {
+    kNinguno,
+    kNoEncontrado,
+    kEsDirectorio,
+    kNoEsDirectorio,
+    kDanado,
+    kExiste,
+    kLleno,
+    kNombre
+  };
 
   static constexpr uint32_t kUltimoId = 0xFFFFFFFB;
 

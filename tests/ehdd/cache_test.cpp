@@ -425,7 +425,8 @@ TEST_F(CacheTest, NamesAndKeyIndexFindTheSameBlocks) {
 // is not full is zeros even in a buffer that held another block before.
 TEST_F(CacheTest, ReusedNodesAndBuffersCarryOnlyTheirOwnBytes) {
   TEHDDCache cache;
-  for (uint32_t i = 0; i < 1000; ++i) Store(cache, i % 3 == 0 ? "a" : (i % 3 == 1 ? "bb" : "ccc"), i);
+  for (uint32_t i = 0; i < 1000; ++i)
+    Store(cache, i % 3 == 0 ? "a" : (i % 3 == 1 ? "bb" : "ccc"), i);
   EXPECT_EQ(cache.memoria().count(), TEHDDCache::kCapacidadMemoria);
   for (uint32_t i = 1000 - 16; i < 1000; ++i) {
     EXPECT_TRUE(Holds(cache, i % 3 == 0 ? "a" : (i % 3 == 1 ? "bb" : "ccc"), i)) << i;
@@ -437,7 +438,8 @@ TEST_F(CacheTest, ReusedNodesAndBuffersCarryOnlyTheirOwnBytes) {
   const TBloqueCache* block = cache.memoria().Lookup(TBlockStore::NombreBloque(0, "short"));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(block->datos[9], 0xFF);
-  EXPECT_TRUE(std::all_of(block->datos + 10, block->datos + kB, [](unsigned char c) { return c == 0; }));
+  EXPECT_TRUE(
+      std::all_of(block->datos + 10, block->datos + kB, [](unsigned char c) { return c == 0; }));
   // The same for blocks a local store filled in place.
   for (uint32_t i = 0; i < 16; ++i) cache.EscribirRango("ff", full.data(), i * kB, kB, kB);
   cache.Olvidar("ff");
@@ -448,7 +450,8 @@ TEST_F(CacheTest, ReusedNodesAndBuffersCarryOnlyTheirOwnBytes) {
   block = cache.memoria().Lookup(TBlockStore::NombreBloque(1, "filled"));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(block->datos[4], 0xEE);
-  EXPECT_TRUE(std::all_of(block->datos + 5, block->datos + kB, [](unsigned char c) { return c == 0; }));
+  EXPECT_TRUE(
+      std::all_of(block->datos + 5, block->datos + kB, [](unsigned char c) { return c == 0; }));
   EXPECT_FALSE(cache.memoria().Exists(TBlockStore::NombreBloque(2, "filled")));
   EXPECT_EQ(cache.BytesEnCache("filled"), 2 * kB);
 }
@@ -462,9 +465,9 @@ TEST_F(CacheTest, ARecordWrittenAgainStaysWholeWithTheLatestBytes) {
     cache.Iniciar("alumno", 8, (dir_ / "eHDD").string());
     Store(cache, "s", 0);
     Store(cache, "s", 1);
-    cache.Olvidar("other");              // both into the slot file
-    EXPECT_TRUE(Holds(cache, "s", 0));   // back in memory
-    cache.Olvidar("other");              // out again: the same bytes
+    cache.Olvidar("other");             // both into the slot file
+    EXPECT_TRUE(Holds(cache, "s", 0));  // back in memory
+    cache.Olvidar("other");             // out again: the same bytes
     EXPECT_EQ(cache.slots().anillo(), 2u);
     auto* changed = new unsigned char[kB]();
     changed[0] = 0x77;

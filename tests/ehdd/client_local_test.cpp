@@ -52,6 +52,16 @@ class LocalClientTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
+  // Builds the volume root_ + prefix from the folder root_ + src.
+  int BuildVolume(const std::string& src, const std::string& prefix, uint32_t block = 0) {
+    fs::create_directories(fs::path(root_ + prefix).parent_path());
+    return std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + src + " " +
+                        root_ + prefix +
+                        (block ? " --block-size " + std::to_string(block) : std::string()) +
+                        " > /dev/null")
+                           .c_str());
+  }
+
   std::string ReadVirtual(const std::string& vpath, uint32_t chunk = 64000) {
     TFicheroEHDD* f = client_.Abrir(vpath.c_str(), 0);
     if (f == nullptr) return "<null>";
@@ -322,11 +332,7 @@ namespace {
 TEST_F(LocalClientTest, ContainerMembersReadLikeFiles) {
   WriteAll(root_ + "src/Datos/Skin.png", Pattern(9000));
   WriteAll(root_ + "src/empty.txt", "");
-  fs::create_directories(root_ + "data");
-  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
-                         root_ + "data/mcd01 --block-size 512")
-                            .c_str()),
-            0);
+  ASSERT_EQ(BuildVolume("src", "data/mcd01", 512), 0);
   client_.Mount("data\\mcd01.dat", 'M');
   EXPECT_EQ(ReadVirtual("M:\\datos\\skin.png"), Pattern(9000));  // upper-cased inside the volume
   EXPECT_EQ(ReadVirtual("M:\\DATOS\\SKIN.PNG", 1).size(), 9000u);
@@ -418,11 +424,7 @@ namespace {
 TEST_F(LocalClientTest, RootWithOrWithoutItsSeparatorFindsTheSameFiles) {
   WriteAll(root_ + "src/DATOS/A.TXT", "in a volume");
   WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", "plain");
-  fs::create_directories(root_ + "data");
-  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
-                         root_ + "data/mcd01 > /dev/null")
-                            .c_str()),
-            0);
+  ASSERT_EQ(BuildVolume("src", "data/mcd01"), 0);
   client_.Mount("data\\mcd01.dat", 'M');
   client_.Mount("alumno\\work", 'S');
   const std::string bare = root_.substr(0, root_.size() - 1);
@@ -464,14 +466,9 @@ TEST_F(LocalClientTest, VolumeMembersReadWholeInItemsOfAnySize) {
       WriteAll(root_ + src + "D/F" + std::to_string(i), Pattern(sizes[i]).substr(0, sizes[i]));
     }
   }
-  fs::create_directories(root_ + "data");
   for (uint32_t block : {512u, 1024u, 4096u}) {
     const std::string name = "data/v" + std::to_string(block);
-    ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ +
-                           (block < 4096 ? "small " : "src ") + root_ + name + " --block-size " +
-                           std::to_string(block) + " > /dev/null")
-                              .c_str()),
-              0);
+    ASSERT_EQ(BuildVolume(block < 4096 ? "small" : "src", name, block), 0);
     client_.Mount((name + ".dat").c_str(), 'M');
     for (size_t i = 0; i < sizes.size(); ++i) {
       if (block < 4096 && sizes[i] > 5000) continue;
@@ -502,11 +499,7 @@ TEST_F(LocalClientTest, VolumeMembersReadWholeInItemsOfAnySize) {
 // held, the rest reads as nothing, and the process goes on.
 TEST_F(LocalClientTest, AVolumeCutShortWhileOpenReadsNothingMore) {
   WriteAll(root_ + "src/BIG.BIN", Pattern(100000));
-  fs::create_directories(root_ + "data");
-  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
-                         root_ + "data/cut > /dev/null")
-                            .c_str()),
-            0);
+  ASSERT_EQ(BuildVolume("src", "data/cut"), 0);
   client_.Mount("data\\cut.dat", 'M');
   TFicheroEHDD* f = client_.Abrir("M:\\BIG.BIN", 0);
   ASSERT_NE(f, nullptr);

@@ -151,8 +151,9 @@ TEST_F(VolumeTest, SourceDateEpochMakesBuildsRepeatable) {
   // The largest time a header holds is taken; one more is refused.
   EXPECT_EQ(Shell("SOURCE_DATE_EPOCH=4294967295 " + build + (dir_ / "max").string()), 0);
   const std::string out = (dir_ / "out").string();
-  EXPECT_NE(std::system(("SOURCE_DATE_EPOCH=4294967296 " + build + (dir_ / "over").string() +
-                         " 2> " + out).c_str()),
+  EXPECT_NE(std::system(
+                ("SOURCE_DATE_EPOCH=4294967296 " + build + (dir_ / "over").string() + " 2> " + out)
+                    .c_str()),
             0);
   EXPECT_EQ(ReadFile(out), "ehdd-volume: bad SOURCE_DATE_EPOCH '4294967296'\n");
   EXPECT_FALSE(fs::exists(dir_ / "over.FAT"));
@@ -276,6 +277,15 @@ class DamagedVolumeTest : public VolumeTest {
     dat_ = ReadFile(prefix_ + ".DAT");
     text_length_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 8);
     table_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 4);
+  }
+  // The key of /A/FILE.BIN in the volume cache, the volume at `prefix`.
+  std::string CacheKey(const std::string& prefix) {
+    TCacheVolumenes* cache = TCacheVolumenes::Instance();
+    std::string volume_key, file_key;
+    int64_t size = 0;
+    EXPECT_TRUE(cache->AbrirVolumen(prefix, volume_key));
+    EXPECT_TRUE(cache->AbrirFichero(volume_key, "x#/A/FILE.BIN", "/A/FILE.BIN", file_key, &size));
+    return file_key;
   }
   // The first block of /A/FILE.BIN, found through a good volume.
   uint32_t FileBlock() {
@@ -656,14 +666,10 @@ TEST_F(DamagedVolumeTest, ReadsThroughTheCacheStopAtLinksThatDisagreeAndShortBlo
     const std::string prefix = (dir_ / tag).string();
     WriteFile(prefix + ".FAT", fat_);
     WriteFile(prefix + ".DAT", dat_);
-    TCacheVolumenes* cache = TCacheVolumenes::Instance();
-    std::string volume_key, file_key;
-    int64_t size = 0;
-    EXPECT_TRUE(cache->AbrirVolumen(prefix, volume_key));
-    EXPECT_TRUE(cache->AbrirFichero(volume_key, "x#/A/FILE.BIN", "/A/FILE.BIN", file_key, &size));
     uint32_t count = 0;
     std::unique_ptr<unsigned char[]> bytes;
-    EXPECT_TRUE(cache->LeerFichero(file_key, count, bytes, offset, length));
+    EXPECT_TRUE(
+        TCacheVolumenes::Instance()->LeerFichero(CacheKey(prefix), count, bytes, offset, length));
     return std::string(reinterpret_cast<char*>(bytes.get()), count);
   };
   const std::string original = dat_;
@@ -699,10 +705,7 @@ TEST_F(DamagedVolumeTest, DatCutShortWhileMappedFailsCleanly) {
   TVolumen v;
   ASSERT_TRUE(v.Abrir(prefix_));
   TCacheVolumenes* cache = TCacheVolumenes::Instance();
-  std::string volume_key, file_key;
-  int64_t size = 0;
-  ASSERT_TRUE(cache->AbrirVolumen(prefix_, volume_key));
-  ASSERT_TRUE(cache->AbrirFichero(volume_key, "x#/A/FILE.BIN", "/A/FILE.BIN", file_key, &size));
+  const std::string file_key = CacheKey(prefix_);
   uint32_t count = 0;
   std::unique_ptr<unsigned char[]> bytes;
   ASSERT_TRUE(cache->LeerFichero(file_key, count, bytes, 0, 2000));
