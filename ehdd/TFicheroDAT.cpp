@@ -1,6 +1,7 @@
 #include "ehdd/TFicheroDAT.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -65,7 +66,17 @@ void InstalarGuardia() {
 template <typename F>
 bool Guardado(F&& f) {
   sigjmp_buf guardia;
-  if (sigsetjmp(guardia, 0) != 0) return false;
+  if (sigsetjmp(guardia, 0) != 0) {
+    // The mask is not saved at every guard (that costs a system call), so
+    // a handler that ran with the signal blocked (one that wraps this one,
+    // as a sanitizer's does) may leave it blocked: unblock it, or the next
+    // bus error would end the process.
+    sigset_t bus;
+    sigemptyset(&bus);
+    sigaddset(&bus, SIGBUS);
+    pthread_sigmask(SIG_UNBLOCK, &bus, nullptr);
+    return false;
+  }
   t_guardia = &guardia;
   std::atomic_signal_fence(std::memory_order_seq_cst);
   f();
