@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <new>
 
 #include "base/OSAL.h"
@@ -264,21 +265,22 @@ HBITMAP TGestorBMP::CrearBitmapRGB(uint16_t buffer, const uint8_t* origen, size_
   cabecera.biCompression = platform::gfx::BI_RGB;
   cabecera.biSizeImage = static_cast<uint32_t>(tamano);
 
-  auto* bits = static_cast<uint8_t*>(OSAL::Malloc(tamano));
-  if (bits == nullptr) return nullptr;
+  // The bitmap is a surface: the RGB rows go straight into its pixels,
+  // without a BGR copy in between.
+  std::unique_ptr<Surface> bitmap;
+  try {
+    bitmap = std::make_unique<Surface>(static_cast<int>(ancho), static_cast<int>(alto));
+  } catch (const std::bad_alloc&) {
+    return nullptr;  // no memory for the bitmap
+  }
   for (uint32_t y = 0; y < alto; ++y) {
     const uint8_t* p = origen + size_t{y} * paso_origen;
-    uint8_t* q = bits + size_t{y} * paso;
-    for (uint32_t x = 0; x < ancho; ++x, p += 3, q += 3) {
-      q[0] = p[2];
-      q[1] = p[1];
-      q[2] = p[0];
+    uint32_t* q = bitmap->Row(static_cast<int>(y));
+    for (uint32_t x = 0; x < ancho; ++x, p += 3) {
+      q[x] = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
     }
-    std::memset(q, 0, paso - size_t{ancho} * 3);
   }
-  HBITMAP bitmap = gdi_->CrearDIB(buffer, &cabecera, bits, tamano);
-  OSAL::Free(bits);
-  return bitmap;
+  return bitmap.release();
 }
 
 // Frame a of the strip begins (n - a - 1) x w pixels into the first row,

@@ -1,12 +1,15 @@
 // TAE documents: loading a 100 KB, 40-page document beside a bare read and
 // one width-table pass over it; drawing a page of 26 lines of 60 characters
-// beside a fill and the same 26 text outputs; loading a 100 KB string list
-// beside a bare read and a split at CR.
+// beside a fill and the same 26 text outputs; drawing a dense page (sounds,
+// exercises with gaps, buttons, skin cached) beside the same bare draw; one
+// character typed into a gap; the animation bar; loading a 100 KB string
+// list beside a bare read and a split at CR.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -16,9 +19,13 @@
 #include "base/TListaStrings.h"
 #include "ehdd/TEHDDClient.h"
 #include "platform/MessageBox.h"
+#include "platform/gfx/Surface.h"
 #include "platform/ui/Headless.h"
+#include "player/IAnimPagina.h"
+#include "player/RECT_VIRTUAL.h"
 #include "player/TFormatae.h"
 #include "player/TGestorTAE.h"
+#include "player/TRectangulosVirtuales.h"
 
 namespace {
 
@@ -152,6 +159,118 @@ void BM_PintarPagina(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_PintarPagina)->Unit(benchmark::kMicrosecond);
+
+// An animation whose figures are all there.
+class AnimLista : public IAnimPagina {
+ public:
+  void PlayAnim(uint16_t) override {}
+  void PauseAnim() override {}
+  void RecapAnim() override {}
+  void CloseAnim() override {}
+  void CambiarSubtitulos() override {}
+  bool Cargada() override { return true; }
+  bool Parada() override { return false; }
+  uint16_t NumFrames() override { return 300; }
+  uint16_t Seccion(uint16_t frame) override { return frame < 300 ? 1 + frame / 50 : 0; }
+  uint8_t PorcentajeAudio() override { return 100; }
+  uint8_t PorcentajeImagenes() override { return 80; }
+  void PintarFondo(uint16_t, uint16_t, uint16_t) override {}
+};
+
+void Imagen(const std::string& nombre, int w, int h) {
+  platform::gfx::Surface s(w, h);
+  s.Fill({0, 0, w, h}, 0x3366CC);
+  const std::string path = Carpeta() + "/SKIN/COMUN/" + nombre + ".PNG";
+  std::filesystem::create_directories(Carpeta() + "/SKIN/COMUN");
+  if (!platform::gfx::WritePng(s, path)) std::abort();
+}
+
+// 26 lines of about 60 characters: 20 sounds, 5 exercises with two gaps
+// each, and 3 buttons.
+std::string PaginaDensa() {
+  std::string t;
+  for (int i = 1; i <= 20; ++i) {
+    const std::string linea = Linea(i);
+    t += "<SONIDO:1," + std::to_string(i) + ",S000" + std::to_string(i) + ">" +
+         linea.substr(0, 30) + "<SONIDO:1,0>" + linea.substr(30) + "\n";
+  }
+  for (int i = 1; i <= 5; ++i) {
+    t += "<EJESCRITO:1," + std::to_string(i) +
+         ",A0001>The learner <HUECO:1>listens<HUECO:0> to the sentence and <HUECO:1>repeats"
+         "<HUECO:0> it.<EJESCRITO:0>\n";
+  }
+  t += "Buttons <BOTON:1,400,505><BOTON:8,460,505,1><BOTON:8,500,505,2> at the foot of the page\n";
+  return t;
+}
+
+struct MotorPagina : Motor {
+  MotorPagina() {
+    for (const char* nombre : {"BTNSOLN", "BTNDIF1N", "BTNDIF2N", "BTNDIF1P", "SIGMAL", "SIGBIEN",
+                               "FONTHUMB", "PUNTAN"}) {
+      Imagen(nombre, 30, 18);
+    }
+    f->SetCarpetaSkin("U:\\SKIN");
+    guardar = gdi.CrearBuffer(100, 100, 0, 0, &ventana);
+    f->SetSlotGuardar(static_cast<int16_t>(guardar));
+    SetUnitControlWindow(&ventana);
+    regiones.SetOSAL(&osal);
+    regiones.SetGestorTAE(&tae);
+    regiones.Iniciar();
+    f->SetRectangulosVirtuales(&regiones);
+    regiones.SetFormatae(f.get());
+    tae.SetAudioPagina(nullptr);
+    tae.SetAnimPagina(&anim);
+    Escribir("DENSASI.TAE", PaginaDensa());
+    f->CargarDocumento("U:\\DENSASI.TAE");
+    tae.CambiarFormateador(f.get());
+    f->PintarPagina(0);  // the skin is decoded once, here
+    if (regiones.Cuenta() < 31) std::abort();
+  }
+  ~MotorPagina() { SetUnitControlWindow(nullptr); }
+  TRectangulosVirtuales regiones;
+  AnimLista anim;
+  uint16_t guardar = 0;
+};
+
+void BM_PintarPaginaDensa(benchmark::State& state) {
+  MotorPagina motor;
+  for (auto _ : state) motor.f->PintarPagina(0);
+}
+BENCHMARK(BM_PintarPaginaDensa)->Unit(benchmark::kMicrosecond);
+
+// One character into a gap and one Backspace: two keys, each redrawing the
+// gap and presenting it.
+void BM_DosTeclasEnHueco(benchmark::State& state) {
+  MotorPagina motor;
+  const RECT_VIRTUAL* hueco = nullptr;
+  for (uint16_t s = 1; s < motor.regiones.Cuenta() && hueco == nullptr; ++s) {
+    if (motor.regiones.Region(s)->tipo == kRegionHueco) hueco = motor.regiones.Region(s);
+  }
+  if (hueco == nullptr) std::abort();
+  for (uint8_t e = 1; e <= 3; ++e) motor.regiones.EventoRaton(hueco->left + 1, hueco->top + 1, e);
+  for (auto _ : state) {
+    motor.ventana.SetKeyChar(u'a');
+    motor.tae.TeclaPulsada('A');
+    motor.ventana.SetKeyChar(0);
+    motor.tae.TeclaPulsada(8);
+  }
+  state.SetItemsProcessed(state.iterations() * 2);
+}
+BENCHMARK(BM_DosTeclasEnHueco)->Unit(benchmark::kMicrosecond);
+
+void BM_PintarBarraAnim(benchmark::State& state) {
+  MotorPagina motor;
+  TListaStrings lista;
+  for (int i = 0; i < 8; ++i) lista.Add(("Subtitle line number " + std::to_string(i)).c_str());
+  motor.tae.SetDiccionarioActual(&lista);
+  uint16_t frame = 0;
+  for (auto _ : state) {
+    motor.f->PintarBarraAnim(frame, 300);
+    frame = static_cast<uint16_t>((frame + 1) % 300);
+  }
+  motor.tae.SetDiccionarioActual(nullptr);
+}
+BENCHMARK(BM_PintarBarraAnim)->Unit(benchmark::kMicrosecond);
 
 const std::string& Lista() {
   static const std::string texto = [] {

@@ -125,6 +125,10 @@ void TGestorAudio::StopAudio() {
   auto lock = Bloquear();
   const uint8_t estado = estado_.load();
   Traza(kCategoriaComparar, "StopAudio en estado %u", estado);
+  // Whatever sound is running now, its end (perhaps already waiting for the
+  // page lock) no longer drives this manager. In state 0 the sound plays on
+  // (the native sentence after a compare), and its end is dropped as well.
+  if (audio_ != nullptr) generacion_parada_.store(audio_->Generacion());
   if (estado == kInactivo) return;
   const bool role_play =
       estado == kRolePlayEspera || estado == kRolePlayGrabar || estado == kRolePlayAlumno;
@@ -149,8 +153,12 @@ void TGestorAudio::StopAudio() {
 void TGestorAudio::FinAudioDeStream(uint32_t generacion) {
   auto lock = Bloquear();
   // A click may have started another sound while this end waited for the
-  // page lock: that one's own end follows.
-  if (audio_ != nullptr && audio_->Generacion() != generacion) return;
+  // page lock (that one's own end follows), or stopped this one and set up
+  // something new that the end must not drive.
+  if (audio_ != nullptr &&
+      (audio_->Generacion() != generacion || generacion_parada_.load() == generacion)) {
+    return;
+  }
   FinAudio();
 }
 

@@ -70,7 +70,8 @@ class TGestorAudio {
   void StopAudio();
   void FinAudio();
   // The end of a playback as TAudio's notifier reports it: FinAudio, unless
-  // a later start came first.
+  // a later start or a StopAudio came first (the end then belongs to what
+  // was stopped, not to what the click set up after the stop).
   void FinAudioDeStream(uint32_t generacion);
   void IniciarComparar();
   void ContarComparacion();
@@ -121,6 +122,8 @@ class TGestorAudio {
   std::atomic<uint8_t> grabando_{0};
   std::atomic<uint16_t> id_frase_{0};
   std::atomic<uint8_t> tipo_frase_{0};
+  // TAudio's generation at the last StopAudio (0: none; streams start at 1).
+  std::atomic<uint32_t> generacion_parada_{0};
   mutable std::mutex textos_;
   std::string nombre_frase_;
   std::string carpeta_nativa_ = "AUDIO\\";

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "base/OSAL.h"
+#include "player/EJE_PANTALLA.h"
 #include "player/TGestorTAE.h"
 
 namespace {
@@ -24,7 +25,19 @@ void TFormatae::Liberar(void* bloque, const char* tag) {
 }
 
 void TFormatae::Error(const char* texto) {
-  OSALDeSesion(osal_).MostrarError(texto);
+  if (tae_ != nullptr) {
+    tae_->MostrarError(texto);
+  } else {
+    OSALDeSesion(osal_).MostrarError(texto);
+  }
+}
+
+IAudioPagina& TFormatae::Audio() const {
+  return tae_ ? tae_->AudioPagina() : TGestorTAE::SinAudio();
+}
+
+IAnimPagina& TFormatae::Anim() const {
+  return tae_ ? tae_->AnimPagina() : TGestorTAE::SinAnim();
 }
 
 TFormatae* TFormatae::Crear(TGestorTAE* tae, int16_t area_x, int16_t area_y, int16_t area_ancho,
@@ -126,8 +139,36 @@ TFormatae::~TFormatae() {
   OSAL::Trace(kTraceModulos, "Terminado TFormatae.");
 }
 
-void TFormatae::TeclaEjercicio(uint16_t /*codigo*/) {
-  // No exercise gap can be selected until exercises are laid out on pages.
+EJE_TRATADO* TFormatae::Ejercicio(uint16_t numero) {
+  if (!usable_ || ftae_->audit.bufejetrat == nullptr || numero > ftae_->audit.ejercicio_mayor) {
+    return nullptr;
+  }
+  return &ftae_->audit.bufejetrat[numero];
+}
+
+SON_TRATADO* TFormatae::Sonido(uint16_t numero) {
+  if (!usable_ || ftae_->audit.bufsontrat == nullptr || numero > ftae_->audit.sonido_mayor) {
+    return nullptr;
+  }
+  return &ftae_->audit.bufsontrat[numero];
+}
+
+EJE_PANTALLA* TFormatae::Entrada(uint16_t indice) {
+  if (conejescrito_ == nullptr || conejescrito_->bufejescpant == nullptr || indice == 0 ||
+      indice > conejescrito_->num_entradas || indice >= kEntradasEjePantalla) {
+    return nullptr;
+  }
+  return &conejescrito_->bufejescpant[indice];
+}
+
+uint8_t TFormatae::ParteDeRuta(const char* path) {
+  static constexpr const char* kPartes[] = {"SI", "ST", "DI", "RO", "GR", "WR", "VO", "PR"};
+  const size_t n = path ? std::strlen(path) : 0;
+  if (n < 6 || std::strcmp(path + n - 4, ".TAE") != 0) return 0;
+  for (uint8_t i = 0; i < 8; ++i) {
+    if (path[n - 6] == kPartes[i][0] && path[n - 5] == kPartes[i][1]) return i;
+  }
+  return 0;
 }
 
 const char* TFormatae::Texto() const {

@@ -27,25 +27,39 @@
 //     draw images or register hit regions are added to that row.
 //
 // Hooks of the drawing pass for page features (each a member with its
-// place in the walk; they do nothing until those features exist):
-//   - PrepararPagina: ReiniciarContextosPagina (exercise, role-play and
-//     speaking contexts), BorrarRegionesPagina (hit regions of the page);
+// place in the walk):
+//   - PrepararPagina: ReiniciarContextosPagina (exercise and speaking
+//     contexts, the status icon, the caret), BorrarRegionesPagina (hit
+//     regions of the page);
 //   - each line: ContinuarRegion at its start, CerrarRegionLinea at its end;
 //   - GrabarTexto: every run before it is drawn (or hidden, itae's
 //     ocultar_texto), to record exercise and speaking characters;
 //   - FinPintarPagina: PintarHuecos (gaps and the difficulty button).
 //
-// Threads. The formatter takes no lock: a page is drawn by one thread at a
-// time (the session's page lock). Formatters share the lesson manager's
-// style list, which has its own lock.
+// Page features. The handlers of SONIDO, BITMAPF, BOTON, ROLPLAY, FSPEAK
+// and ASPEAK, the page requests, the status icon and the animation bar are
+// in TFormatae_drawing.cpp; EJESCRITO, HUECO, the gaps, the caret, the keys
+// and the checking of answers in TFormatae_exercises.cpp.
+//
+// Threads. Every page request, render, partial redraw and key takes the
+// session's page lock (through the lesson manager), so a page is drawn by
+// one thread at a time; a box asked for meanwhile is shown once the lock is
+// released. Formatters share the lesson manager's style list, which has its
+// own lock.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "platform/gfx/CodePage.h"
 #include "platform/gfx/Colour.h"
+#include "platform/gfx/Surface.h"
 #include "player/AUDIT_TAE.h"
 #include "player/ContextosTAE.h"
 #include "player/ESTILO_TAE.h"
@@ -58,6 +72,10 @@ class TGestorBMP;
 class TGestorGDI;
 class TGestorTAE;
 class TRectangulosVirtuales;
+class IAudioPagina;
+class IAnimPagina;
+struct RECT_VIRTUAL;
+struct EJE_PANTALLA;
 
 constexpr int kMaxPaginasTAE = 40;
 // Larger documents are refused (their size + 1 would not be a sane buffer).
@@ -198,6 +216,11 @@ enum MensajeTAE : uint8_t {
   kMensajeColor,
   kMensajeFont,
   kMensajePaginas,
+  // Reported by the drawing pass only.
+  kMensajeSonido,
+  kMensajeBoton,
+  kMensajeSpeakComparar,
+  kMensajeSpeakAnswer,
   kNumMensajesTAE
 };
 
@@ -256,8 +279,62 @@ class TFormatae {
   // table nothing is drawn and the result is 0.
   int32_t PintarPagina(uint16_t n);
 
+  // Page requests: each draws the page into the page back buffer (the
+  // caller then copies it with SolicitudRepintar). 1 when there is no such
+  // page (nothing changes), else 0; moving stops the animation and the
+  // sentence audio and resets the role play.
+  int PaginaAdelante();
+  int PaginaAtras();
+  int SaltarPagina(uint16_t n);
+  // Redraws the current page, stopping nothing.
+  void SolicitudActualizarPagina();
+  // Copies the rectangle (the whole buffer when w is 0) to the window.
+  void SolicitudRepintar(uint16_t x, uint16_t y, uint16_t w, uint16_t h);
+  void SetPaginaActual(uint16_t n);
+
+  // The status icon over the page: 1 GGRA04, 2 ALT04, 3 MIC01, 4 MIC04.
+  void SeleccionarIcono(uint8_t n);
+  void PosicionarIcono(int16_t x, int16_t y);
+  void MostrarIcono(uint8_t mostrar);
+
+  // The animation's progress bar and subtitle after a frame is shown.
+  void PintarBarraAnim(uint16_t frame, uint16_t frames);
+  // Called once per frame PintarBarraAnim draws.
+  void SetHookFrameMostrado(std::function<void()> hook);
+
+  void CambiarCursor(uint32_t id);
+
+  // A skin image ("%s\%s.PNG" of the skin root) drawn at (x, y) of the page
+  // surface at its own size; its size. A missing or bad image is reported
+  // once and the 30 x 30 placeholder is drawn instead.
+  struct Tamano {
+    uint16_t ancho = 0;
+    uint16_t alto = 0;
+  };
+  Tamano PintarPNG(const char* imagen, int32_t x, int32_t y);
+  // Fills a rectangle of the page surface (clipped to it).
+  void RellenarRect(int32_t x, int32_t y, int32_t w, int32_t h, platform::gfx::COLORREF color);
+  // Writes 8-bit text on the page surface.
+  void EscribirTexto(int32_t x, int32_t y, const char* texto, size_t longitud,
+                     const platform::gfx::LOGFONTA& fuente, int8_t espaciado,
+                     platform::gfx::COLORREF color, platform::gfx::COLORREF fondo);
+
+  // Written exercises (TFormatae_exercises.cpp).
   // A key code of the learner for the selected exercise gap.
   void TeclaEjercicio(uint16_t codigo);
+  // The caret into the selected gap, dx pixels from its left.
+  void SeleccionarHueco(uint16_t dx);
+  // Selects the gap of an exercise where its answer first differs from the
+  // solution.
+  void MostrarSolucionHueco(uint16_t ejercicio);
+  void MostrarCaretPantalla();
+  void OcultarCaretPantalla();
+  void PosicionarCaretPantalla(int32_t x, int32_t y);
+  // The exercise record of a number of the document (null outside them).
+  EJE_TRATADO* Ejercicio(uint16_t numero);
+  SON_TRATADO* Sonido(uint16_t numero);
+  // The page entry of an index (1 to the entry count; null otherwise).
+  EJE_PANTALLA* Entrada(uint16_t indice);
 
   // The text y of a font height (a negative lfHeight) on a line at y.
   static int32_t AjusteVertical(int32_t y, int32_t altura);
@@ -314,6 +391,13 @@ class TFormatae {
   void SetSlotPagina(int16_t slot);
   void SetSlotGuardar(int16_t slot);
   void SetRectangulosVirtuales(TRectangulosVirtuales* regiones) { regiones_ = regiones; }
+  TRectangulosVirtuales* RectangulosVirtuales() const { return regiones_; }
+  // The part of the unit the document is (0 situation ... 7 speaking), from
+  // the two letters before ".TAE" of the last path loaded.
+  uint8_t Parte() const { return parte_; }
+  void SetParte(uint8_t parte) { parte_ = parte; }
+  // The part of a document path.
+  static uint8_t ParteDeRuta(const char* path);
 
   TGestorTAE* GestorTAE() const { return tae_; }
 
@@ -378,16 +462,76 @@ class TFormatae {
   void ContarTag(const TagTAE& tag);
 
   // Hooks of the drawing pass (see the top of this file).
-  void ReiniciarContextosPagina() {}
-  void BorrarRegionesPagina() {}
-  void ContinuarRegion() {}
-  void CerrarRegionLinea() {}
-  void GrabarTexto(const char* /*bytes*/, uint32_t /*longitud*/) {}
-  void PintarHuecos() {}
+  void ReiniciarContextosPagina();
+  void BorrarRegionesPagina();
+  void ContinuarRegion();
+  void CerrarRegionLinea();
+  void GrabarTexto(const char* bytes, uint32_t longitud);
+  void PintarHuecos();
+
+  // Drawing handlers (TFormatae_drawing.cpp).
+  void TagSonido(const TagTAE& tag);
+  void TagBitmapF(const TagTAE& tag);
+  void TagBoton(const TagTAE& tag);
+  void TagRolPlay(const TagTAE& tag);
+  void TagFSpeak(const TagTAE& tag);
+  void TagASpeak(const TagTAE& tag);
+  void PanelAnimacion();
+  void PintarPorcentajesAnim();
+  // A page move to n: the stops, the role-play reset and the draw.
+  void MoverAPagina(uint16_t n);
+  // The region the handlers register: a slot filled with the type word,
+  // rectangle, link -1 and id; 0 when the table is full or missing.
+  uint16_t NuevaRegion(uint8_t tipo, int32_t left, int32_t top, int32_t right, int32_t bottom,
+                       uint16_t id);
+  RECT_VIRTUAL* Region(uint16_t slot);
+  // The top of text on the current line, and its bottom.
+  int32_t ArribaLinea() const;
+  int32_t AbajoLinea() const;
+  // An image of a folder drawn at (x, y); cached: skin images for the
+  // session, BITMAPF pictures for the load.
+  Tamano PintarImagen(const std::string& path, int32_t x, int32_t y, bool de_sesion);
+  void CopiarSlots(int16_t origen, int32_t ox, int32_t oy, int16_t destino, int32_t dx, int32_t dy,
+                   int32_t w, int32_t h);
+  void Presentar(int32_t x, int32_t y, int32_t w, int32_t h);
+  // The drawing slot of the page back buffer.
+  uint16_t SlotPagina() const { return static_cast<uint16_t>(ftae_->slot_pagina); }
+
+  // Written exercises (TFormatae_exercises.cpp).
+  void TagEjEscrito(const TagTAE& tag);
+  void TagHueco(const TagTAE& tag);
+  void AbrirEjercicio(const TagTAE& tag);
+  void CerrarEjercicio();
+  // The gaps: text (mode 1 typing, 2 page) and rows of boxes.
+  void PintarHueco(const RECT_VIRTUAL& rv, uint8_t modo);
+  void PintarHuecoCajas(const RECT_VIRTUAL& rv, uint8_t modo);
+  void PintarHuecoRegion(const RECT_VIRTUAL& rv, uint8_t modo);
+  // What a gap region stands for: its entry, record, answer area, style.
+  struct HuecoTAE;
+  bool Hueco(const RECT_VIRTUAL* rv, HuecoTAE& h);
+  // Makes a gap region the selected one (its exercise and entry current).
+  void ElegirHueco(RECT_VIRTUAL* rv);
+  // Places the caret at a character index of the selected gap.
+  void PonerCaret(uint8_t indice);
+  void BorrarSolucionVisible();
+  void RedibujarHueco();
+  void TeclaCaracter(uint8_t caracter);
+  void Borrar(bool atras);
+  // Gap regions next to the selected one.
+  uint16_t HuecoSiguiente(uint16_t desde, bool adelante, bool envolver) const;
+  void Comprobar();
+  void CorregirRespuesta(const EJE_PANTALLA& entrada, char* area, uint8_t nivel,
+                         platform::gfx::CodePage pagina);
+  enum class Evaluacion : uint8_t { kVacia, kMal, kBien };
+  Evaluacion EvaluarRespuesta(const EJE_PANTALLA& entrada, const char* area, uint8_t nivel) const;
+  void RedibujarPagina();
+  void PlayEjercicio(const EJE_PANTALLA& entrada, uint8_t estado, uint8_t carpeta);
 
   void* Pedir(uint32_t size, const char* tag);
   void Liberar(void* bloque, const char* tag);
   void Error(const char* texto);
+  IAudioPagina& Audio() const;
+  IAnimPagina& Anim() const;
 
   FTAE* ftae_ = nullptr;
   ITAE* itae_ = nullptr;
@@ -412,4 +556,27 @@ class TFormatae {
   AnchosFuente anchos_fuentes_[kFuentesGuardadas];
   int fuentes_guardadas_ = 0;
   int siguiente_fuente_ = 0;
+
+  uint8_t parte_ = 0;
+  // Each page entry's own style and widths, for its gaps and keys.
+  struct EstiloEntrada {
+    ESTILO_TAE estilo;
+    uint8_t anchos[256];
+  };
+  EstiloEntrada estilos_entradas_[kEntradasEjePantalla];
+  // The exercise being laid out switched to the treated background.
+  bool ejercicio_tratado_ = false;
+  // The speaking answer being recorded: its region and bytes so far.
+  uint16_t region_speak_ = 0;
+  uint16_t grabado_speak_ = 0;
+  bool speak_abierto_ = false;
+  // Where the status icon was last shown.
+  int32_t x_icono_ = 0;
+  int32_t y_icono_ = 0;
+  // Where the caret was last placed (window pixels).
+  int32_t caret_x_ = 0;
+  int32_t caret_y_ = 0;
+  std::function<void()> hook_frame_;
+  // BITMAPF pictures of this load (null: missing, reported).
+  std::map<std::string, std::unique_ptr<platform::gfx::Surface>> imagenes_carga_;
 };

@@ -38,6 +38,10 @@ const char* const kTextosMensaje[kNumMensajesTAE] = {
     "Error Color desconocido",
     "Error Font desconocido",
     "Error excedido el numero maximo de paginas TAE.",
+    "Error Tipo de sonido desconocido",
+    "Error Tipo de boton desconocido.",
+    "AE boton speak comparar no implementado.",
+    "AE boton speak answer no implementado.",
 };
 
 int32_t SiguienteTabulador(const ESTILO_TAE& estilo, int32_t pen) {
@@ -342,7 +346,8 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
       }
       if (!medir) {
         if (modo == ModoLinea::kContar) clave.contar(texto, tag, ftae_->audit);
-        Informar(efecto.mensaje);
+        // Sound and button types are reported when they are drawn.
+        if (pintar || efecto.mensaje < kMensajeSonido) Informar(efecto.mensaje);
       }
       if (efecto.tipo == TipoEfecto::kSaltoPagina) {
         fin_texto = p;
@@ -554,6 +559,7 @@ void TFormatae::FinPintarPagina() {
 
 int32_t TFormatae::PintarPagina(uint16_t n) {
   if (!usable_ || ftae_->doctae == nullptr || n >= ftae_->num_paginas) return 0;
+  TGestorTAE::Bloqueo bloqueo(tae_);
   ITAE& it = *itae_;
   PrepararPagina();
   if (gdi_ != nullptr) {

@@ -9,6 +9,7 @@
 #include "base/OSAL.h"
 #include "ehdd/TEHDDClient.h"
 #include "player/TFormatae.h"
+#include "player/TGestorTAE.h"
 
 namespace {
 
@@ -328,6 +329,12 @@ void TFormatae::CargarDocumento(const char* path) {
     lectura_ = Lectura::kNoLee;
   }
   if (!leido) TextoVacio();
+  parte_ = speaking ? 7 : ParteDeRuta(path);
+  {
+    // The pictures of the last load are read again for this one.
+    TGestorTAE::Bloqueo bloqueo(tae_);
+    imagenes_carga_.clear();
+  }
 
   Preformatear();
   itae_->pagina_actual = 0;

@@ -150,6 +150,36 @@ EfectoTag EfectoFont(const char* texto, const TagTAE& tag, ESTILO_TAE& estilo, b
   return Fallo(kMensajeFont);
 }
 
+// SONIDO opens and closes sounds of types 1 to 3; any other type fails.
+EfectoTag EfectoSonido(const char* texto, const TagTAE& tag, ESTILO_TAE&, bool) {
+  const int32_t tipo = TFormatae::NumeroCampo(texto, tag, 0);
+  if (tipo >= 1 && tipo <= 3) return {};
+  return Fallo(kMensajeSonido);
+}
+
+// BOTON draws types 1, 2, 3 and 8; the others fail and leave a gap.
+EfectoTag EfectoBoton(const char* texto, const TagTAE& tag, ESTILO_TAE&, bool) {
+  EfectoTag efecto;
+  switch (TFormatae::NumeroCampo(texto, tag, 0)) {
+    case 1:
+    case 2:
+    case 3:
+    case 8:
+      return efecto;
+    case 5:
+      efecto = Fallo(kMensajeSpeakComparar);
+      break;
+    case 6:
+      efecto = Fallo(kMensajeSpeakAnswer);
+      break;
+    default:
+      efecto = Fallo(kMensajeBoton);
+      break;
+  }
+  efecto.avance = kAvanceDesconocido;
+  return efecto;
+}
+
 // Counters.
 
 void ContarSonido(const char* texto, const TagTAE& tag, AUDIT_TAE& audit) {
@@ -194,9 +224,6 @@ void Contar(const char*, const TagTAE&, AUDIT_TAE& audit) {
 
 }  // namespace
 
-// The drawing handlers of SONIDO, EJESCRITO, HUECO, BITMAPF, BOTON, ROLPLAY,
-// FSPEAK and ASPEAK (regions, images, exercises) and their failures belong
-// in these rows; until they exist those keywords leave the page as it is.
 const TFormatae::ClaveInfo TFormatae::kClaves[kNumClavesTAE] = {
     {"COLOR", 5, EfectoColorTexto, Contar<kCuentaColor>, nullptr},
     {"NEGRITA", 7, EfectoNegrita, Contar<kCuentaNegrita>, nullptr},
@@ -207,14 +234,14 @@ const TFormatae::ClaveInfo TFormatae::kClaves[kNumClavesTAE] = {
     {"TABULADOR", 9, EfectoTabulador, Contar<kCuentaTabulador>, nullptr},
     {"COLORF", 6, EfectoColorFondo, Contar<kCuentaColorF>, nullptr},
     {"INTERLINEA", 10, EfectoInterlinea, Contar<kCuentaInterlinea>, nullptr},
-    {"SONIDO", 6, SinEfecto, ContarSonido, nullptr},
-    {"EJESCRITO", 9, SinEfecto, ContarEjEscrito, nullptr},
-    {"HUECO", 5, SinEfecto, Contar<kCuentaHueco>, nullptr},
-    {"BITMAPF", 7, SinEfecto, Contar<kCuentaBitmapF>, nullptr},
-    {"BOTON", 5, SinEfecto, ContarBoton, nullptr},
-    {"ROLPLAY", 7, SinEfecto, Contar<kCuentaRolPlay>, nullptr},
-    {"FSPEAK", 6, SinEfecto, Contar<kCuentaFSpeak>, nullptr},
-    {"ASPEAK", 6, SinEfecto, Contar<kCuentaASpeak>, nullptr},
+    {"SONIDO", 6, EfectoSonido, ContarSonido, &TFormatae::TagSonido},
+    {"EJESCRITO", 9, SinEfecto, ContarEjEscrito, &TFormatae::TagEjEscrito},
+    {"HUECO", 5, SinEfecto, Contar<kCuentaHueco>, &TFormatae::TagHueco},
+    {"BITMAPF", 7, SinEfecto, Contar<kCuentaBitmapF>, &TFormatae::TagBitmapF},
+    {"BOTON", 5, EfectoBoton, ContarBoton, &TFormatae::TagBoton},
+    {"ROLPLAY", 7, SinEfecto, Contar<kCuentaRolPlay>, &TFormatae::TagRolPlay},
+    {"FSPEAK", 6, SinEfecto, Contar<kCuentaFSpeak>, &TFormatae::TagFSpeak},
+    {"ASPEAK", 6, SinEfecto, Contar<kCuentaASpeak>, &TFormatae::TagASpeak},
     {"INVISIBLE", 9, SinEfecto, Contar<kCuentaInvisible>, nullptr},
     {"FONT", 4, EfectoFont, Contar<kCuentaFont>, nullptr},
 };

@@ -1,5 +1,6 @@
 #include "player/TGestorTAE.h"
 
+#include <chrono>
 #include <cstring>
 #include <new>
 #include <string>
@@ -7,7 +8,11 @@
 #include "base/OSAL.h"
 #include "base/TGestorBMP.h"
 #include "base/TListaStrings.h"
+#include "media/TAudio.h"
+#include "media/TGestorAudio.h"
 #include "platform/gfx/CodePage.h"
+#include "player/GestorAudioPagina.h"
+#include "player/PaginaAudioFormatae.h"
 #include "player/TFormatae.h"
 
 OSAL& OSALDeSesion(OSAL* osal) {
@@ -38,7 +43,173 @@ constexpr int kTraceTiempo = 24;
 constexpr uint32_t kMsHora = 3600000;
 constexpr uint32_t kMsMinuto = 60000;
 
+// How often the box thread tries the page lock while a holder keeps it.
+constexpr auto kReintentoCerrojo = std::chrono::milliseconds(2);
+
+// Page locks this thread holds through a Bloqueo.
+thread_local int g_bloqueos = 0;
+
+// The stand-ins of a missing seam: nothing happens, everything reads 0.
+class AudioNulo : public IAudioPagina {
+ public:
+  void StopAudio() override {}
+  void PlayAudio(const char*, uint8_t) override {}
+  void IniciarComparar() override {}
+  void FinAudio() override {}
+  void PlayRolePlayGrabar() override {}
+  void PlayRolePlayAlumno() override {}
+  void GrabarAudioSTR(const char*) override {}
+  void FinGrabarFraseSTR() override {}
+  uint8_t Estado() override { return 0; }
+  void SetEstado(uint8_t) override {}
+  bool Grabando() override { return false; }
+  void SetGrabando(bool) override {}
+  uint16_t IdFrase() override { return 0; }
+  void SetIdFrase(uint16_t) override {}
+  uint8_t TipoFrase() override { return 0; }
+  void SetTipoFrase(uint8_t) override {}
+  std::string NombreFrase() override { return {}; }
+  void SetNombreFrase(const char*) override {}
+  std::string CarpetaAlumno() override { return {}; }
+};
+
+class AnimNula : public IAnimPagina {
+ public:
+  void PlayAnim(uint16_t) override {}
+  void PauseAnim() override {}
+  void RecapAnim() override {}
+  void CloseAnim() override {}
+  void CambiarSubtitulos() override {}
+  bool Cargada() override { return false; }
+  bool Parada() override { return false; }
+  uint16_t NumFrames() override { return 0; }
+  uint16_t Seccion(uint16_t) override { return 0; }
+  uint8_t PorcentajeAudio() override { return 0; }
+  uint8_t PorcentajeImagenes() override { return 0; }
+  void PintarFondo(uint16_t, uint16_t, uint16_t) override {}
+};
+
 }  // namespace
+
+TGestorTAE::Bloqueo::Bloqueo(TGestorTAE* tae, bool esperar) : tae_(tae) {
+  if (tae_ == nullptr) {
+    tomado_ = true;
+    return;
+  }
+  if (esperar) {
+    tae_->cerrojo_->lock();
+    tomado_ = true;
+  } else {
+    tomado_ = tae_->cerrojo_->try_lock();
+  }
+  if (tomado_) ++g_bloqueos;
+}
+
+TGestorTAE::Bloqueo::~Bloqueo() {
+  if (tae_ == nullptr || !tomado_) return;
+  --g_bloqueos;
+  tae_->cerrojo_->unlock();
+}
+
+void TGestorTAE::MostrarError(const char* texto) {
+  if (texto == nullptr) texto = "";
+  if (g_bloqueos == 0) {
+    OSALDeSesion(osal_).MostrarError(texto);
+    return;
+  }
+  std::lock_guard<std::mutex> lock(mensajes_mutex_);
+  mensajes_.emplace_back(texto);
+  if (!hilo_mensajes_.joinable() && !parar_mensajes_) {
+    try {
+      hilo_mensajes_ = std::thread([this] { HiloMensajes(); });
+    } catch (...) {
+      // No thread: the boxes are shown when the manager goes.
+    }
+  }
+  mensajes_cv_.notify_all();
+}
+
+void TGestorTAE::HiloMensajes() {
+  try {
+    std::unique_lock<std::mutex> lock(mensajes_mutex_);
+    for (;;) {
+      mensajes_cv_.wait(lock, [&] { return parar_mensajes_ || !mensajes_.empty(); });
+      if (parar_mensajes_) return;
+      lock.unlock();
+      // The box waits until whoever held the page lock has let it go.
+      for (;;) {
+        if (cerrojo_->try_lock()) {
+          cerrojo_->unlock();
+          break;
+        }
+        {
+          std::lock_guard<std::mutex> parada(mensajes_mutex_);
+          if (parar_mensajes_) return;
+        }
+        std::this_thread::sleep_for(kReintentoCerrojo);
+      }
+      lock.lock();
+      std::deque<std::string> textos;
+      textos.swap(mensajes_);
+      mostrando_ = true;
+      lock.unlock();
+      for (const std::string& texto : textos) {
+        try {
+          OSALDeSesion(osal_).MostrarError(texto.c_str());
+        } catch (...) {
+          // A sink that throws loses that box only.
+        }
+      }
+      lock.lock();
+      mostrando_ = false;
+      mensajes_cv_.notify_all();
+    }
+  } catch (...) {
+    // Nothing leaves the thread.
+  }
+}
+
+bool TGestorTAE::EsperarMensajes(uint32_t timeout_ms) {
+  std::unique_lock<std::mutex> lock(mensajes_mutex_);
+  return mensajes_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
+                               [&] { return mensajes_.empty() && !mostrando_; });
+}
+
+IAudioPagina& TGestorTAE::SinAudio() {
+  static AudioNulo nulo;
+  return nulo;
+}
+
+IAnimPagina& TGestorTAE::SinAnim() {
+  static AnimNula nula;
+  return nula;
+}
+
+IAudioPagina& TGestorTAE::AudioPagina() const {
+  IAudioPagina* audio = audio_pagina_.load();
+  return audio != nullptr ? *audio : SinAudio();
+}
+
+IAnimPagina& TGestorTAE::AnimPagina() const {
+  IAnimPagina* anim = anim_pagina_.load();
+  return anim != nullptr ? *anim : SinAnim();
+}
+
+const platform::gfx::Surface* TGestorTAE::ImagenSesion(
+    const std::string& path,
+    const std::function<std::unique_ptr<platform::gfx::Surface>()>& decodificar, bool* nueva) {
+  std::lock_guard<std::mutex> lock(imagenes_mutex_);
+  auto it = imagenes_.find(path);
+  if (it != imagenes_.end()) {
+    if (nueva) *nueva = false;
+    return it->second.get();
+  }
+  std::unique_ptr<platform::gfx::Surface> imagen = decodificar();
+  const platform::gfx::Surface* puntero = imagen.get();
+  imagenes_.emplace(path, std::move(imagen));
+  if (nueva) *nueva = true;
+  return puntero;
+}
 
 void* TGestorTAE::Pedir(uint32_t size, const char* tag) {
   return OSALDeSesion(osal_).PedirMemoria(size, tag);
@@ -49,7 +220,7 @@ void TGestorTAE::Liberar(void* bloque, const char* tag) {
 }
 
 void TGestorTAE::Error(const char* texto) {
-  OSALDeSesion(osal_).MostrarError(texto);
+  MostrarError(texto);
 }
 
 ESTILO_TAE TGestorTAE::EstiloInicial() {
@@ -95,11 +266,10 @@ void TGestorTAE::Iniciar() {
   bmp_ = new (std::nothrow) TGestorBMP(osal_, gdi_, ehdd_);
   if (bmp_ == nullptr) Error("Module GBMP loaded ERROR.");
 
-  // The sound stream (TAudio, "Module AudioStreaming loaded ERROR."), the
-  // sentence audio manager (TGestorAudio, "Module GAudio loaded ERROR.") and
-  // the animation player (TGestorAnim, "Module GAnim loaded ERROR."), which
-  // the sentence audio manager is then given, are made here, in that order,
-  // once the media engine provides them. Until then they stay null.
+  CrearAudio();
+  // The animation player (TGestorAnim, "Module GAnim loaded ERROR."), which
+  // the sentence audio manager is then given, is made here once the page
+  // reaches it through IAnimPagina; until then the page has no animation.
 
   tiempo_almacenado_.store(0);
   tiempo_activo_.store(0);
@@ -107,6 +277,45 @@ void TGestorTAE::Iniciar() {
   ultima_accion_.store(0);
   actual_.store(nullptr);
   ocupado_.store(0);
+}
+
+void TGestorTAE::CrearAudio() {
+  audio_ = new (std::nothrow) TAudio();
+  if (audio_ == nullptr) {
+    Error("Module AudioStreaming loaded ERROR.");
+  } else {
+    audio_->SetOSAL(osal_);
+    audio_->SetEHDDClient(ehdd_);
+    audio_->SetDispositivo(dispositivo_);
+    audio_->Iniciar();
+  }
+  pagina_audio_.reset(new (std::nothrow) PaginaAudioFormatae(this));
+  gestor_audio_ = new (std::nothrow) TGestorAudio();
+  if (gestor_audio_ == nullptr) {
+    Error("Module GAudio loaded ERROR.");
+  } else {
+    gestor_audio_->SetOSAL(osal_);
+    gestor_audio_->SetTAudio(audio_);
+    gestor_audio_->SetPaginaAudio(pagina_audio_.get());
+    gestor_audio_->Iniciar();
+    // Never under the page lock: connecting waits for an end in progress,
+    // which takes that lock.
+    gestor_audio_->ConectarFinAudio();
+  }
+  audio_gestor_.reset(new (std::nothrow) GestorAudioPagina(gestor_audio_, audio_));
+  audio_pagina_.store(audio_gestor_.get());
+}
+
+void TGestorTAE::DestruirAudio() {
+  // Without the page lock: the sound's end may be waiting for it.
+  if (audio_pagina_.load() == audio_gestor_.get()) audio_pagina_.store(nullptr);
+  delete gestor_audio_;
+  gestor_audio_ = nullptr;
+  if (audio_ != nullptr) audio_->Terminar();
+  delete audio_;
+  audio_ = nullptr;
+  audio_gestor_.reset();
+  pagina_audio_.reset();
 }
 
 void TGestorTAE::CrearConEjEscrito() {
@@ -161,6 +370,15 @@ void TGestorTAE::CrearConSpeak() {
 }
 
 TGestorTAE::~TGestorTAE() {
+  {
+    std::lock_guard<std::mutex> lock(mensajes_mutex_);
+    parar_mensajes_ = true;
+  }
+  mensajes_cv_.notify_all();
+  if (hilo_mensajes_.joinable()) hilo_mensajes_.join();
+  for (const std::string& texto : mensajes_) OSALDeSesion(osal_).MostrarError(texto.c_str());
+  mensajes_.clear();
+
   TListaStrings* uk = diccionario_uk_.exchange(nullptr);
   TListaStrings* es = diccionario_es_.exchange(nullptr);
   delete uk;
@@ -183,8 +401,7 @@ TGestorTAE::~TGestorTAE() {
   conrolplay_ = nullptr;
   conspeak_ = nullptr;
 
-  // The animation player, the sentence audio manager and the sound stream
-  // (stopped first) are destroyed here, in that order, once they exist.
+  DestruirAudio();
   delete bmp_;
   bmp_ = nullptr;
   OSAL::Trace(kTraceModulos, "Terminado TGestorTAE.");
@@ -225,18 +442,25 @@ uint16_t TGestorTAE::NumEstilos() const {
 }
 
 void TGestorTAE::CambiarFormateador(TFormatae* formateador) {
+  Bloqueo bloqueo(this);
   if (formateador == actual_.load()) return;
   SoltarFormateador();
   actual_.store(formateador);
-  // The sentence audio manager takes the formatter as its current document
-  // and copies its native audio, private audio and student folders here,
-  // once it exists.
+  // The sentence audio manager's document is the current formatter (it
+  // reaches it through the page); it takes the document's folders.
+  const FTAE* ftae = formateador ? formateador->ftae() : nullptr;
+  if (gestor_audio_ != nullptr && ftae != nullptr) {
+    gestor_audio_->SetCarpetas(ftae->carpeta_audio_nativo, ftae->carpeta_audio_privado,
+                               ftae->carpeta_alumno);
+  }
 }
 
 void TGestorTAE::SoltarFormateador() {
-  if (actual_.exchange(nullptr) == nullptr) return;
-  // The animation is closed and the sentence audio stopped here, once their
-  // managers exist.
+  Bloqueo bloqueo(this);
+  if (actual_.load() == nullptr) return;
+  AnimPagina().CloseAnim();
+  AudioPagina().StopAudio();
+  actual_.store(nullptr);
 }
 
 uint8_t TGestorTAE::TeclaVirtualAAscii() const {
@@ -285,6 +509,7 @@ int32_t TGestorTAE::CodigoTecla(uint16_t tecla) const {
 
 void TGestorTAE::TeclaPulsada(uint16_t tecla) {
   if (navegacion_.load()) return;
+  Bloqueo bloqueo(this);
   TFormatae* formateador = actual_.load();
   if (formateador == nullptr) return;
   ActivarTiempo();

@@ -6,9 +6,18 @@
 // unit's role-play file, makes the formatters and turns the learner's keys
 // into codes for the current one.
 //
-// Media managers. TAudio, TGestorAudio and TGestorAnim are held as pointers
-// and stay null until the media engine provides them; Iniciar marks where
-// they are made, and every call through them is skipped while null.
+// Media managers. Iniciar makes the sound stream (TAudio) and the sentence
+// audio manager (TGestorAudio); the page reaches them through IAudioPagina
+// and reaches the animation through IAnimPagina. Either seam may be
+// replaced (tests and tools) or be missing: without one every call is
+// skipped and every flag reads 0.
+//
+// The page lock. The session's one recursive page lock is given before
+// Iniciar (a manager without one uses its own). Every render, partial
+// redraw, mouse event and key takes it through Bloqueo. A box the page asks
+// for while a Bloqueo is held (MostrarError) is shown only once the lock is
+// free: a box waits for the GUI thread, which may itself be waiting for the
+// lock to hand over a button-up.
 //
 // Threads. Styles are registered by the unit loader while pages are drawn
 // on other threads: the style list has a lock. The dictionaries are
@@ -18,13 +27,25 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
+#include "media/IPaginaAudio.h"
+#include "platform/gfx/Surface.h"
 #include "player/ContextosTAE.h"
 #include "player/ESTILO_TAE.h"
+#include "player/IAnimPagina.h"
+#include "player/IAudioPagina.h"
 
+class AudioDevice;
 class OSAL;
 class TAudio;
 class TEHDDClient;
@@ -62,6 +83,34 @@ class TGestorTAE {
   // The session's navigation mode: keys and study time do nothing in it.
   void SetModoNavegacion(bool activo) { navegacion_.store(activo); }
   bool ModoNavegacion() const { return navegacion_.load(); }
+
+  // The session's page lock (before Iniciar; null: the manager's own).
+  void SetCerrojoPagina(std::recursive_mutex* cerrojo) { cerrojo_ = cerrojo ? cerrojo : &propio_; }
+  std::recursive_mutex& CerrojoPagina() const { return *cerrojo_; }
+  // The sound device TAudio opens its streams on (before Iniciar; null:
+  // the process's default, which LECTORIA_AUDIO chooses).
+  void SetDispositivoAudio(AudioDevice* dispositivo) { dispositivo_ = dispositivo; }
+
+  // Holds the page lock for a scope. Without esperar it only tries, and
+  // Tomado() says whether it got it. A null manager locks nothing.
+  class Bloqueo {
+   public:
+    explicit Bloqueo(TGestorTAE* tae, bool esperar = true);
+    ~Bloqueo();
+    Bloqueo(const Bloqueo&) = delete;
+    Bloqueo& operator=(const Bloqueo&) = delete;
+    bool Tomado() const { return tomado_; }
+
+   private:
+    TGestorTAE* tae_;
+    bool tomado_ = false;
+  };
+
+  // An error box ("ERROR"): shown now, or once the page lock is free when
+  // this thread holds it through a Bloqueo.
+  void MostrarError(const char* texto);
+  // Waits until the boxes put off have been shown; false after the time.
+  bool EsperarMensajes(uint32_t timeout_ms);
 
   // Creates the style list, the contexts and the media managers.
   void Iniciar();
@@ -112,6 +161,26 @@ class TGestorTAE {
   void SetOcupado(uint8_t valor) { ocupado_.store(valor); }
   uint8_t Ocupado() const { return ocupado_.load(); }
 
+  // The seams of the page to sound and animation; never null (a missing
+  // one is a stand-in that does nothing and reads 0).
+  IAudioPagina& AudioPagina() const;
+  IAnimPagina& AnimPagina() const;
+  // The stand-ins themselves.
+  static IAudioPagina& SinAudio();
+  static IAnimPagina& SinAnim();
+  // Replaces a seam (null: none).
+  void SetAudioPagina(IAudioPagina* audio) { audio_pagina_.store(audio); }
+  void SetAnimPagina(IAnimPagina* anim) { anim_pagina_.store(anim); }
+  // What the sentence audio manager reaches of the page.
+  IPaginaAudio* PaginaAudio() const { return pagina_audio_.get(); }
+
+  // A decoded skin image kept for the session: made by `decodificar` the
+  // first time (null: the image is missing or bad). *nueva tells whether
+  // this call made it.
+  const platform::gfx::Surface* ImagenSesion(
+      const std::string& path,
+      const std::function<std::unique_ptr<platform::gfx::Surface>()>& decodificar, bool* nueva);
+
   OSAL* GetOSAL() const { return osal_; }
   TGestorGDI* GetGestorGDI() const { return gdi_; }
   TEHDDClient* GetEHDDClient() const { return ehdd_; }
@@ -132,6 +201,9 @@ class TGestorTAE {
   void Liberar(void* bloque, const char* tag);
   void Error(const char* texto);
   uint8_t TeclaVirtualAAscii() const;
+  void CrearAudio();
+  void DestruirAudio();
+  void HiloMensajes();
 
   std::atomic<uint8_t> ocupado_{0};
   TGestorAudio* gestor_audio_ = nullptr;
@@ -169,4 +241,24 @@ class TGestorTAE {
   TGestorGDI* gdi_ = nullptr;
   TEHDDClient* ehdd_ = nullptr;
   ThreadPeriodicEventsRec* periodic_ = nullptr;
+
+  std::recursive_mutex propio_;
+  std::recursive_mutex* cerrojo_ = &propio_;
+  AudioDevice* dispositivo_ = nullptr;
+  std::unique_ptr<IPaginaAudio> pagina_audio_;
+  std::unique_ptr<IAudioPagina> audio_gestor_;  // the seam over gestor_audio_
+  std::atomic<IAudioPagina*> audio_pagina_{nullptr};
+  std::atomic<IAnimPagina*> anim_pagina_{nullptr};
+
+  // Boxes put off while the page lock was held, and the thread that shows
+  // them once it can take the lock.
+  std::mutex mensajes_mutex_;
+  std::condition_variable mensajes_cv_;
+  std::deque<std::string> mensajes_;
+  bool mostrando_ = false;
+  bool parar_mensajes_ = false;
+  std::thread hilo_mensajes_;
+
+  std::mutex imagenes_mutex_;
+  std::map<std::string, std::unique_ptr<platform::gfx::Surface>> imagenes_;
 };

@@ -1,12 +1,14 @@
 // Reads arbitrary bytes as a TAE document, plainly and as the speaking part,
 // lays it out and draws every page on the fake font, checking that the page
-// table stays inside the text.
+// table stays inside the text; on each page it clicks a grid of points and
+// types keys into whatever gap the clicks selected.
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "base/OSAL.h"
@@ -15,12 +17,17 @@
 #include "platform/MessageBox.h"
 #include "platform/gfx/Font.h"
 #include "platform/ui/Headless.h"
+#include "player/AudioPaginaSinSonido.h"
 #include "player/TFormatae.h"
 #include "player/TGestorTAE.h"
+#include "player/TRectangulosVirtuales.h"
 
 namespace {
 
 constexpr size_t kMaxInput = size_t{1} << 20;
+
+// Keys typed into each page: characters, Backspace, Delete, arrows, Tab, Enter.
+constexpr uint16_t kTeclas[] = {'A', '0', 0xBA, 8, 46, 37, 39, 38, 40, 9, 'B', 13, 27};
 
 struct Harness {
   Harness() : ventana(687, 534) {
@@ -35,6 +42,8 @@ struct Harness {
     platform::SetMessageSink([](const std::string&, const std::string&, unsigned) { return 1; });
     gdi.SetOSAL(&osal);
     slot = gdi.CrearBuffer(687, 534, 0, 0, &ventana);
+    guardar = gdi.CrearBuffer(100, 100, 0, 0, &ventana);
+    SetUnitControlWindow(&ventana);
   }
   ~Harness() {
     for (const char* nombre : {"/DOC.TAE", "/DOCPR.TAE"}) std::remove((folder + nombre).c_str());
@@ -46,6 +55,8 @@ struct Harness {
   platform::ui::HeadlessControlSite ventana;
   TGestorGDI gdi;
   uint16_t slot = 0;
+  uint16_t guardar = 0;
+  std::recursive_mutex cerrojo;
 };
 
 void Comprobar(const TFormatae& f) {
@@ -73,11 +84,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tae.SetOSAL(&harness.osal);
   tae.SetGestorGDI(&harness.gdi);
   tae.SetEHDDClient(&harness.client);
+  tae.SetCerrojoPagina(&harness.cerrojo);
   tae.Iniciar();
+  AudioPaginaSinSonido sonido;
+  tae.SetAudioPagina(&sonido);
+  TRectangulosVirtuales regiones;
+  regiones.SetOSAL(&harness.osal);
+  regiones.SetGestorTAE(&tae);
+  if (!regiones.Iniciar()) std::abort();
   std::unique_ptr<TFormatae> f(
       TFormatae::Crear(&tae, 0, 0, 664, 534, 687, 534, 0, 0, 0xFFFFFF, 0xBFDFDF));
   if (!f) std::abort();
   f->SetSlotPagina(static_cast<int16_t>(harness.slot));
+  f->SetSlotGuardar(static_cast<int16_t>(harness.guardar));
+  f->SetRectangulosVirtuales(&regiones);
+  regiones.SetFormatae(f.get());
   for (const char* nombre : {"/DOC.TAE", "/DOCPR.TAE"}) {
     FILE* out = std::fopen((harness.folder + nombre).c_str(), "wb");
     if (out == nullptr) std::abort();
@@ -85,7 +106,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::fclose(out);
     f->CargarDocumento((std::string("U:\\") + (nombre + 1)).c_str());
     Comprobar(*f);
-    for (uint16_t p = 0; p <= static_cast<uint16_t>(f->NumPaginas()); ++p) f->PintarPagina(p);
+    tae.CambiarFormateador(f.get());
+    for (uint16_t p = 0; p <= static_cast<uint16_t>(f->NumPaginas()); ++p) {
+      if (f->SaltarPagina(p) != 0) continue;
+      for (uint16_t y = 3; y < 534; y += 37) {
+        for (uint16_t x = 5; x < 687; x += 41) {
+          for (uint8_t e = 1; e <= 5; ++e) regiones.EventoRaton(x, y, e);
+          if ((x / 41 + y / 37) % 5 == 0) {
+            for (uint16_t tecla : kTeclas) {
+              harness.ventana.SetKeyChar(tecla == 0xBA ? u'\u00E9' : 0);
+              tae.TeclaPulsada(tecla);
+            }
+            harness.ventana.SetKeyChar(0);
+          }
+        }
+      }
+      regiones.ActivarGrabacion();
+    }
+    tae.SoltarFormateador();
   }
   return 0;
 }

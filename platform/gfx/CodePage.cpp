@@ -132,3 +132,69 @@ std::string UnicodeToBytes(CodePage page, const std::u16string& text, uint8_t fa
 }
 
 }  // namespace platform::gfx
+
+namespace platform::gfx {
+namespace {
+
+// The small letter of a capital of the scripts the code pages carry (Latin-1,
+// Latin Extended-A, Cyrillic); other characters stand for themselves.
+char16_t Minuscula(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 0x20);
+  if ((c >= 0x00C0 && c <= 0x00DE && c != 0x00D7)) return static_cast<char16_t>(c + 0x20);
+  if (c == 0x0130) return u'i';    // capital I with dot above
+  if (c == 0x0178) return 0x00FF;  // capital Y with diaeresis
+  if ((c >= 0x0100 && c <= 0x0137) || (c >= 0x014A && c <= 0x0177)) {
+    return static_cast<char16_t>(c | 1);  // capitals even, small letters odd
+  }
+  if ((c >= 0x0139 && c <= 0x0148) || (c >= 0x0179 && c <= 0x017E)) {
+    return (c & 1) ? static_cast<char16_t>(c + 1) : c;  // capitals odd
+  }
+  if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 0x20);
+  if (c >= 0x0400 && c <= 0x040F) return static_cast<char16_t>(c + 0x50);
+  if (c == 0x0490) return 0x0491;  // capital ghe with upturn
+  return c;
+}
+
+struct TablaMinusculas {
+  uint8_t bytes[4][256];
+  TablaMinusculas() {
+    const CodePage paginas[4] = {CodePage::kCp1250, CodePage::kCp1251, CodePage::kCp1252,
+                                 CodePage::kCp1254};
+    for (int p = 0; p < 4; ++p) {
+      for (int b = 0; b < 256; ++b) {
+        const char16_t c = ByteToUnicode(paginas[p], static_cast<uint8_t>(b));
+        const char16_t m = Minuscula(c);
+        // A small letter the page lacks leaves the byte as it is.
+        bytes[p][b] = m == c ? static_cast<uint8_t>(b)
+                             : UnicodeToByte(paginas[p], m, static_cast<uint8_t>(b));
+      }
+    }
+  }
+};
+
+int IndicePagina(CodePage page) {
+  switch (page) {
+    case CodePage::kCp1250:
+      return 0;
+    case CodePage::kCp1251:
+      return 1;
+    case CodePage::kCp1252:
+      return 2;
+    case CodePage::kCp1254:
+      return 3;
+  }
+  return 2;
+}
+
+}  // namespace
+
+uint8_t FoldCase(CodePage page, uint8_t byte) {
+  static const TablaMinusculas tabla;
+  return tabla.bytes[IndicePagina(page)][byte];
+}
+
+bool SameLetterIgnoringCase(CodePage page, uint8_t a, uint8_t b) {
+  return FoldCase(page, a) == FoldCase(page, b);
+}
+
+}  // namespace platform::gfx

@@ -28,4 +28,10 @@ uint8_t UnicodeToByte(CodePage page, char16_t character, uint8_t fallback);
 // per unit and becomes the fallback too).
 std::string UnicodeToBytes(CodePage page, const std::u16string& text, uint8_t fallback);
 
+// Case folding, one table per code page: the byte of the small letter for a
+// capital (ASCII and the page's own letters), any other byte unchanged.
+uint8_t FoldCase(CodePage page, uint8_t byte);
+// The two bytes are one letter, whatever their case (or the same byte).
+bool SameLetterIgnoringCase(CodePage page, uint8_t a, uint8_t b);
+
 }  // namespace platform::gfx

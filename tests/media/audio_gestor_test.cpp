@@ -437,4 +437,43 @@ TEST_F(Gestor, TheEndWaitsForThePageLockAndAStaleEndIsIgnored) {
   EXPECT_EQ(gestor_.Estado(), TGestorAudio::kFraseNativa);
 }
 
+// A sound's end that waited for the page while a click stopped it and set
+// up something new belongs to what was stopped: it must not drive the new
+// state (here, start the student's role-play line by itself).
+TEST_F(Gestor, AnEndThatWaitedBesideAStopDrivesNothingAfterIt) {
+  Ogg("nat/S00003.OGG", 0.2);
+  pagina_.sonido_actual = 3;
+  pagina_.paginas = {{Linea(1, 40)}};
+  pagina_.nombres = {"L0"};
+  pagina_.rp.num_lineas = 1;
+  pagina_.filas[0][0] = 0;  // the student says the first line
+  gestor_.SetEstado(TGestorAudio::kFraseNativa);
+  gestor_.PlayAudio("S00003", 1);
+  const uint32_t generacion = banco_.audio.Generacion();
+  {
+    std::lock_guard<std::recursive_mutex> click(pagina_.lock);
+    banco_.BombearHastaElFin();
+    // The notifier has closed the ended stream and waits for the page.
+    ASSERT_TRUE(EsperarQue([&] { return !banco_.device().Running(); }));
+    // The performing button: stop, set up the context, the first step.
+    gestor_.StopAudio();
+    pagina_.rp.modo = 2;
+    pagina_.rp.finalizado = 0;
+    gestor_.PlayRolePlayGrabar();
+    ASSERT_EQ(gestor_.Estado(), TGestorAudio::kRolePlayEspera);
+  }
+  // The observer hears of the end once the end sink has returned.
+  ASSERT_TRUE(banco_.EsperarAviso(TAudio::kFinOGG));
+  EXPECT_EQ(gestor_.Estado(), TGestorAudio::kRolePlayEspera);
+  EXPECT_FALSE(gestor_.Grabando());
+  EXPECT_EQ(banco_.audio.Estado(), TAudio::kInactivo);
+  EXPECT_EQ(banco_.audio.Generacion(), generacion);  // no recording was started
+  EXPECT_EQ(pagina_.rp.microfono, 1);
+  // The student's own press still starts the line.
+  gestor_.FinAudio();
+  EXPECT_EQ(gestor_.Estado(), TGestorAudio::kRolePlayGrabar);
+  EXPECT_TRUE(gestor_.Grabando());
+  gestor_.StopAudio();
+}
+
 }  // namespace

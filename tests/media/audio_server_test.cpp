@@ -39,7 +39,7 @@ TEST(AudioServidor, ALostConnectionInAnOggReadCancelsThePlayback) {
     ASSERT_EQ(banco.audio.Estado(), TAudio::kCancelando);
     banco.device().Pump();
     ASSERT_TRUE(banco.EsperarAviso(TAudio::kCancelOGG));
-    EXPECT_EQ(banco.Mensajes(),
+    EXPECT_EQ(banco.EsperarMensajes(1),
               std::vector<std::string>{"Se ha perdido la conexión con el servidor"});
     EXPECT_TRUE(banco.Fines().empty());
     banco.MientrasBombea([&] { banco.audio.CloseAudio(); });

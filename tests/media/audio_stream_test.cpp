@@ -66,7 +66,7 @@ TEST(AudioOgg, AFileOfAnotherFormatIsRefusedAndCancelled) {
     ASSERT_TRUE(EsperarQue([&] { return banco.audio.Estado() == TAudio::kCancelando; }));
     ASSERT_TRUE(banco.device().Pump());  // the callback reports the cancellation
     ASSERT_TRUE(banco.EsperarAviso(TAudio::kCancelOGG));
-    EXPECT_EQ(banco.Mensajes(),
+    EXPECT_EQ(banco.EsperarMensajes(1),
               std::vector<std::string>{"El fichero OGG no tiene las caracteristicas correctas."});
     for (int i = 0; i < 5; ++i) banco.device().Pump();
     EXPECT_EQ(banco.Avisos(TAudio::kCancelOGG), 1);  // once
@@ -83,7 +83,7 @@ TEST(AudioOgg, BytesThatAreNoOggAndAMissingFileCancel) {
   ASSERT_TRUE(EsperarQue([&] { return banco.audio.Estado() == TAudio::kCancelando; }));
   banco.device().Pump();
   ASSERT_TRUE(banco.EsperarAviso(TAudio::kCancelOGG));
-  EXPECT_EQ(banco.Mensajes(), std::vector<std::string>{"Fichero OGG incorrecto."});
+  EXPECT_EQ(banco.EsperarMensajes(1), std::vector<std::string>{"Fichero OGG incorrecto."});
   // A file that does not open is a cancellation without a box.
   banco.audio.PlayAudioOGG(banco.Ruta("nada.ogg").c_str());
   ASSERT_TRUE(EsperarQue([&] { return banco.audio.Estado() == TAudio::kCancelando; }));

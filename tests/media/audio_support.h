@@ -180,6 +180,12 @@ class Banco {
     std::lock_guard<std::mutex> lock(mutex_);
     return mensajes_;
   }
+  // The loader reports a failure beside the cancellation it makes of it, so
+  // the box may come just after the notify code: wait for it.
+  std::vector<std::string> EsperarMensajes(size_t n, int ms = 5000) {
+    EsperarQue([&] { return Mensajes().size() >= n; }, ms);
+    return Mensajes();
+  }
 
   TEHDDClient client;
   TAudio audio;

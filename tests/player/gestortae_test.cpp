@@ -80,7 +80,8 @@ TEST_F(Gestor, ContextsStartZeroedWithTheirFirstValues) {
   EXPECT_EQ(tae_.ConSpeak()->respuesta_visible, 0);
   EXPECT_NE(tae_.ConSpeak()->tabtamchar, nullptr);
   EXPECT_NE(tae_.GetGestorBMP(), nullptr);
-  EXPECT_EQ(tae_.GetGestorAudio(), nullptr);
+  EXPECT_NE(tae_.GetAudio(), nullptr);
+  EXPECT_NE(tae_.GetGestorAudio(), nullptr);
   EXPECT_EQ(tae_.DiccionarioActual(), nullptr);
 }
 

@@ -130,6 +130,7 @@ class TaeFixture : public testing::Test {
   platform::gfx::Surface Pintar(uint16_t pagina, int32_t* resultado = nullptr) {
     const int32_t r = formateador_->PintarPagina(pagina);
     if (resultado != nullptr) *resultado = r;
+    tae_.EsperarMensajes(2000);  // boxes of a render are shown once it ends
     return gdi_.Superficie(static_cast<uint16_t>(formateador_->ftae()->slot_pagina));
   }
 

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -177,6 +178,86 @@ TEST_F(Herramienta, UnreadableFilesExit1AndBadUsageExit2) {
   EXPECT_EQ(s.codigo, 2);
   EXPECT_NE(s.err.find("usage: lectoria-tae"), std::string::npos);
   EXPECT_EQ(Correr("--mount U parse " + none).codigo, 2);
+}
+
+// Lines of the output, one string each.
+std::vector<std::string> Lineas(const std::string& texto) {
+  std::vector<std::string> lineas;
+  std::istringstream in(texto);
+  for (std::string l; std::getline(in, l);) lineas.push_back(l);
+  return lineas;
+}
+
+TEST_F(Herramienta, RenderClicksTypesAndPrintsThePage) {
+  const std::string doc = Escribir("DOCSI.TAE",
+                                   "<SONIDO:1,5,S00005>Hello<SONIDO:1,0>\n"
+                                   "<EJESCRITO:1,3,A0003><HUECO:1>cat<HUECO:0><EJESCRITO:0>\n"
+                                   "<BOTON:1,10,100><FSPEAK:4>");
+  const std::string png = (dir_ / "page.png").string();
+  const Salida s = Correr("render " + doc + " --page 1 --out " + png +
+                          " --click 4,8 --click 2,28 --type 'cx\\bxt\\n' --regions");
+  ASSERT_EQ(s.codigo, 0) << s.err;
+  const std::vector<std::string> l = Lineas(s.out);
+  ASSERT_EQ(l.size(), 15u) << s.out;
+  EXPECT_EQ(l[0], "page 1 of 1");
+  EXPECT_EQ(l[1].rfind("region 1 1 0 1 ", 0), 0u) << l[1];
+  EXPECT_NE(l[1].find(" 15 -1 5 \"S00005\""), std::string::npos) << l[1];
+  EXPECT_EQ(l[2].rfind("region 2 2 0 21 ", 0), 0u) << l[2];
+  EXPECT_NE(l[2].find(" 35 -1 3 entry=1"), std::string::npos) << l[2];
+  EXPECT_EQ(l[3].rfind("region 3 11 0 21 ", 0), 0u) << l[3];
+  EXPECT_NE(l[3].find(" 35 -1 3 entry=1 start=0 length=3 width="), std::string::npos) << l[3];
+  EXPECT_EQ(l[4], "region 4 3 10 100 40 130 -1 0 -");
+  EXPECT_EQ(l[5], "region 5 10 0 41 10 50 -1 4 -");
+  EXPECT_EQ(l[6], "exercise 1 3 1 1 wrong \"cat}\" \"---}\" \"cxt\"");
+  EXPECT_EQ(l[7].rfind("caret ", 0), 0u);
+  EXPECT_NE(l[7].find(" 21 shown"), std::string::npos) << l[7];
+  EXPECT_EQ(l[8], "cursor 32513");
+  EXPECT_EQ(l[9], "counters errors=1 answers=0");
+  EXPECT_EQ(l[10], "call StopAudio");
+  EXPECT_EQ(l[11], "call StopAudio");
+  EXPECT_EQ(l[12], "call PlayAudio \"S00005\" 1");
+  EXPECT_EQ(l[13], "message \"X:\\\\HDD\\\\DATOS\\\\SKIN\\\\COMUN\\\\BTNSOLN.PNG\"");
+  EXPECT_EQ(l[14], "message \"X:\\\\HDD\\\\DATOS\\\\SKIN\\\\COMUN\\\\SIGMAL.PNG\"");
+  EXPECT_EQ(s.err,
+            "lectoria-tae: X:\\HDD\\DATOS\\SKIN\\COMUN\\BTNSOLN.PNG\n"
+            "lectoria-tae: X:\\HDD\\DATOS\\SKIN\\COMUN\\SIGMAL.PNG\n");
+  // The picture is the 687 x 534 page.
+  const std::string bytes = Leer(png);
+  ASSERT_GT(bytes.size(), 24u);
+  EXPECT_EQ(bytes.substr(1, 3), "PNG");
+  EXPECT_EQ(static_cast<unsigned char>(bytes[18]) * 256 + static_cast<unsigned char>(bytes[19]),
+            687);
+  EXPECT_EQ(static_cast<unsigned char>(bytes[22]) * 256 + static_cast<unsigned char>(bytes[23]),
+            534);
+  // Without --regions nothing is printed.
+  EXPECT_EQ(Correr("render " + doc + " --page 1 --out " + png).out, "");
+}
+
+TEST_F(Herramienta, RenderRefusesPagesEventsAndPicturesItCannotHave) {
+  const std::string doc = Escribir("R.TAE", "a<SALTOPAG:>b");
+  const std::string png = (dir_ / "p.png").string();
+  EXPECT_EQ(Correr("render " + doc + " --page 2 --out " + png).codigo, 0);
+  Salida s = Correr("render " + doc + " --page 3 --out " + png);
+  EXPECT_EQ(s.codigo, 1);
+  EXPECT_EQ(s.err, "lectoria-tae: page 3: the document has 2 pages\n");
+  EXPECT_EQ(Correr("render " + doc + " --page 0 --out " + png).codigo, 1);
+  s = Correr("render " + doc + " --page 1 --out " + (dir_ / "no" / "p.png").string());
+  EXPECT_EQ(s.codigo, 1);
+  EXPECT_EQ(s.err.rfind("lectoria-tae: cannot write ", 0), 0u) << s.err;
+  EXPECT_EQ(Correr("render " + (dir_ / "NONE.TAE").string() + " --page 1 --out " + png).codigo, 1);
+  for (const std::string& malo :
+       {std::string("--click '1;2'"), std::string("--click 1,70000"), std::string("--type '\\q'"),
+        std::string("--type '\xF0\x9F\x98\x80'"), std::string("--page x"),
+        std::string("--regions")}) {
+    const std::string orden = "render " + doc + " --page 1 --out " + png + " " + malo;
+    EXPECT_EQ(Correr(malo == "--regions" ? "render " + doc + " --regions" : orden).codigo, 2)
+        << malo;
+  }
+  // Every key sequence is accepted, and a character as high as U+FFFF.
+  EXPECT_EQ(Correr("render " + doc + " --page 1 --out " + png +
+                   " --type '\\n\\t\\b\\e\\x\\L\\R\\U\\D\\\\\xEF\xBF\xBF'")
+                .codigo,
+            0);
 }
 
 }  // namespace

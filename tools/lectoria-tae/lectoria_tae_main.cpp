@@ -1,17 +1,21 @@
 // lectoria-tae: reads TAE documents, role-play files and string lists the
-// way the lesson player does and prints what it made of them.
+// way the lesson player does and prints what it made of them; draws a page,
+// clicks it and types into it.
 //
 //   lectoria-tae [--local-root DIR] [--local LETTERS] [--mount L=STORE]... COMMAND PATH
 //   COMMAND: parse | pages | lines | roleplay
+//          | render PATH --page N --out FILE.png [--click X,Y]... [--type TEXT]... [--regions]
 //
 // PATH is a virtual path (a letter, ':' and '\') or a plain local file,
 // whose folder is mounted on a spare letter. Engine messages go to stderr
 // as "lectoria-tae: <text>". Exit 0 when the command ran, 1 when the file
-// could not be opened or read, 2 for usage.
+// could not be opened or read (or the page or the picture could not be
+// had), 2 for usage.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -19,10 +23,18 @@
 #include "base/TGestorGDI.h"
 #include "base/TListaStrings.h"
 #include "ehdd/TEHDDClient.h"
+#include "platform/Clock.h"
 #include "platform/MessageBox.h"
+#include "platform/gfx/Surface.h"
 #include "platform/ui/Headless.h"
+#include "player/AudioPaginaSinSonido.h"
+#include "player/EJE_PANTALLA.h"
+#include "player/IAnimPagina.h"
+#include "player/IAudioPagina.h"
+#include "player/RECT_VIRTUAL.h"
 #include "player/TFormatae.h"
 #include "player/TGestorTAE.h"
+#include "player/TRectangulosVirtuales.h"
 #include "tools/common/StoreOptions.h"
 
 namespace {
@@ -36,9 +48,15 @@ int Usage() {
   std::fprintf(stderr,
                "usage: lectoria-tae [--local-root DIR] [--local LETTERS] [--mount L=STORE]... "
                "COMMAND PATH\n"
-               "commands: parse PATH | pages PATH | lines PATH | roleplay PATH\n");
+               "commands: parse PATH | pages PATH | lines PATH | roleplay PATH\n"
+               "          render PATH --page N --out FILE.png [--click X,Y]... [--type TEXT]... "
+               "[--regions]\n");
   return 2;
 }
+
+// Every box the engine showed, in order.
+std::mutex g_mensajes_mutex;
+std::vector<std::string> g_mensajes;
 
 int Fail(const std::string& message) {
   std::fprintf(stderr, "lectoria-tae: %s\n", message.c_str());
@@ -49,16 +67,66 @@ std::string Quoted(const char* bytes, size_t length) {
   return "\"" + tools::Quote(bytes, length) + "\"";
 }
 
+// The sound side of a page without sound: each operation is logged; the
+// sentence state is kept as the handlers set it.
+class AudioRegistro : public AudioPaginaSinSonido {
+ public:
+  void Anotar(const std::string& linea) {
+    if (activo) llamadas.push_back(linea);
+  }
+  bool activo = false;
+  std::vector<std::string> llamadas;
+
+ protected:
+  void Llamada(const char* operacion, const char* texto, int numero) override {
+    std::string linea = operacion;
+    if (texto != nullptr) linea += " " + Quoted(texto, std::strlen(texto));
+    if (numero >= 0) linea += " " + std::to_string(numero);
+    Anotar(linea);
+  }
+};
+
+// An animation that is never loaded; its operations are logged with the sound's.
+class AnimRegistro : public IAnimPagina {
+ public:
+  explicit AnimRegistro(AudioRegistro& log) : log_(log) {}
+  void PlayAnim(uint16_t frame) override { log_.Anotar("PlayAnim " + std::to_string(frame)); }
+  void PauseAnim() override { log_.Anotar("PauseAnim"); }
+  void RecapAnim() override { log_.Anotar("RecapAnim"); }
+  void CloseAnim() override { log_.Anotar("CloseAnim"); }
+  void CambiarSubtitulos() override { log_.Anotar("CambiarSubtitulos"); }
+  bool Cargada() override { return false; }
+  bool Parada() override { return false; }
+  uint16_t NumFrames() override { return 0; }
+  uint16_t Seccion(uint16_t) override { return 0; }
+  uint8_t PorcentajeAudio() override { return 0; }
+  uint8_t PorcentajeImagenes() override { return 0; }
+  void PintarFondo(uint16_t, uint16_t, uint16_t) override { log_.Anotar("PintarFondo"); }
+
+ private:
+  AudioRegistro& log_;
+};
+
 // The engine as the lesson player sets it up for one unit page: a headless
-// control window with a page slot, the lesson manager, and one formatter.
+// control window with a page slot and the status icon's save slot, the
+// lesson manager with the page lock and the logging seams, the hit regions,
+// and one formatter. The press clock stands still.
 struct Motor {
-  explicit Motor(TEHDDClient& client) : ventana(kAnchoPagina, kAltoPagina) {
+  explicit Motor(TEHDDClient& client)
+      : ventana(kAnchoPagina, kAltoPagina), reloj_fijo(&reloj), anim(audio) {
     gdi.SetOSAL(&osal);
     SetUnitControlWindow(&ventana);
     tae.SetOSAL(&osal);
     tae.SetGestorGDI(&gdi);
     tae.SetEHDDClient(&client);
+    tae.SetCerrojoPagina(&cerrojo);
     tae.Iniciar();
+    tae.SetAudioPagina(&audio);
+    tae.SetAnimPagina(&anim);
+    tae.SetModoNavegacion(false);
+    regiones.SetOSAL(&osal);
+    regiones.SetGestorTAE(&tae);
+    regiones.Iniciar();
   }
   ~Motor() {
     formateador.reset();
@@ -71,14 +139,30 @@ struct Motor {
                                        kAltoPagina, 0, 0, 0xFFFFFF, 0xBFDFDF));
     if (!formateador) return nullptr;
     const uint16_t slot = gdi.CrearBuffer(kAnchoPagina, kAltoPagina, 0, 0, &ventana);
+    const uint16_t guardar = gdi.CrearBuffer(100, 100, 0, 0, &ventana);
     formateador->SetSlotPagina(static_cast<int16_t>(slot));
+    formateador->SetSlotGuardar(static_cast<int16_t>(guardar));
+    formateador->SetCarpetaSkin("X:\\HDD\\DATOS\\SKIN");
+    formateador->SetCarpetaSkinUnidad("M:\\DATOS\\SKIN\\CLASES");
+    formateador->SetCarpetaAudioNativo("M:\\AUDIO\\");
+    formateador->SetCarpetaAudioPrivado("U:\\");
+    formateador->SetCarpetaAlumno("S:\\");
+    formateador->SetColorNivel(0xBFDFDF);
+    formateador->SetRectangulosVirtuales(&regiones);
+    regiones.SetFormatae(formateador.get());
     return formateador.get();
   }
 
   OSAL osal;
   platform::ui::HeadlessControlSite ventana;
+  platform::ManualClock reloj;
+  platform::ScopedClock reloj_fijo;
+  std::recursive_mutex cerrojo;
   TGestorGDI gdi;
   TGestorTAE tae;
+  AudioRegistro audio;
+  AnimRegistro anim;
+  TRectangulosVirtuales regiones;
   std::unique_ptr<TFormatae> formateador;
 };
 
@@ -217,11 +301,260 @@ int Roleplay(TEHDDClient& client, const std::string& path) {
   return 0;
 }
 
+// One event of a render: a click at (x, y), or a key (virtual key and the
+// character the window reports with it).
+struct EventoRender {
+  bool clic = false;
+  uint16_t x = 0, y = 0;
+  uint16_t tecla = 0;
+  uint16_t caracter = 0;
+};
+
+struct OpcionesRender {
+  long pagina = -1;
+  std::string salida;
+  bool regiones = false;
+  std::vector<EventoRender> eventos;
+};
+
+bool Numero(const std::string& texto, long maximo, long& valor) {
+  if (texto.empty() || texto.size() > 9) return false;
+  for (char c : texto) {
+    if (c < '0' || c > '9') return false;
+  }
+  valor = std::stol(texto);
+  return valor <= maximo;
+}
+
+bool Clic(const std::string& texto, EventoRender& e) {
+  const size_t coma = texto.find(',');
+  long x = 0, y = 0;
+  if (coma == std::string::npos || !Numero(texto.substr(0, coma), 65535, x) ||
+      !Numero(texto.substr(coma + 1), 65535, y)) {
+    return false;
+  }
+  e.clic = true;
+  e.x = static_cast<uint16_t>(x);
+  e.y = static_cast<uint16_t>(y);
+  return true;
+}
+
+// The key of a character: its upper-case letter or digit, 0x20 for a
+// space, 0xBA for any other.
+uint16_t TeclaDe(char32_t c) {
+  if (c >= 'a' && c <= 'z') return static_cast<uint16_t>(c - 'a' + 'A');
+  if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ') return static_cast<uint16_t>(c);
+  return 0xBA;
+}
+
+// The keys of a --type text (UTF-8, with the backslash sequences).
+bool Teclas(const std::string& texto, std::vector<EventoRender>& eventos) {
+  for (size_t i = 0; i < texto.size();) {
+    const auto b = static_cast<unsigned char>(texto[i]);
+    EventoRender e;
+    if (b == '\\') {
+      if (i + 1 >= texto.size()) return false;
+      switch (texto[i + 1]) {
+        case 'n':
+          e.tecla = 13;
+          break;
+        case 't':
+          e.tecla = 9;
+          break;
+        case 'b':
+          e.tecla = 8;
+          break;
+        case 'e':
+          e.tecla = 27;
+          break;
+        case 'x':
+          e.tecla = 46;
+          break;
+        case 'L':
+          e.tecla = 37;
+          break;
+        case 'R':
+          e.tecla = 39;
+          break;
+        case 'U':
+          e.tecla = 38;
+          break;
+        case 'D':
+          e.tecla = 40;
+          break;
+        case '\\':
+          e.tecla = TeclaDe('\\');
+          e.caracter = '\\';
+          break;
+        default:
+          return false;
+      }
+      eventos.push_back(e);
+      i += 2;
+      continue;
+    }
+    char32_t c = 0;
+    size_t n = 0;
+    if (b < 0x80) {
+      c = b;
+      n = 1;
+    } else if ((b & 0xE0) == 0xC0) {
+      c = b & 0x1F;
+      n = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      c = b & 0x0F;
+      n = 3;
+    } else {
+      return false;  // four bytes or more: above U+FFFF, or not UTF-8
+    }
+    if (i + n > texto.size()) return false;
+    for (size_t k = 1; k < n; ++k) {
+      const auto cont = static_cast<unsigned char>(texto[i + k]);
+      if ((cont & 0xC0) != 0x80) return false;
+      c = (c << 6) | (cont & 0x3F);
+    }
+    if ((n == 2 && c < 0x80) || (n == 3 && c < 0x800) || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    e.tecla = TeclaDe(c);
+    e.caracter = static_cast<uint16_t>(c);
+    eventos.push_back(e);
+    i += n;
+  }
+  return true;
+}
+
+bool LeerOpcionesRender(int argc, char** argv, int index, OpcionesRender& o) {
+  for (int i = index; i < argc; ++i) {
+    const std::string a = argv[i];
+    const bool valor = i + 1 < argc;
+    if (a == "--regions") {
+      o.regiones = true;
+    } else if (a == "--page" && valor) {
+      if (!Numero(argv[++i], 999999999, o.pagina)) return false;
+    } else if (a == "--out" && valor) {
+      o.salida = argv[++i];
+    } else if (a == "--click" && valor) {
+      EventoRender e;
+      if (!Clic(argv[++i], e)) return false;
+      o.eventos.push_back(e);
+    } else if (a == "--type" && valor) {
+      if (!Teclas(argv[++i], o.eventos)) return false;
+    } else {
+      return false;
+    }
+  }
+  return o.pagina >= 0 && !o.salida.empty();
+}
+
+std::string Hasta(const char* bytes, size_t maximo, char fin, bool incluir) {
+  size_t n = 0;
+  while (n < maximo && bytes[n] != '\0' && bytes[n] != fin) ++n;
+  if (incluir && n < maximo && bytes[n] == fin) ++n;
+  return std::string(bytes, n);
+}
+
+void ImprimirRegiones(Motor& m, TFormatae& f) {
+  std::printf("page %u of %d\n", f.PaginaActual() + 1, f.NumPaginas());
+  for (uint16_t slot = 1; slot < m.regiones.Cuenta(); ++slot) {
+    const RECT_VIRTUAL* rv = m.regiones.Region(slot);
+    if (rv == nullptr || rv->en_uso != 1) continue;
+    std::string cola = "-";
+    const ColaHueco c = LeerColaHueco(*rv);
+    switch (rv->tipo) {
+      case kRegionFrase:
+      case kRegionRespuestaSpeak:
+      case kRegionFraseUnica:
+      case kRegionFrasePrivada:
+        cola = Quoted(rv->cola, LongitudTextoRegion(*rv));
+        break;
+      case kRegionEjercicio:
+      case kRegionPlayDictado:
+        cola = "entry=" + std::to_string(c.entrada);
+        break;
+      case kRegionHueco:
+        cola = "entry=" + std::to_string(c.entrada) + " start=" + std::to_string(c.inicio) +
+               " length=" + std::to_string(c.longitud) + " width=" + std::to_string(c.ancho);
+        break;
+      default:
+        break;
+    }
+    std::printf("region %u %u %u %u %u %u %d %u %s\n", slot, rv->tipo, rv->left, rv->top, rv->right,
+                rv->bottom, rv->enlace, rv->id, cola.c_str());
+  }
+  const CON_EJESCRITO* ce = m.tae.ConEjEscrito();
+  for (uint16_t i = 1; ce != nullptr && i <= ce->num_entradas; ++i) {
+    const EJE_PANTALLA* e = f.Entrada(i);
+    const EJE_TRATADO* r = e ? f.Ejercicio(e->numero) : nullptr;
+    if (e == nullptr || r == nullptr) continue;
+    const bool nivel2 = r->selector == 2;
+    const uint8_t resultado = nivel2 ? r->resultado2 : r->resultado1;
+    const std::string estado = resultado == 0   ? "none"
+                               : resultado == 1 ? "wrong"
+                               : resultado == 2 ? "right"
+                                                : std::to_string(resultado);
+    const std::string texto = Hasta(e->texto, sizeof e->texto, '}', true);
+    const std::string mascara = Hasta(e->mascara, sizeof e->mascara, '}', true);
+    const size_t antes = Hasta(e->texto, sizeof e->texto, '}', false).size();
+    const char* area = nivel2 ? r->area2 : r->area1;
+    std::printf("exercise %u %u %u %u %s %s %s %s\n", i, e->numero, e->tipo, r->selector,
+                estado.c_str(), Quoted(texto.data(), texto.size()).c_str(),
+                Quoted(mascara.data(), mascara.size()).c_str(),
+                Quoted(area, std::min<size_t>(antes, kAreaRespuesta)).c_str());
+  }
+  const platform::ui::CaretState caret = m.ventana.Caret();
+  if (caret.exists) {
+    std::printf("caret %d %d %s\n", caret.x, caret.y, caret.Visible() ? "shown" : "hidden");
+  } else {
+    std::printf("caret none\n");
+  }
+  std::printf("cursor %lu\n", static_cast<unsigned long>(m.ventana.Cursor()));
+  std::printf("counters errors=%u answers=%u\n", f.ftae()->errores, f.ftae()->respuestas);
+  for (const std::string& llamada : m.audio.llamadas) std::printf("call %s\n", llamada.c_str());
+  std::lock_guard<std::mutex> lock(g_mensajes_mutex);
+  for (const std::string& texto : g_mensajes) {
+    std::printf("message %s\n", Quoted(texto.data(), texto.size()).c_str());
+  }
+}
+
+int Render(TEHDDClient& client, const std::string& path, const OpcionesRender& o) {
+  Motor motor(client);
+  TFormatae* f = motor.Formateador();
+  if (f == nullptr) return 1;
+  if (!Cargar(*f, path)) return 1;
+  const int16_t paginas = f->NumPaginas();
+  if (o.pagina < 1 || o.pagina > paginas) {
+    return Fail("page " + std::to_string(o.pagina) + ": the document has " +
+                std::to_string(paginas) + " pages");
+  }
+  motor.tae.CambiarFormateador(f);
+  f->SaltarPagina(static_cast<uint16_t>(o.pagina - 1));
+  f->SolicitudRepintar(0, 0, 0, 0);
+  motor.audio.activo = true;
+  for (const EventoRender& e : o.eventos) {
+    if (e.clic) {
+      for (uint8_t evento = 1; evento <= 3; ++evento) motor.regiones.EventoRaton(e.x, e.y, evento);
+    } else {
+      motor.ventana.SetKeyChar(e.caracter);
+      motor.tae.TeclaPulsada(e.tecla);
+      motor.ventana.SetKeyChar(0);
+    }
+  }
+  motor.tae.EsperarMensajes(2000);
+  if (o.regiones) ImprimirRegiones(motor, *f);
+  std::string error;
+  if (!platform::gfx::WritePng(motor.gdi.Superficie(static_cast<uint16_t>(f->ftae()->slot_pagina)),
+                               o.salida, &error)) {
+    return Fail("cannot write " + o.salida + (error.empty() ? "" : ": " + error));
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   platform::SetMessageSink([](const std::string& text, const std::string&, unsigned type) {
     std::fprintf(stderr, "lectoria-tae: %s\n", text.c_str());
+    std::lock_guard<std::mutex> lock(g_mensajes_mutex);
+    g_mensajes.push_back(text);
     return platform::DefaultButton(type);
   });
   int index = 1;
@@ -231,10 +564,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "lectoria-tae: %s\n", error.c_str());
     return Usage();
   }
-  if (argc - index != 2) return Usage();
+  if (argc - index < 2) return Usage();
   const std::string command = argv[index];
   const std::string path = argv[index + 1];
-  if (command != "parse" && command != "pages" && command != "lines" && command != "roleplay") {
+  OpcionesRender render;
+  if (command == "render") {
+    if (!LeerOpcionesRender(argc, argv, index + 2, render)) return Usage();
+  } else if (argc - index != 2 || (command != "parse" && command != "pages" && command != "lines" &&
+                                   command != "roleplay")) {
     return Usage();
   }
 
@@ -246,6 +583,7 @@ int main(int argc, char** argv) {
     if (command == "parse") return Parse(client, engine_path);
     if (command == "pages") return Pages(client, engine_path);
     if (command == "lines") return Lines(client, engine_path, path);
+    if (command == "render") return Render(client, engine_path, render);
     return Roleplay(client, engine_path);
   } catch (const std::string& text) {
     return Fail(text);

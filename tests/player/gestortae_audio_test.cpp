@@ -1,0 +1,136 @@
+// The lesson manager's page lock and put-off boxes, its seams to sound and
+// animation, and the real sound side on the null audio device: a click
+// plays, a long press records "S:\NAME.STR", the release compares.
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "media/NullAudioDevice.h"
+#include "media/TAudio.h"
+#include "media/TGestorAudio.h"
+#include "tests/player/tae_page_fixture.h"
+
+namespace tae_test {
+namespace {
+
+using Log = std::vector<std::string>;
+
+class GestorPagina : public PageFixture {};
+
+TEST_F(GestorPagina, ABoxAskedForUnderThePageLockIsShownOnceItIsFree) {
+  tae_.MostrarError("now");
+  EXPECT_EQ(mensajes_.Textos(), (Log{"now"}));
+  {
+    TGestorTAE::Bloqueo bloqueo(&tae_);
+    TGestorTAE::Bloqueo dentro(&tae_);  // the lock nests
+    tae_.MostrarError("later");
+    EXPECT_FALSE(tae_.EsperarMensajes(30));
+    EXPECT_EQ(mensajes_.Textos(), (Log{"now"}));
+  }
+  EXPECT_TRUE(tae_.EsperarMensajes(5000));
+  EXPECT_EQ(mensajes_.Textos(), (Log{"now", "later"}));
+  // A try on a lock held elsewhere fails and holds nothing.
+  std::recursive_mutex& cerrojo = tae_.CerrojoPagina();
+  std::thread otro([&] {
+    std::lock_guard<std::recursive_mutex> lock(cerrojo);
+    TGestorTAE::Bloqueo intento(&tae_, false);
+    EXPECT_TRUE(intento.Tomado());  // the same thread may take it again
+  });
+  otro.join();
+}
+
+TEST_F(GestorPagina, ChangingTheFormatterStopsTheOldOnesSoundAndAnimation) {
+  tae_.CambiarFormateador(formateador_.get());
+  EXPECT_TRUE(audio_.log.empty());
+  tae_.CambiarFormateador(formateador_.get());  // already current: nothing
+  EXPECT_TRUE(audio_.log.empty());
+  tae_.SoltarFormateador();
+  EXPECT_EQ(audio_.log, (Log{"StopAudio"}));
+  EXPECT_EQ(anim_.log, (Log{"CloseAnim"}));
+  EXPECT_EQ(tae_.FormateadorActual(), nullptr);
+  tae_.SoltarFormateador();
+  EXPECT_EQ(audio_.log.size(), 1u);
+}
+
+TEST_F(GestorPagina, WithoutSeamsEveryCallIsSkippedAndReadsZero) {
+  tae_.SetAudioPagina(nullptr);
+  tae_.SetAnimPagina(nullptr);
+  Pagina("<SONIDO:1,1,N>a<SONIDO:1,0><BOTON:2>");
+  Clic(4, 5);
+  Clic(200, 100);
+  EXPECT_EQ(tae_.AudioPagina().Estado(), 0);
+  EXPECT_FALSE(tae_.AnimPagina().Cargada());
+  EXPECT_EQ(tae_.AnimPagina().Seccion(3), 0);
+}
+
+// A manager of its own with the real sound side on a pumped null device,
+// the student's folder on S:.
+class SonidoReal : public PageFixture {
+ protected:
+  void SetUp() override {
+    PageFixture::SetUp();
+    alumno_ = almacen_.folder() + "/alumno";
+    std::filesystem::create_directories(alumno_);
+    client_.Mount(alumno_.c_str(), 'S');
+    client_.AddLocalLetter('S', "");
+    real_.SetOSAL(&osal_);
+    real_.SetGestorGDI(&gdi_);
+    real_.SetEHDDClient(&client_);
+    real_.SetCerrojoPagina(&cerrojo_);
+    real_.SetDispositivoAudio(&dispositivo_);
+    real_.Iniciar();
+    f_.reset(TFormatae::Crear(&real_, 0, 0, 664, kAlto, kAncho, kAlto, 0, 0, 0xFFFFFF, 0xBFDFDF));
+    f_->SetSlotPagina(formateador_->ftae()->slot_pagina);
+    f_->SetCarpetaAudioNativo("M:\\AUDIO\\");
+    f_->SetCarpetaAlumno("S:\\");
+    f_->SetRectangulosVirtuales(&tabla_);
+    tabla_.SetOSAL(&osal_);
+    tabla_.SetGestorTAE(&real_);
+    ASSERT_TRUE(tabla_.Iniciar());
+    tabla_.SetFormatae(f_.get());
+  }
+  void TearDown() override {
+    f_.reset();
+    PageFixture::TearDown();
+  }
+
+  std::string alumno_;
+  std::recursive_mutex cerrojo_;
+  NullAudioDevice dispositivo_{NullAudioDevice::Pacing::kPumped};
+  TGestorTAE real_;
+  TRectangulosVirtuales tabla_;
+  std::unique_ptr<TFormatae> f_;
+};
+
+TEST_F(SonidoReal, AClickPlaysALongPressRecordsAndTheReleaseCompares) {
+  f_->CargarDocumento(
+      almacen_.Escribir("REALSI.TAE", "<SONIDO:1,2,NAME>hello<SONIDO:1,0>").c_str());
+  real_.CambiarFormateador(f_.get());
+  f_->PintarPagina(0);
+  TGestorAudio& gestor = *real_.GetGestorAudio();
+  EXPECT_EQ(&real_.PaginaAudio()->BloqueoPagina(), &cerrojo_);
+  EXPECT_EQ(gestor.CarpetaAlumno(), "S:\\");
+  EXPECT_EQ(gestor.CarpetaNativa(), "M:\\AUDIO\\");
+
+  for (uint8_t e = 1; e <= 3; ++e) tabla_.EventoRaton(10, 5, e);
+  EXPECT_EQ(gestor.Estado(), TGestorAudio::kFraseNativa);
+  EXPECT_EQ(f_->itae()->sonando, 2);
+
+  tabla_.EventoRaton(10, 5, 2);
+  EXPECT_EQ(gestor.Estado(), TGestorAudio::kFraseArmada);
+  EXPECT_EQ(gestor.NombreFrase(), "NAME");
+  clock_.Advance(TRectangulosVirtuales::kMsPulsacionLarga);
+  ASSERT_GE(tabla_.TiempoPulsado(), TRectangulosVirtuales::kMsPulsacionLarga);
+  tabla_.ActivarGrabacion();
+  EXPECT_TRUE(gestor.Grabando());
+  EXPECT_EQ(real_.GetAudio()->Estado(), TAudio::kGrabando);
+  for (int i = 0; i < 5; ++i) dispositivo_.Pump();
+  tabla_.EventoRaton(10, 5, 3);
+  EXPECT_FALSE(gestor.Grabando());
+  EXPECT_EQ(gestor.Estado(), TGestorAudio::kCompararAlumno);
+  EXPECT_EQ(f_->Sonido(2)->grabaciones, 1);
+  EXPECT_TRUE(std::filesystem::exists(alumno_ + "/NAME.STR"));
+}
+
+}  // namespace
+}  // namespace tae_test
