@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 // What a store hands out: valid until the store's next call.
 struct TBloqueCache {
@@ -41,10 +42,12 @@ class TBlockStore {
   uint32_t count() const { return count_; }
 
   // "%u_" with the index, then the key.
-  static std::string NombreBloque(uint32_t index, const std::string& key);
+  static std::string NombreBloque(uint32_t index, std::string_view key);
   // Splits a block name at its first "_"; false (index 0, empty key) when
   // it has none or the index is not a decimal number.
   static bool PartirNombre(const std::string& name, uint32_t& index, std::string& key);
+  // The same, the key a view into the name.
+  static bool PartirNombre(std::string_view name, uint32_t& index, std::string_view& key);
 
  protected:
   std::map<std::string, std::string> index_;

@@ -16,8 +16,7 @@ std::atomic<uint32_t> g_ahora_fijo{0};
 bool ReadField(const unsigned char* p, uint32_t width, std::string& out) {
   const void* end = std::memchr(p, 0, width);
   if (end == nullptr) return false;
-  out.assign(reinterpret_cast<const char*>(p),
-             static_cast<const unsigned char*>(end) - p);
+  out.assign(reinterpret_cast<const char*>(p), static_cast<const unsigned char*>(end) - p);
   return true;
 }
 
@@ -32,16 +31,38 @@ void volumen::FijarAhora(uint32_t segundos) {
   g_ahora_fijo.store(segundos, std::memory_order_relaxed);
 }
 
+bool volumen::CabeceraSana(const unsigned char* b, uint32_t block_size) {
+  return std::memchr(b, 0, kNombre) != nullptr &&
+         std::memchr(b + kPosPropietario, 0, kPropietario) != nullptr && block_size > kCabecera &&
+         GetU24(b + kPosUsado) <= block_size - kCabecera;
+}
+
+bool volumen::CabeceraSana(const unsigned char* b, uint32_t block_size, size_t nombre,
+                           size_t propietario) {
+  const bool name_ends =
+      (nombre < kNombre && b[nombre] == 0) || std::memchr(b, 0, kNombre) != nullptr;
+  const unsigned char* owner = b + kPosPropietario;
+  const bool owner_ends = (propietario < kPropietario && owner[propietario] == 0) ||
+                          std::memchr(owner, 0, kPropietario) != nullptr;
+  return name_ends && owner_ends && block_size > kCabecera &&
+         GetU24(b + kPosUsado) <= block_size - kCabecera;
+}
+
+bool volumen::CampoIgual(const unsigned char* field, uint32_t width, const std::string& text) {
+  return text.size() < width && std::memcmp(field, text.data(), text.size()) == 0 &&
+         field[text.size()] == 0;
+}
+
 bool TBloqueDAT::Parse(const unsigned char* b, uint32_t block_size) {
   if (!ReadField(b, kNombre, nombre)) return false;
   tipo = b[255];
   reservado = b[256];
   creado = GetU32(b + 257);
   modificado = GetU32(b + 261);
-  if (!ReadField(b + 265, kPropietario, propietario)) return false;
+  if (!ReadField(b + kPosPropietario, kPropietario, propietario)) return false;
   anterior = GetU24(b + 280);
-  siguiente = GetU24(b + 283);
-  usado = GetU24(b + 286);
+  siguiente = GetU24(b + kPosSiguiente);
+  usado = GetU24(b + kPosUsado);
   return block_size > kCabecera && usado <= block_size - kCabecera;
 }
 

@@ -1,6 +1,7 @@
 #include "ehdd/TEHDDCache.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -9,19 +10,40 @@ namespace {
 
 std::mutex g_instance_mutex;
 std::unique_ptr<TEHDDCache> g_instance;
+// The cache once made, read without the lock by every call that finds it.
+std::atomic<TEHDDCache*> g_made{nullptr};
+
+// The index of a memory block of the key, when it is one.
+bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, size_t key_hash,
+              uint32_t& index) {
+  if (node.ref.canonico) {
+    index = node.ref.indice;
+    return node.ref.hash_clave == key_hash && node.ref.clave == key;
+  }
+  std::string_view node_key;
+  return TBlockStore::PartirNombre(std::string_view(node.nombre), index, node_key) &&
+         node_key == key;
+}
 
 }  // namespace
 
-TEHDDCache::TEHDDCache() = default;
+TEHDDCache::TEHDDCache() {
+  memoria_.SetTamRecambio(kBloque);
+}
 
 TEHDDCache* TEHDDCache::Instance() {
+  if (TEHDDCache* made = g_made.load(std::memory_order_acquire)) return made;
   std::lock_guard<std::mutex> lock(g_instance_mutex);
-  if (!g_instance) g_instance = std::make_unique<TEHDDCache>();
+  if (!g_instance) {
+    g_instance = std::make_unique<TEHDDCache>();
+    g_made.store(g_instance.get(), std::memory_order_release);
+  }
   return g_instance.get();
 }
 
 void TEHDDCache::Destroy() {
   std::lock_guard<std::mutex> lock(g_instance_mutex);
+  g_made.store(nullptr, std::memory_order_release);
   g_instance.reset();
 }
 
@@ -39,16 +61,19 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   const uint32_t last = static_cast<uint32_t>(end / kBloque);
   uint32_t missing = 0;
   bool marked = false;
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, first);
+  entries.reserve(entries.size() + (last - first) + 1);
+  // One look at both levels for the whole range: what a reader sees is the
+  // range as it stood at one moment.
+  CriticalSectionGuard guard(lock_);
+  // A file none of whose blocks is in memory (one just opened) needs no
+  // look at memory per block.
+  const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
   for (uint32_t i = first; i <= last; ++i) {
-    const std::string name = TBlockStore::NombreBloque(i, key);
-    bool present;
-    {
-      CriticalSectionGuard guard(lock_);
-      present = memoria_.Exists(name) || slots_.Exists(name);
-    }
-    entries.push_back(TRangoCache{i * kBloque,
-                                  i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i,
-                                  present});
+    ref.indice = i;
+    const bool present = (in_memory && memoria_.Buscar(ref) != nullptr) || slots_.Existe(i, key);
+    entries.push_back(TRangoCache{
+        i * kBloque, i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i, present});
     if (!present) {
       if (!marked) first_missing = static_cast<uint32_t>(entries.size() - 1);
       marked = true;
@@ -71,27 +96,62 @@ bool TEHDDCache::EscribirRango(const std::string& key, const unsigned char* data
   uint32_t i = position / kBloque;
   const uint32_t last = static_cast<uint32_t>((static_cast<uint64_t>(position) + length) / kBloque);
   uint32_t taken = 0;
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, i);
   while (taken < length && i <= last) {
     const uint32_t n = std::min(length - taken, block_size);
-    // The tail past the file's end is zeroed, never left as heap bytes.
-    auto* buffer = new unsigned char[block_size]();
+    CriticalSectionGuard guard(lock_);
+    unsigned char* buffer = memoria_.BufferNuevo(block_size);
     std::memcpy(buffer, data + taken, n);
-    {
-      CriticalSectionGuard guard(lock_);
-      memoria_.Put(TBlockStore::NombreBloque(i, key), buffer, block_size, false);
-    }
+    // The tail past the file's end is zeroed, never left as heap bytes.
+    if (n < block_size) std::memset(buffer + n, 0, block_size - n);
+    ref.indice = i;
+    memoria_.Poner(ref, buffer, block_size);
     taken += n;
     ++i;
   }
   return true;
 }
 
+void TEHDDCache::BuffersNuevos(unsigned char** buffers, uint32_t count) {
+  CriticalSectionGuard guard(lock_);
+  for (uint32_t i = 0; i < count; ++i) buffers[i] = memoria_.BufferNuevo(kBloque);
+}
+
+void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsigned char** buffers,
+                                uint32_t count, uint32_t length) {
+  const uint32_t used = std::min<uint32_t>(count, (length + kBloque - 1) / kBloque);
+  if (used > 0 && length % kBloque != 0) {
+    const uint32_t tail = length % kBloque;
+    std::memset(buffers[used - 1] + tail, 0, kBloque - tail);
+  }
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, position / kBloque);
+  CriticalSectionGuard guard(lock_);
+  // Blocks of a file none of which is in memory go in without a look each.
+  const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
+  for (uint32_t b = 0; b < count; ++b) {
+    if (b < used) {
+      if (in_memory) {
+        memoria_.Poner(ref, buffers[b], kBloque);
+      } else {
+        memoria_.PonerAusente(ref, buffers[b], kBloque);
+      }
+      ++ref.indice;
+    } else {
+      memoria_.Devolver(buffers[b], kBloque);
+    }
+    buffers[b] = nullptr;
+  }
+}
+
 uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32_t length,
-                               const std::vector<TRangoCache>& entries, unsigned char* destination) {
+                               const std::vector<TRangoCache>& entries,
+                               unsigned char* destination) {
   uint32_t offset = position % kBloque;
+  if (entries.empty()) return 0;
+  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, entries[0].indice);
+  CriticalSectionGuard guard(lock_);
   if (entries.size() == 1) {
-    CriticalSectionGuard guard(lock_);
-    TBloqueCache* block = memoria_.Get(TBlockStore::NombreBloque(entries[0].indice, key));
+    TBloqueCache* block = memoria_.Tomar(ref);
     if (block == nullptr || block->datos == nullptr || offset >= block->longitud) return 0;
     const uint32_t n = std::min(length, block->longitud - offset);
     std::memcpy(destination, block->datos + offset, n);
@@ -100,8 +160,8 @@ uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32
   uint32_t copied = 0;
   for (const TRangoCache& entry : entries) {
     if (copied >= length) break;
-    CriticalSectionGuard guard(lock_);
-    TBloqueCache* block = memoria_.Get(TBlockStore::NombreBloque(entry.indice, key));
+    ref.indice = entry.indice;
+    TBloqueCache* block = memoria_.Tomar(ref);
     // A missing block ends the copy: later blocks must not land in its place.
     if (block == nullptr || block->datos == nullptr) break;
     if (offset < block->longitud) {
@@ -118,15 +178,13 @@ void TEHDDCache::Olvidar(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   if (!slots_.abierto()) {
     // Memory only: drop this key's blocks and keep the others.
-    std::vector<std::string> names;
-    for (const auto& node : memoria_.nodes()) {
+    const size_t key_hash = std::hash<std::string_view>{}(key);
+    for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
+      auto next = std::next(it);
       uint32_t index = 0;
-      std::string node_key;
-      if (TBlockStore::PartirNombre(node.nombre, index, node_key) && node_key == key) {
-        names.push_back(node.nombre);
-      }
+      if (BloqueDe(*it, key, key_hash, index)) memoria_.Quitar(it->ref);
+      it = next;
     }
-    for (const auto& name : names) memoria_.Remove(name);
     return;
   }
   slots_.IndexAdd("eHDD", key);
@@ -138,12 +196,10 @@ void TEHDDCache::Olvidar(const std::string& key) {
 uint32_t TEHDDCache::BytesEnCache(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   std::set<uint32_t> indices;
+  const size_t key_hash = std::hash<std::string_view>{}(key);
   for (const auto& node : memoria_.nodes()) {
     uint32_t index = 0;
-    std::string node_key;
-    if (TBlockStore::PartirNombre(node.nombre, index, node_key) && node_key == key) {
-      indices.insert(index);
-    }
+    if (BloqueDe(node, key, key_hash, index)) indices.insert(index);
   }
   for (uint32_t index : slots_.Indices(key)) indices.insert(index);
   const uint64_t bytes = static_cast<uint64_t>(indices.size()) * kBloque;

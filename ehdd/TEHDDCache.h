@@ -45,11 +45,24 @@ class TEHDDCache {
   void Olvidar(const std::string& key);
   uint32_t BytesEnCache(const std::string& key);
 
+  // For a reader that fills blocks itself (the local stores): `count`
+  // buffers of 4000 bytes, contents undefined, to read into and then hand
+  // to GuardarBloques.
+  void BuffersNuevos(unsigned char** buffers, uint32_t count);
+  // Stores the `length` bytes that fill `buffers` in turn from `position`
+  // (a multiple of 4000) as EscribirRango would (the tail of a last block
+  // that is not full is zeroed; a block already held keeps its bytes),
+  // taking over every one of the `count` buffers.
+  void GuardarBloques(const std::string& key, uint32_t position, unsigned char** buffers,
+                      uint32_t count, uint32_t length);
+
   bool persistente() const { return slots_.abierto(); }
   TSlotFileStore& slots() { return slots_; }
   TMemoryBlockStore& memoria() { return memoria_; }
 
   TEHDDCache();
+  TEHDDCache(const TEHDDCache&) = delete;
+  TEHDDCache& operator=(const TEHDDCache&) = delete;
 
  private:
   CriticalSection lock_;

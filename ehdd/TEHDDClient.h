@@ -16,6 +16,8 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "base/CriticalSection.h"
 #include "base/OSAL.h"
@@ -95,8 +97,7 @@ class TEHDDClient : public TEHDDLogTarget {
 
   // What the path resolves to: the mount's store path joined with the rest
   // (see Abrir). *local tells whether the letter is served locally.
-  std::string ResolvePath(const std::string& path, bool* local = nullptr,
-                          bool* container = nullptr);
+  std::string ResolvePath(std::string_view path, bool* local = nullptr, bool* container = nullptr);
 
   // Sends one request and waits for its completion; false on failure. The
   // reply's data is moved into *reply (owned by the caller when not the
@@ -126,8 +127,10 @@ class TEHDDClient : public TEHDDLogTarget {
   TFicheroEHDD* AbrirServidor(const std::string& resolved, int32_t mode);
   FalloApertura ClasificarFallo(const char* path, int32_t mode);
   std::string RutaLocal(const std::string& resolved);
-  bool FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks);
-  uint32_t LeerBloqueRapido(TFicheroEHDD& file, unsigned char* out, uint32_t want);
+  // Fetches blocks from start into the cache; false when none came. *whole:
+  // a local store gave every one asked for (up to the file's end).
+  bool FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole);
+  bool FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole);
   void MakeLocalDirectories(const std::string& root, const std::string& target);
   std::string SyncLocalName(const std::string& path) const;
 
@@ -136,7 +139,8 @@ class TEHDDClient : public TEHDDLogTarget {
   std::map<char, std::string> mount_table_;
   std::map<char, bool> container_flags_;
   uint32_t read_ahead_ = 16;
-  std::map<TFicheroEHDD*, std::pair<std::shared_ptr<TFicheroEHDD>, std::string>> open_files_;
+  std::unordered_map<TFicheroEHDD*, std::pair<std::shared_ptr<TFicheroEHDD>, std::string>>
+      open_files_;
   std::unique_ptr<TSocketTCP> socket_;
   std::unique_ptr<TTransaccionHTTP> transaccion_;
   struct CompleteFile {

@@ -19,6 +19,7 @@
 #include "ehdd/EHDDProtocol.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
+#include "ehdd/TFicheroDAT.h"
 #include "platform/FileIo.h"
 #include "platform/TempFolder.h"
 
@@ -68,25 +69,30 @@ uint32_t CountMissing(uint32_t missing, const std::vector<TRangoCache>& entries)
 
 }  // namespace
 
-std::string TEHDDClient::ResolvePath(const std::string& path, bool* local, bool* container) {
+std::string TEHDDClient::ResolvePath(std::string_view path, bool* local, bool* container) {
   if (local) *local = false;
   if (container) *container = false;
   CriticalSectionGuard guard(mount_lock_);
   if (path.size() >= 2 && path[1] == ':' && local) {
     *local = local_letters_.count(path[0]) > 0;
   }
-  if (path.size() < 3 || path[1] != ':') return path;
+  if (path.size() < 3 || path[1] != ':') return std::string(path);
   auto mount = mount_table_.find(path[0]);
-  if (mount == mount_table_.end()) return path;
+  if (mount == mount_table_.end()) return std::string(path);
   const bool is_container = container_flags_[path[0]];
   if (container) *container = is_container;
-  std::string resolved = mount->second;
+  const std::string& store = mount->second;
+  std::string resolved(store.size() + (is_container ? 1 : 0) + path.size() - 2, '\0');
+  char* out = resolved.data();
+  std::memcpy(out, store.data(), store.size());
+  out += store.size();
+  if (is_container) *out++ = '#';
+  const size_t n = path.size() - 2;
+  std::memcpy(out, path.data() + 2, n);
+  // Simple loops over the bytes, which the compiler turns into vector code.
+  for (size_t i = 0; i < n; ++i) out[i] = out[i] == '\\' ? '/' : out[i];
   if (is_container) {
-    resolved += '#';
-    for (size_t i = 2; i < path.size(); ++i)
-      resolved += path[i] == '\\' ? '/' : AsciiUpper(path[i]);
-  } else {
-    for (size_t i = 2; i < path.size(); ++i) resolved += path[i] == '\\' ? '/' : path[i];
+    for (size_t i = 0; i < n; ++i) out[i] = AsciiUpper(out[i]);
   }
   return resolved;
 }
@@ -109,9 +115,9 @@ TFicheroEHDD* TEHDDClient::EnterOpenFile(std::unique_ptr<TFicheroEHDD> file,
 
 TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
   if (path_text == nullptr) return nullptr;
-  const std::string path = path_text;
 
   if (PlainLocalOn(this)) {
+    const std::string path = path_text;
     if (ehdd_local::HasParentComponent(path)) return nullptr;
     auto file = std::make_unique<TFicheroEHDD>();
     if (mode == 0) {
@@ -130,17 +136,19 @@ TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
 
   bool local = false;
   bool container = false;
-  const std::string resolved = ResolvePath(path, &local, &container);
+  const std::string resolved = ResolvePath(path_text, &local, &container);
   TEHDDCache* cache = TEHDDCache::Instance();
 
   if (mode == 0) {
     if (container) {
-      const std::string key = CacheName(resolved.c_str());
+      std::string key;
       uint32_t size = 0;
       bool hit = false;
       {
         CriticalSectionGuard guard(buffer_lock_);
-        auto it = complete_files_.find(key);
+        // Only server files are ever complete: with none, no name to work out.
+        if (!complete_files_.empty()) key = CacheName(resolved.c_str());
+        auto it = key.empty() ? complete_files_.end() : complete_files_.find(key);
         if (it != complete_files_.end()) {
           // Served without a request only while every block is still cached.
           std::vector<TRangoCache> entries;
@@ -215,11 +223,13 @@ TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mo
   return raw;
 }
 
-bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks) {
+bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole) {
+  *whole = false;
+  if (file.kind != ehdd_kind::kServidor) return FetchLocalBlocks(file, start, blocks, whole);
   const uint32_t capacity = blocks * kBloque;
-  std::vector<unsigned char> buffer(capacity);
+  std::unique_ptr<unsigned char[]> buffer(new unsigned char[capacity]);
   uint32_t got = 0;
-  if (file.kind == ehdd_kind::kServidor) {
+  {
     std::string command;
     TEHDDReply reply;
     if (!ehdd_protocol::Comando({{"CM", "RD"},
@@ -229,20 +239,50 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
                                  {"ID", file.fileId},
                                  {"IS", session_id_}},
                                 command) ||
-        !Enviar(command, nullptr, 0, buffer.data(), capacity, reply) || reply.length > capacity) {
+        !Enviar(command, nullptr, 0, buffer.get(), capacity, reply) || reply.length > capacity) {
       throw std::string(kErrorPerdida);
     }
     got = reply.length;
-    if (reply.data != nullptr && reply.data != buffer.data()) {
-      std::memcpy(buffer.data(), reply.data, got);
+    if (reply.data != nullptr && reply.data != buffer.get()) {
+      std::memcpy(buffer.get(), reply.data, got);
     }
-  } else {
-    got = local_store_.LeerBloques(buffer.data(), start, kBloque, blocks, &file);
   }
   if (got == 0) return false;
-  TEHDDCache::Instance()->EscribirRango(file.path, buffer.data(), static_cast<uint32_t>(start), got,
+  TEHDDCache::Instance()->EscribirRango(file.path, buffer.get(), static_cast<uint32_t>(start), got,
                                         kBloque);
   return true;
+}
+
+bool TEHDDClient::FetchLocalBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks,
+                                   bool* whole) {
+  if (start >= file.length) return false;
+  const uint64_t bytes =
+      std::min<uint64_t>(static_cast<uint64_t>(blocks) * kBloque, file.length - start);
+  const uint32_t count = static_cast<uint32_t>((bytes + kBloque - 1) / kBloque);
+  // The local stores read straight into the cache's block buffers, which
+  // then become the cache's blocks: no copy in between.
+  TEHDDCache* cache = TEHDDCache::Instance();
+  constexpr uint32_t kEnPila = 32;
+  unsigned char* on_stack[kEnPila] = {};
+  std::vector<unsigned char*> on_heap;
+  if (count > kEnPila) on_heap.resize(count);
+  unsigned char** buffers = count > kEnPila ? on_heap.data() : on_stack;
+  // Whatever happens, the buffers go to the cache: as blocks for the bytes
+  // read, back to its spares for the rest.
+  struct HandBack {
+    TEHDDCache* cache;
+    const std::string& key;
+    uint32_t start;
+    unsigned char** buffers;
+    uint32_t count;
+    uint32_t got = 0;
+    ~HandBack() { cache->GuardarBloques(key, start, buffers, count, got); }
+  } hand_back{cache, file.path, static_cast<uint32_t>(start), buffers, count};
+  cache->BuffersNuevos(buffers, count);
+  hand_back.got =
+      local_store_.LeerBloquesEn(TDestinoLectura{buffers, count, kBloque}, start, &file);
+  *whole = hand_back.got == bytes;
+  return hand_back.got > 0;
 }
 
 uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFicheroEHDD* handle) {
@@ -288,10 +328,12 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       if (!done) file.offset = start;
     }
   } offset_guard{*file, file->offset};
+  // The ranges of one thread's reads, kept so a read costs no allocation.
+  thread_local std::vector<TRangoCache> entries;
   for (int idle = 0; copied < want && idle < 2;) {
     const uint32_t offset = static_cast<uint32_t>(file->offset);
     const uint32_t chunk = std::min(want - copied, kMaxRound);
-    std::vector<TRangoCache> entries;
+    entries.clear();
     uint32_t first_missing = 0;
     uint32_t missing = CountMissing(
         cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
@@ -301,7 +343,13 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       const size_t at = cache->PrimerAusente(entries);
       if (at >= entries.size()) break;
       const uint32_t blocks = std::max(read_ahead_, missing);
-      if (!FetchBlocks(*file, entries[at].posicion, blocks)) break;
+      bool whole = false;
+      if (!FetchBlocks(*file, entries[at].posicion, blocks, &whole)) break;
+      // A local store gave every block asked for, which covers every block
+      // still missing: no need to look again (should a block of the range
+      // have been pushed out meanwhile, the copy below stops there and the
+      // read goes round again).
+      if (whole) break;
       entries.clear();
       uint32_t now_missing = CountMissing(
           cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
@@ -315,12 +363,14 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
   }
   offset_guard.done = true;
 
-  // Keep the whole block of a small read for the reads that follow it.
-  if (copied == want && want < kBloque) {
+  // Keep the whole block of a small read for the reads that follow it
+  // (none follow one that reached the end).
+  if (copied == want && want < kBloque && file->offset < file->length) {
     const uint64_t block_start = block_index * kBloque;
     const uint32_t block_length =
         static_cast<uint32_t>(std::min<uint64_t>(kBloque, file->length - block_start));
-    std::vector<TRangoCache> block_entries;
+    std::vector<TRangoCache>& block_entries = entries;
+    block_entries.clear();
     uint32_t block_missing_first = 0;
     if (cache->ComprobarRango(file->path, block_entries, static_cast<uint32_t>(block_start),
                               block_length, block_missing_first) == 0) {

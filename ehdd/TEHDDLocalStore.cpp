@@ -1,12 +1,13 @@
 #include "ehdd/TEHDDLocalStore.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/uio.h>
+#include <unistd.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <memory>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "ehdd/TCacheVolumenes.h"
 #include "ehdd/TEHDDClient.h"
@@ -20,13 +21,17 @@ std::string ToLocalPath(const std::string& path) {
   return out;
 }
 
-bool HasParentComponent(const std::string& path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of("/\\", start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return true;
-    start = end + 1;
+bool HasParentComponent(std::string_view path) {
+  // A component starts at the beginning or after a separator; ".." is one
+  // when a separator or the end follows it.
+  const size_t n = path.size();
+  for (size_t i = path.find(".."); i != std::string_view::npos && i + 1 < n;
+       i = path.find("..", i + 1)) {
+    if (path[i] == '.' && path[i + 1] == '.' &&
+        (i == 0 || path[i - 1] == '/' || path[i - 1] == '\\') &&
+        (i + 2 == n || path[i + 2] == '/' || path[i + 2] == '\\')) {
+      return true;
+    }
   }
   return false;
 }
@@ -68,6 +73,34 @@ uint32_t ReadAt(const std::string& path, uint64_t offset, unsigned char* buffer,
   return done;
 }
 
+uint32_t ReadAtInto(const std::string& path, uint64_t offset, const TDestinoLectura& destino,
+                    uint32_t n) {
+  if (destino.cuantos == 1) return ReadAt(path, offset, destino.trozos[0], n);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 0;
+  // One call for the pieces, as many at a time as an iovec array takes.
+  constexpr size_t kPieces = 64;
+  uint32_t done = 0;
+  while (done < n) {
+    iovec pieces[kPieces];
+    int count = 0;
+    for (uint64_t at = done; at < n && count < static_cast<int>(kPieces); ++count) {
+      const size_t piece = static_cast<size_t>(at / destino.tam_trozo);
+      const uint32_t inside = static_cast<uint32_t>(at % destino.tam_trozo);
+      const uint32_t k =
+          std::min<uint32_t>(destino.tam_trozo - inside, n - static_cast<uint32_t>(at));
+      pieces[count] = {destino.trozos[piece] + inside, k};
+      at += k;
+    }
+    ssize_t got = preadv(fd, pieces, count, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  close(fd);
+  return done;
+}
+
 uint32_t WriteAt(const std::string& path, uint64_t offset, const unsigned char* data, uint32_t n) {
   int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return 0;
@@ -84,25 +117,49 @@ uint32_t WriteAt(const std::string& path, uint64_t offset, const unsigned char* 
 
 }  // namespace ehdd_local
 
-void TEHDDLocalStore::SplitContainerPath(const std::string& path, std::string& container,
-                                         std::string& member) {
-  size_t hash = path.rfind('#');
-  if (hash == std::string::npos) {
-    container.clear();
-    member = path;
-  } else if (hash == 0) {
-    container.clear();
-    member = path.substr(1);
+void TEHDDLocalStore::SetRoot(const std::string& root) {
+  size_t end = root.size();
+  while (end > 0 && (root[end - 1] == '/' || root[end - 1] == '\\')) --end;
+  if (end == root.size() && !root.empty()) {
+    root_ = root + '/';
+  } else if (end < root.size()) {
+    root_ = root.substr(0, end + 1);  // the first of the trailing separators
   } else {
-    container = path.substr(0, hash);
-    member = path.substr(hash + 1);
+    root_.clear();
   }
 }
 
+void TEHDDLocalStore::SplitContainerPath(std::string_view path, std::string_view& container,
+                                         std::string_view& member) {
+  const size_t hash = path.rfind('#');
+  container =
+      hash == std::string_view::npos || hash == 0 ? std::string_view() : path.substr(0, hash);
+  member = hash == std::string_view::npos ? path : path.substr(hash + 1);
+}
+
+void TEHDDLocalStore::SplitContainerPath(const std::string& path, std::string& container,
+                                         std::string& member) {
+  std::string_view container_view;
+  std::string_view member_view;
+  SplitContainerPath(std::string_view(path), container_view, member_view);
+  container.assign(container_view);
+  member.assign(member_view);
+}
+
+void TEHDDLocalStore::LocalUnderRoot(std::string_view path, std::string& out) const {
+  if (path.empty() || path[0] != '/') {
+    out.assign(root_);
+  } else {
+    out.clear();
+  }
+  out.append(path);
+  if (out.find('\\') != std::string::npos) std::replace(out.begin(), out.end(), '\\', '/');
+}
+
 TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t mode) {
-  std::string container;
-  std::string member;
-  SplitContainerPath(resolved_path, container, member);
+  std::string_view container;
+  std::string_view member;
+  SplitContainerPath(std::string_view(resolved_path), container, member);
   if (ehdd_local::HasParentComponent(container) || ehdd_local::HasParentComponent(member)) {
     return nullptr;
   }
@@ -113,13 +170,16 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     if (mode != 0) return nullptr;  // nothing is ever written into a volume
     TCacheVolumenes* volumes = TCacheVolumenes::Instance();
     std::string volume_key;
-    if (!volumes->AbrirVolumen(ehdd_local::ToLocalPath(UnderRoot(container)), volume_key)) return nullptr;
+    thread_local std::string volume_path;  // kept: an open costs no allocation for it
+    LocalUnderRoot(container, volume_path);
+    if (!volumes->AbrirVolumen(volume_path, volume_key)) return nullptr;
     std::string file_id;
     int64_t size = -1;
     // A member that is not there, or a damaged one, does not open; an empty
-    // one opens with length 0.
-    if (!volumes->AbrirFichero(volume_key, container + "#" + member, member, file_id, &size) ||
-        size < 0 || size > UINT32_MAX) {
+    // one opens with length 0. The whole name is the container part, '#'
+    // and the member: the resolved path itself.
+    if (!volumes->AbrirFichero(volume_key, resolved_path, member, file_id, &size) || size < 0 ||
+        size > UINT32_MAX) {
       return nullptr;
     }
     file->kind = ehdd_kind::kMiembroVolumen;
@@ -129,7 +189,8 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     return file.release();
   }
 
-  const std::string full = ehdd_local::ToLocalPath(UnderRoot(member));
+  std::string full;
+  LocalUnderRoot(member, full);
   if (mode == 1 || mode == 2) {
     if (!ehdd_local::CreateEmptyFile(full)) return nullptr;
     file->length = 0;
@@ -145,16 +206,25 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
 
 uint32_t TEHDDLocalStore::LeerBloques(unsigned char* buffer, uint64_t start, uint32_t block_size,
                                       uint32_t count, TFicheroEHDD* file) {
-  if (file == nullptr || start >= file->length) return 0;
   const uint64_t asked = static_cast<uint64_t>(block_size) * count;
-  const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(asked, file->length - start));
+  if (buffer == nullptr || asked == 0 || asked > UINT32_MAX) return 0;
+  unsigned char* const piece = buffer;
+  return LeerBloquesEn(TDestinoLectura{&piece, 1, static_cast<uint32_t>(asked)}, start, file);
+}
+
+uint32_t TEHDDLocalStore::LeerBloquesEn(const TDestinoLectura& destino, uint64_t start,
+                                        TFicheroEHDD* file) {
+  if (file == nullptr || start >= file->length) return 0;
+  const uint32_t n =
+      static_cast<uint32_t>(std::min<uint64_t>(destino.capacidad(), file->length - start));
   if (file->kind == ehdd_kind::kMiembroVolumen) {
+    // Straight from the volume into the pieces.
     uint32_t got = 0;
-    std::unique_ptr<unsigned char[]> data;
-    if (!TCacheVolumenes::Instance()->LeerFichero(file->fileId, got, data, start, n)) return 0;
-    got = std::min(got, n);
-    if (got > 0) std::memcpy(buffer, data.get(), got);
-    return got;
+    if (!TCacheVolumenes::Instance()->LeerFicheroEn(file->fileId, got, destino,
+                                                    static_cast<int64_t>(start), n)) {
+      return 0;
+    }
+    return std::min(got, n);
   }
-  return ehdd_local::ReadAt(file->path, start, buffer, n);
+  return ehdd_local::ReadAtInto(file->path, start, destino, n);
 }

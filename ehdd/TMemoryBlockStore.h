@@ -1,18 +1,52 @@
 // The memory level of the block cache: at most `capacity` blocks, least
 // recently used first out, evicted blocks written to the backing store.
+//
+// Blocks are found by their name, or, without building the name, by the
+// file key and block index it is made of (RefBloque): a name of the form
+// "%u_" + key is held under its index and key, any other name under itself,
+// so both ways find the same block. The level is small (16 blocks in the
+// block cache), so its map from names to blocks is a row of hashes that a
+// look-up scans. The data buffers and nodes of blocks that leave are kept
+// (up to `capacity` of them) for the next blocks.
 #pragma once
 
 #include <list>
-#include <unordered_map>
+#include <string_view>
+#include <vector>
 
 #include "ehdd/TBlockStore.h"
 
 class TMemoryBlockStore : public TBlockStore {
  public:
+  // A block of a file: the file's key and the block's index, with the hash
+  // of the key worked out once for all the blocks of a range.
+  struct RefBloque {
+    std::string_view clave;
+    uint32_t indice = 0;
+    bool canonico = true;  // false: `clave` is a whole name that is not "%u_" + key
+    size_t hash_clave = 0;
+
+    static RefBloque De(std::string_view key, uint32_t index) {
+      return {key, index, true, std::hash<std::string_view>{}(key)};
+    }
+    bool operator==(const RefBloque& other) const {
+      return indice == other.indice && canonico == other.canonico && clave == other.clave;
+    }
+  };
+
+  // A held block: what the store hands out, with the parts of its name.
+  struct Nodo : TBloqueCache {
+    RefBloque ref;      // views into `nombre`
+    size_t hash = 0;    // of ref
+    size_t puesto = 0;  // its place in the map
+  };
+
   explicit TMemoryBlockStore(uint32_t capacity = 16) { capacity_ = capacity; }
   ~TMemoryBlockStore() override;
+  TMemoryBlockStore(const TMemoryBlockStore&) = delete;
+  TMemoryBlockStore& operator=(const TMemoryBlockStore&) = delete;
 
-  bool Exists(const std::string& name) override { return map_.count(name) > 0; }
+  bool Exists(const std::string& name) override { return Buscar(Ref(name)) != nullptr; }
   bool Flush() override;
   bool Clear() override;
   TBloqueCache* Insert(const std::string& name, unsigned char* data, uint32_t length,
@@ -20,12 +54,62 @@ class TMemoryBlockStore : public TBlockStore {
   TBloqueCache* Fetch(const std::string& name) override;
   bool Remove(const std::string& name) override;
   bool FreeData(TBloqueCache* block) override;
-  TBloqueCache* Lookup(const std::string& name) override;
+  TBloqueCache* Lookup(const std::string& name) override { return Buscar(Ref(name)); }
 
-  // Names held, oldest first (for tests and the cache's byte count).
-  std::list<TBloqueCache>& nodes() { return nodes_; }
+  // The same operations by key and index.
+  Nodo* Buscar(const RefBloque& ref);         // Lookup
+  TBloqueCache* Tomar(const RefBloque& ref);  // Fetch
+  // Put without replace: a held block keeps its bytes and `data` goes back
+  // to the spare buffers.
+  TBloqueCache* Poner(const RefBloque& ref, unsigned char* data, uint32_t length);
+  bool Quitar(const RefBloque& ref);  // Remove
+  // True when some block of the file whose key has this hash may be held
+  // (false: none is).
+  bool AlgunoDeClave(size_t hash_clave) const;
+  // Put of a block known not to be held (the caller has just looked).
+  TBloqueCache* PonerAusente(const RefBloque& ref, unsigned char* data, uint32_t length) {
+    return Meter(ref, data, length, true, true);
+  }
+
+  // A data buffer of `length` bytes for a block to come (a spare one when
+  // there is one of that size), its contents undefined; owned by the caller
+  // until it hands it to the store or back with Devolver.
+  unsigned char* BufferNuevo(uint32_t length);
+  void Devolver(unsigned char* data, uint32_t length);
+  // The size of buffer kept when blocks leave (0: none kept).
+  void SetTamRecambio(uint32_t length) { tam_recambio_ = length; }
+
+  // Blocks held, oldest first (for tests and the cache's byte count).
+  std::list<Nodo>& nodes() { return nodes_; }
 
  private:
-  std::list<TBloqueCache> nodes_;  // oldest at the front
-  std::unordered_map<std::string, std::list<TBloqueCache>::iterator> map_;
+  static size_t Hash(const RefBloque& ref) {
+    return ref.hash_clave ^ (static_cast<size_t>(ref.indice) * 0x9E3779B97F4A7C15ull) ^
+           (ref.canonico ? 0 : 0x5bd1e995u);
+  }
+  // One entry of the map: the hash of a held block's name and its node.
+  struct Entrada {
+    size_t hash;
+    std::list<Nodo>::iterator node;
+  };
+
+  // How a name is held: its index and key when it reads "%u_" + key, else
+  // the whole name.
+  static RefBloque Ref(std::string_view name);
+  Entrada* Hallar(const RefBloque& ref);
+  // `absent`: the caller has just found no block of the name.
+  TBloqueCache* Meter(const RefBloque& ref, unsigned char* data, uint32_t length, bool write_back,
+                      bool absent);
+  void Soltar(unsigned char* data, uint32_t length);
+  // Drops a block; its node is kept for the next one.
+  void Olvidar(std::list<Nodo>::iterator node);
+
+  std::list<Nodo> nodes_;  // oldest at the front
+  std::vector<Entrada> map_;
+  // Nodes of blocks that left, used again by the next ones so a block costs
+  // no allocation once the level is full.
+  std::list<Nodo> nodos_libres_;
+  std::vector<unsigned char*> recambios_;
+  uint32_t tam_recambio_ = 0;
+  std::string nombre_;  // the name being made
 };

@@ -164,8 +164,12 @@ void TSlotFileStore::WriteRing() {
 
 bool TSlotFileStore::Exists(const std::string& name) {
   uint32_t index = 0;
-  std::string key;
-  if (view_ == nullptr || !PartirNombre(name, index, key)) return false;
+  std::string_view key;
+  return view_ != nullptr && PartirNombre(std::string_view(name), index, key) && Existe(index, key);
+}
+
+bool TSlotFileStore::Existe(uint32_t index, std::string_view key) const {
+  if (view_ == nullptr) return false;
   auto it = index_by_key_.find(key);
   return it != index_by_key_.end() && it->second.count(index) > 0;
 }
@@ -173,8 +177,9 @@ bool TSlotFileStore::Exists(const std::string& name) {
 TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* data, uint32_t length,
                                      bool /*write_back*/) {
   uint32_t index = 0;
-  std::string key;
-  if (view_ == nullptr || data == nullptr || !PartirNombre(name, index, key) || key.empty()) {
+  std::string_view key;
+  if (view_ == nullptr || data == nullptr || !PartirNombre(std::string_view(name), index, key) ||
+      key.empty()) {
     return nullptr;
   }
   // A key that does not fit its field is never stored: cut, it could
@@ -182,16 +187,28 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
   if (key.size() > kMaxClave) return nullptr;
 
   uint32_t r;
-  auto& per_key = index_by_key_[key];
+  auto known = index_by_key_.find(key);
+  if (known == index_by_key_.end())
+    known = index_by_key_.emplace(std::string(key), std::map<uint32_t, uint32_t>{}).first;
+  auto& per_key = known->second;
   auto held = per_key.find(index);
   if (held != per_key.end()) {
     r = held->second;
+    // The record holds these very bytes already (a block read back from it
+    // and written out again): it stands as it is, its checksum still right.
+    unsigned char* same = Registro(r) + kClave + 4;
+    if (length >= kDatos && std::memcmp(same, data, kDatos) == 0) {
+      block_.nombre = name;
+      block_.datos = same;
+      block_.longitud = kDatos;
+      return &block_;
+    }
   } else {
     r = ring_;
     unsigned char* old = Registro(r);
     if (old[0] != 0) {
-      const std::string old_key(reinterpret_cast<const char*>(old),
-                                strnlen(reinterpret_cast<const char*>(old), kSuma));
+      const std::string_view old_key(reinterpret_cast<const char*>(old),
+                                     strnlen(reinterpret_cast<const char*>(old), kSuma));
       auto old_it = index_by_key_.find(old_key);
       if (old_it != index_by_key_.end()) {
         old_it->second.erase(GetU32(old + kClave));
@@ -216,7 +233,7 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
   PutU32(rec + kSuma, Suma(reinterpret_cast<const unsigned char*>(key.data()), key.size(), rec));
   std::atomic_thread_fence(std::memory_order_release);
   rec[0] = static_cast<unsigned char>(key[0]);
-  index_by_key_[key][index] = r;
+  per_key[index] = r;
   block_.nombre = name;
   block_.datos = rec + kClave + 4;
   block_.longitud = kDatos;
@@ -225,8 +242,8 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
 
 TBloqueCache* TSlotFileStore::Lookup(const std::string& name) {
   uint32_t index = 0;
-  std::string key;
-  if (view_ == nullptr || !PartirNombre(name, index, key)) return nullptr;
+  std::string_view key;
+  if (view_ == nullptr || !PartirNombre(std::string_view(name), index, key)) return nullptr;
   auto it = index_by_key_.find(key);
   if (it == index_by_key_.end()) return nullptr;
   auto rec = it->second.find(index);

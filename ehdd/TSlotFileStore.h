@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "ehdd/TBlockStore.h"
@@ -36,6 +37,8 @@ class TSlotFileStore : public TBlockStore {
   bool CrearFicheroSlots(const std::string& name, uint32_t records, const std::string& folder = "");
 
   bool Exists(const std::string& name) override;
+  // The same, by the file key and block index the name is made of.
+  bool Existe(uint32_t index, std::string_view key) const;
   bool Flush() override { return false; }
   bool Clear() override;
   TBloqueCache* Insert(const std::string& name, unsigned char* data, uint32_t length,
@@ -66,7 +69,8 @@ class TSlotFileStore : public TBlockStore {
   size_t view_size_ = 0;
   uint32_t ring_ = 0;
   uint32_t records_ = 0;
-  std::map<std::string, std::map<uint32_t, uint32_t>> index_by_key_;  // key → index → record
+  std::map<std::string, std::map<uint32_t, uint32_t>, std::less<>>
+      index_by_key_;  // key → index → record
   std::vector<unsigned char> buffer_;
   TBloqueCache block_;
 };

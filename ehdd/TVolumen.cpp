@@ -7,9 +7,13 @@ using namespace volumen;
 
 namespace {
 
-uint32_t Now() { return Ahora(); }
+uint32_t Now() {
+  return Ahora();
+}
 
-bool NameLess(const TEntradaDirectorio& a, const TEntradaDirectorio& b) { return a.nombre < b.nombre; }
+bool NameLess(const TEntradaDirectorio& a, const TEntradaDirectorio& b) {
+  return a.nombre < b.nombre;
+}
 
 }  // namespace
 
@@ -33,8 +37,8 @@ bool TVolumen::Abrir(const std::string& path, bool escritura) {
   return true;
 }
 
-bool TVolumen::Crear(const std::string& path, const std::string& nombre_volumen, uint32_t block_size,
-                     bool fijo) {
+bool TVolumen::Crear(const std::string& path, const std::string& nombre_volumen,
+                     uint32_t block_size, bool fijo) {
   if (!TFicheroFAT::Crear(path + ".FAT", nombre_volumen, fijo, block_size) ||
       !TFicheroDAT::Crear(path + ".DAT")) {
     return false;
@@ -77,7 +81,8 @@ std::vector<std::string> TVolumen::SplitPath(const std::string& path) {
   return parts;
 }
 
-bool TVolumen::Listar(uint32_t directorio, const char* modo, std::vector<TEntradaDirectorio>& entradas) {
+bool TVolumen::Listar(uint32_t directorio, const char* modo,
+                      std::vector<TEntradaDirectorio>& entradas) {
   entradas.clear();
   const bool breve = modo != nullptr && std::strcmp(modo, "brief") == 0;
   const uint32_t count = dat_.block_count();
@@ -470,7 +475,8 @@ int64_t TVolumen::Escribir(TFicheroVolumen& record, const void* data, uint32_t l
       record.offset = 0;
     }
     uint32_t n = std::min(length - done, p - record.offset);
-    if (!dat_.EscribirCarga(block.numero, record.offset, in + done, n)) return Fallo(Error::kDanado);
+    if (!dat_.EscribirCarga(block.numero, record.offset, in + done, n))
+      return Fallo(Error::kDanado);
     record.offset += n;
     done += n;
     block.usado = std::max(block.usado, record.offset);
@@ -480,6 +486,21 @@ int64_t TVolumen::Escribir(TFicheroVolumen& record, const void* data, uint32_t l
   cadenas_.clear();
   abiertos_[record.id] = record;
   return done;
+}
+
+int64_t TVolumen::LeerMiembro(uint32_t primer_bloque, const std::string& nombre,
+                              const std::string& propietario, uint64_t offset, uint32_t length,
+                              const TDestinoLectura& destino) {
+  const std::vector<uint32_t>* chain = CadenaDe(primer_bloque);
+  if (chain == nullptr) return Fallo(Error::kDanado);
+  const uint32_t p = dat_.carga();
+  const uint64_t index = offset / p;
+  if (index >= chain->size()) return 0;  // the end of a file whose last block is full
+  const int64_t got =
+      dat_.LeerCadena(chain->data() + index, chain->size() - index,
+                      static_cast<uint32_t>(offset % p), length, nombre, propietario, destino);
+  if (got == -1) return Fallo(Error::kDanado);
+  return got < 0 ? -1 : got;
 }
 
 void TVolumen::CerrarFichero(const TFicheroVolumen& record) {

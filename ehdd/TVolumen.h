@@ -18,7 +18,16 @@
 
 class TVolumen {
  public:
-  enum class Error { kNinguno, kNoEncontrado, kEsDirectorio, kNoEsDirectorio, kDanado, kExiste, kLleno, kNombre };
+  enum class Error {
+    kNinguno,
+    kNoEncontrado,
+    kEsDirectorio,
+    kNoEsDirectorio,
+    kDanado,
+    kExiste,
+    kLleno,
+    kNombre
+  };
 
   static constexpr uint32_t kUltimoId = 0xFFFFFFFB;
 
@@ -41,6 +50,17 @@ class TVolumen {
   // Appends bytes at the record's position (files being created).
   int64_t Escribir(TFicheroVolumen& record, const void* data, uint32_t length);
   void CerrarFichero(const TFicheroVolumen& record);
+
+  // Reads a file found before (its first block and last path component, as
+  // an open gave them) without a handle: at most `length` bytes from
+  // `offset`, to `destino`. The same checks as a read through a handle: the
+  // block the read starts in must carry the name and the owner, and every
+  // block must be sound; in addition the block links must agree with the
+  // allocation chain, and every block but the last be full. The bytes read
+  // (0 at or past the end), or -1 (ultimo_error() kDanado for damage).
+  int64_t LeerMiembro(uint32_t primer_bloque, const std::string& nombre,
+                      const std::string& propietario, uint64_t offset, uint32_t length,
+                      const TDestinoLectura& destino);
 
   bool Listar(uint32_t directorio, const char* modo, std::vector<TEntradaDirectorio>& entradas);
   // The first block of the folder a path names ("/" is the root).

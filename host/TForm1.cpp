@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QPainter>
 #include <QScreen>
 
@@ -53,10 +54,13 @@ void SetTextColour(QWidget* widget, QColor colour) {
 }
 
 // A pack picture into a form picture; a missing member leaves it as it was.
+// One larger than its place is shown whole, scaled down and centred.
 void LoadPackPicture(const std::string& member, QLabel* label) {
   QImage image;
   LoadPackBitmap(member, image);
-  if (!image.isNull()) label->setPixmap(QPixmap::fromImage(image));
+  if (image.isNull()) return;
+  label->setAlignment(Qt::AlignCenter);
+  label->setPixmap(QPixmap::fromImage(qorFormPictures::FitInside(image, label->size())));
 }
 
 void Connect(qorClickLabel* label, TForm1* form, void (TForm1::*handler)()) {
@@ -178,8 +182,6 @@ void TForm1::BuildForm() {
   ImageFollowUp->setPixmap(pictures::PanelTitle(ImageFollowUp->width(), ImageFollowUp->height(),
                                                 FromAnsi(MainText(10))));
   SetBackground(PanelFollowUp, Qt::white);
-  SetTextColour(LabelUnit, Qt::white);
-  SetTextColour(LabelCourseLevel, QColor(20, 20, 20));
 
   struct Footer {
     QLabel* label;
@@ -205,8 +207,9 @@ void TForm1::BuildForm() {
     footer.label->setPixmap(pictures::Footer(footer.label->width(), footer.label->height(),
                                              QString::fromUtf8(footer.title),
                                              QString::fromUtf8(footer.text)));
-  ImageTip1->setPixmap(pictures::Footer(ImageTip1->width(), ImageTip1->height(),
-                                        QStringLiteral("Re P\u00E1g / Av P\u00E1g"), QString()));
+  ImageTip1->setPixmap(pictures::KeysTip(ImageTip1->width(), ImageTip1->height(),
+                                         QStringLiteral("Re P\u00E1g"),
+                                         QStringLiteral("Av P\u00E1g")));
   ImageButtonConoce->setPixmap(
       pictures::RoundButton(ImageButtonConoce->width(), ImageButtonConoce->height()));
   SetTextColour(LabelConoce, Qt::white);
@@ -434,6 +437,11 @@ void TForm1::CloseFromOutside() {
   // Boxes are answered with their first button; the close comes once the
   // call that showed them has returned.
   ui_host_->DismissBoxes();
+  // Any other box (the one an exception is shown in) is closed as its
+  // close button would, or the window would wait for it for ever.
+  if (!ui_host_->InBox()) {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) dialog->reject();
+  }
   if (close_pending_) return;
   close_pending_ = true;
   QTimer::singleShot(50, this, [this] {

@@ -3,7 +3,9 @@
 // buttons, the section buttons, and letting go of the control at close.
 #include <QApplication>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
 #include <cstdio>
 #include <thread>
 
@@ -55,6 +57,20 @@ std::string Format02(int32_t value) {
 
 QString Number(int32_t value) {
   return QString::number(value);
+}
+
+// Figures read from the control may be anything: sums and the total stay at
+// the ends of an int instead of running past them.
+int SaturatingAdd(int a, int b) {
+  const int64_t sum = static_cast<int64_t>(a) + b;
+  return static_cast<int>(std::clamp<int64_t>(sum, INT32_MIN, INT32_MAX));
+}
+
+// The float's value with its fraction dropped, held to the range of an int.
+int TruncateToInt(float value) {
+  if (value <= static_cast<float>(INT32_MIN)) return INT32_MIN;
+  if (value >= static_cast<float>(INT32_MAX)) return INT32_MAX;
+  return static_cast<int>(value);
 }
 
 }  // namespace
@@ -185,8 +201,8 @@ void TForm1::ShowSectionAudit(TAXeTAE* control, int part, float& percent_sum, in
   const int32_t errors = control->errorsauditoria();
   const int32_t percent = control->porcentajeauditoria();
   percent_sum += static_cast<float>(percent);
-  answers_sum += answers;
-  errors_sum += errors;
+  answers_sum = SaturatingAdd(answers_sum, answers);
+  errors_sum = SaturatingAdd(errors_sum, errors);
   const Section& section = sections[part];
   section.percent->setText(Number(percent));
   if (section.answers != nullptr) section.answers->setText(Number(answers));
@@ -209,7 +225,7 @@ void TForm1::RefreshAuditPanel(TAXeTAE* control) {
   int errors_sum = 0;
   for (int part = 0; part < 8; ++part)
     ShowSectionAudit(control, part, percent_sum, answers_sum, errors_sum);
-  const int total = static_cast<int>(percent_sum * 0.125f);
+  const int total = TruncateToInt(percent_sum * 0.125f);
   LabelPerTotal->setText(Number(total));
   LabelTotalErrors->setText(Number(errors_sum));
   LabelTotalAnswer->setText(Number(answers_sum));

@@ -7,6 +7,7 @@
 
 #include "host/TForm1.h"
 #include "host/qorAnsi.h"
+#include "host/qorFormPictures.h"
 #include "host/qorProgramFolder.h"
 #include "host/qorTexts.h"
 #include "host/qorUnitsManager.h"
@@ -96,6 +97,11 @@ void TForm1::DrawCourseMap(int level) {
   // 1.
   SetPanelColour(PanelDescriptionLevel, LevelColour(level));
   LabelCourseLevel->setText(FromAnsi(MainText(static_cast<unsigned>(level))));
+  // The description in whichever of black and white reads on the colour.
+  QPalette description = LabelCourseLevel->palette();
+  description.setColor(QPalette::WindowText,
+                       qorFormPictures::TextColourOn(QColor::fromRgb(LevelColour(level))));
+  LabelCourseLevel->setPalette(description);
   ShapeSelector->SetPenColor(QColor::fromRgb(LevelColour(level)));
   ShownLevel = level;
   ImageWork->hide();
@@ -178,8 +184,10 @@ void TForm1::DrawProgressBars(int unit, int percent) {
   const int s = (unit - 1) % 24;
   const int x = 16 + 125 * (s % 6);
   const int y = 110 + 128 * (s / 6);
-  // The fill is clamped to the bar, whatever the percentage read.
-  const int filled = std::clamp(static_cast<int>(static_cast<float>(percent) * 1.2f), 0, kBarWidth);
+  // The fill is clamped to the bar, whatever the percentage read: the
+  // percentage first, so that no product leaves the range of an int.
+  const int filled = std::clamp(
+      static_cast<int>(static_cast<float>(std::clamp(percent, 0, 100)) * 1.2f), 0, kBarWidth);
   QPainter painter(&ImageCanvas->Picture());
   if (filled > 0)
     painter.drawImage(QRect(x, y, filled, kBarHeight), progress_filled_,

@@ -4,6 +4,7 @@
 
 #include "host/TForm1.h"
 #include "host/qorAnsi.h"
+#include "host/qorFormPictures.h"
 #include "host/qorProgramFolder.h"
 #include "host/qorTexts.h"
 
@@ -42,7 +43,10 @@ void TForm1::ShowTab(int tab) {
           std::snprintf(member, sizeof(member), "3:level%d.bmp", CurrentLevel);
           QImage menu;
           LoadPackBitmap(member, menu);
-          if (!menu.isNull()) ImageMenuBar->setPixmap(QPixmap::fromImage(menu));
+          // Only a picture made for the menu's place replaces it; one of
+          // another shape would leave pieces of itself across the buttons.
+          if (!menu.isNull() && menu.size() == ImageMenuBar->size())
+            ImageMenuBar->setPixmap(QPixmap::fromImage(menu));
         }
       }
     }
@@ -67,6 +71,10 @@ void TForm1::ShowUnitHeader(int unit) {
     widget->setAutoFillBackground(true);
   }
   LabelUnit->setText(FromAnsi(UnitCaption(unit)));
+  // The caption in whichever of black and white reads on the level's colour.
+  QPalette caption_palette = LabelUnit->palette();
+  caption_palette.setColor(QPalette::WindowText, qorFormPictures::TextColourOn(colour));
+  LabelUnit->setPalette(caption_palette);
   SetSectionGaugeColour(CurrentLevel);
 }
 

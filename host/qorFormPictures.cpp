@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <cmath>
+
 namespace qorFormPictures {
 namespace {
 
@@ -25,10 +27,24 @@ QPixmap Blank(int w, int h) {
   return pixmap;
 }
 
-// Dark text on light colours, white on dark ones.
-QColor TextOn(QColor colour) {
-  const int luma = (colour.red() * 299 + colour.green() * 587 + colour.blue() * 114) / 1000;
-  return luma > 150 ? QColor(40, 32, 10) : QColor(Qt::white);
+// One sRGB channel, made linear.
+double Channel(int value) {
+  const double c = value / 255.0;
+  return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
+// The relative luminance of a colour.
+double Luminance(QColor colour) {
+  return 0.2126 * Channel(colour.red()) + 0.7152 * Channel(colour.green()) +
+         0.0722 * Channel(colour.blue());
+}
+
+// The white card, rounded and faintly outlined, that footers and tips lie on.
+void Card(QPainter& p, int w, int h) {
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setBrush(QColor(255, 255, 255, 235));
+  p.setPen(QColor(0, 0, 0, 60));
+  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 6, 6);
 }
 
 QLinearGradient Vertical(int h, QColor top, QColor bottom) {
@@ -114,7 +130,7 @@ QPixmap LevelButton(int w, int h, QColor colour, const QString& name) {
   p.fillRect(0, 0, w, h, g);
   p.setPen(colour.darker(125));
   p.drawRect(0, 0, w - 1, h - 1);
-  p.setPen(TextOn(colour));
+  p.setPen(TextColourOn(colour));
   p.setFont(Font(12, true));
   p.drawText(QRect(0, 0, w, h - 2), Qt::AlignCenter, name);
   return pixmap;
@@ -127,7 +143,7 @@ QPixmap LevelBadge(int w, int h, QColor colour, const QString& name) {
   p.setBrush(colour);
   p.setPen(colour.darker(130));
   p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), h / 2.0, h / 2.0);
-  p.setPen(TextOn(colour));
+  p.setPen(TextColourOn(colour));
   p.setFont(Font(11, true));
   p.drawText(QRect(0, 0, w, h), Qt::AlignCenter, name);
   return pixmap;
@@ -230,10 +246,7 @@ QPixmap PanelTitle(int w, int h, const QString& title) {
 QPixmap Footer(int w, int h, const QString& title, const QString& text) {
   QPixmap pixmap = Blank(w, h);
   QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setBrush(QColor(255, 255, 255, 235));
-  p.setPen(QColor(0, 0, 0, 60));
-  p.drawRoundedRect(QRectF(0.5, 0.5, w - 1, h - 1), 6, 6);
+  Card(p, w, h);
   p.setFont(Font(12, true));
   const int title_width = p.fontMetrics().horizontalAdvance(title) + 20;
   p.setPen(kNavy);
@@ -242,6 +255,17 @@ QPixmap Footer(int w, int h, const QString& title, const QString& text) {
   p.setPen(kInk);
   p.drawText(QRect(10 + title_width, 0, w - title_width - 20, h), Qt::AlignLeft | Qt::AlignVCenter,
              text);
+  return pixmap;
+}
+
+QPixmap KeysTip(int w, int h, const QString& first, const QString& second) {
+  QPixmap pixmap = Blank(w, h);
+  QPainter p(&pixmap);
+  Card(p, w, h);
+  p.setPen(kNavy);
+  p.setFont(Font(11, true));
+  p.drawText(QRect(0, 0, w, h / 2), Qt::AlignHCenter | Qt::AlignBottom, first);
+  p.drawText(QRect(0, h / 2, w, h - h / 2), Qt::AlignHCenter | Qt::AlignTop, second);
   return pixmap;
 }
 
@@ -296,6 +320,24 @@ QImage ProgressEmpty(int w, int h) {
   p.drawLine(0, 0, w, 0);
   p.drawLine(0, h - 1, w, h - 1);
   return image;
+}
+
+QColor TextColourOn(QColor background) {
+  const QColor black(Qt::black);
+  const QColor white(Qt::white);
+  return ContrastRatio(black, background) >= ContrastRatio(white, background) ? black : white;
+}
+
+double ContrastRatio(QColor a, QColor b) {
+  const double la = Luminance(a);
+  const double lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QImage FitInside(const QImage& picture, QSize place) {
+  if (picture.isNull() || place.isEmpty()) return picture;
+  if (picture.width() <= place.width() && picture.height() <= place.height()) return picture;
+  return picture.scaled(place, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 }  // namespace qorFormPictures

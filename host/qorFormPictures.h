@@ -23,10 +23,21 @@ QPixmap CloseButton(int w, int h);
 QPixmap FollowUpButton(int w, int h);
 QPixmap PanelTitle(int w, int h, const QString& title);
 QPixmap Footer(int w, int h, const QString& title, const QString& text);
+// The page keys' tip, one key a line.
+QPixmap KeysTip(int w, int h, const QString& first, const QString& second);
 QPixmap RoundButton(int w, int h);
 // Black is its transparent colour.
 QImage NotInstalledOverlay(int w, int h, const QString& text);
 QImage ProgressFilled(int w, int h);
 QImage ProgressEmpty(int w, int h);
+
+// Black or white, whichever reads better on the colour (the higher contrast
+// of the two by relative luminance).
+QColor TextColourOn(QColor background);
+// The contrast ratio of two colours, 1 to 21.
+double ContrastRatio(QColor a, QColor b);
+// A picture that is larger than its place, scaled down to fit inside it with
+// its proportions kept; a picture that fits is returned as it is.
+QImage FitInside(const QImage& picture, QSize place);
 
 }  // namespace qorFormPictures

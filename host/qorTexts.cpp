@@ -50,8 +50,8 @@ const char* const kHelp[] = {
     "<p>En la pesta\xF1" "a <b>Indice del curso</b> elija su nivel y pulse sobre una unidad. La unidad "
     "se abre en el \xE1rea de estudio, en su primera p\xE1gina.</p>",
     "<h2>\xBF" "C\xF3mo paso de p\xE1gina?</h2>",
-    "<p>Use los botones de avance y retroceso, o las flechas del teclado. Los botones de las partes "
-    "llevan a la primera p\xE1gina de cada parte de la unidad.</p>",
+    "<p>Use los botones de avance y retroceso, o las teclas Re P\xE1g y Av P\xE1g. Los botones de "
+    "las partes llevan a la primera p\xE1gina de cada parte de la unidad.</p>",
     "<h2>\xBF" "C\xF3mo escucho y grabo las frases?</h2>",
     "<p>Pulse sobre el icono de sonido de una frase para escucharla. Para grabarse, pulse el icono del "
     "micr\xF3" "fono, lea la frase y pulse de nuevo para terminar; despu\xE9s puede comparar su voz con "

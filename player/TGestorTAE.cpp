@@ -8,9 +8,13 @@
 #include "base/OSAL.h"
 #include "base/TGestorBMP.h"
 #include "base/TListaStrings.h"
+#include "media/AudioAnimTAudio.h"
+#include "media/ISubtitulosAnim.h"
 #include "media/TAudio.h"
+#include "media/TGestorAnim.h"
 #include "media/TGestorAudio.h"
 #include "platform/gfx/CodePage.h"
+#include "player/AnimPaginaGestorAnim.h"
 #include "player/GestorAudioPagina.h"
 #include "player/PaginaAudioFormatae.h"
 #include "player/TFormatae.h"
@@ -267,9 +271,7 @@ void TGestorTAE::Iniciar() {
   if (bmp_ == nullptr) Error("Module GBMP loaded ERROR.");
 
   CrearAudio();
-  // The animation player (TGestorAnim, "Module GAnim loaded ERROR."), which
-  // the sentence audio manager is then given, is made here once the page
-  // reaches it through IAnimPagina; until then the page has no animation.
+  CrearAnim();
 
   tiempo_almacenado_.store(0);
   tiempo_activo_.store(0);
@@ -304,6 +306,63 @@ void TGestorTAE::CrearAudio() {
   }
   audio_gestor_.reset(new (std::nothrow) GestorAudioPagina(gestor_audio_, audio_));
   audio_pagina_.store(audio_gestor_.get());
+}
+
+namespace {
+
+// The subtitle dictionaries as the animation player sees them.
+class SubtitulosTAE : public ISubtitulosAnim {
+ public:
+  explicit SubtitulosTAE(TGestorTAE* tae) : tae_(tae) {}
+  const TListaStrings* DiccionarioActual() const override { return tae_->DiccionarioActual(); }
+  const TListaStrings* DiccionarioUK() const override { return tae_->DiccionarioUK(); }
+  const TListaStrings* DiccionarioES() const override { return tae_->DiccionarioES(); }
+  bool CambiarDiccionarioActual(const TListaStrings* actual, const TListaStrings* nuevo) override {
+    return tae_->CambiarDiccionarioActual(actual, nuevo);
+  }
+
+ private:
+  TGestorTAE* tae_;
+};
+
+}  // namespace
+
+void TGestorTAE::CrearAnim() {
+  gestor_anim_ = new (std::nothrow) TGestorAnim();
+  if (gestor_anim_ == nullptr) {
+    Error("Module GAnim loaded ERROR.");
+    return;
+  }
+  audio_anim_.reset(new (std::nothrow) AudioAnimTAudio(audio_));
+  subtitulos_.reset(new (std::nothrow) SubtitulosTAE(this));
+  gestor_anim_->SetOSAL(osal_);
+  gestor_anim_->SetGestorGDI(gdi_);
+  gestor_anim_->SetEHDDClient(ehdd_);
+  gestor_anim_->SetAudio(audio_anim_.get());
+  gestor_anim_->SetGestorBMP(bmp_);
+  gestor_anim_->SetSubtitulos(subtitulos_.get());
+  gestor_anim_->SetCerrojoPagina(cerrojo_);
+  // A loader thread that cannot be made is reported by Iniciar; the player
+  // then refuses every animation (CargarAnim gives -1).
+  gestor_anim_->Iniciar();
+  anim_gestor_.reset(new (std::nothrow) AnimPaginaGestorAnim(gestor_anim_));
+  anim_pagina_.store(anim_gestor_.get());
+}
+
+void TGestorTAE::DestruirAnim() {
+  // Before the audio streams it plays on; without the page lock, which its
+  // tick takes.
+  if (anim_pagina_.load() == anim_gestor_.get()) anim_pagina_.store(nullptr);
+  delete gestor_anim_;
+  gestor_anim_ = nullptr;
+  anim_gestor_.reset();
+  audio_anim_.reset();
+  subtitulos_.reset();
+}
+
+bool TGestorTAE::CambiarDiccionarioActual(const TListaStrings* actual, const TListaStrings* nuevo) {
+  TListaStrings* esperado = const_cast<TListaStrings*>(actual);
+  return diccionario_actual_.compare_exchange_strong(esperado, const_cast<TListaStrings*>(nuevo));
 }
 
 void TGestorTAE::DestruirAudio() {
@@ -401,6 +460,7 @@ TGestorTAE::~TGestorTAE() {
   conrolplay_ = nullptr;
   conspeak_ = nullptr;
 
+  DestruirAnim();
   DestruirAudio();
   delete bmp_;
   bmp_ = nullptr;
@@ -453,6 +513,12 @@ void TGestorTAE::CambiarFormateador(TFormatae* formateador) {
     gestor_audio_->SetCarpetas(ftae->carpeta_audio_nativo, ftae->carpeta_audio_privado,
                                ftae->carpeta_alumno);
   }
+  // Each frame the animation shows is followed by the current page's bar.
+  if (gestor_anim_ != nullptr && formateador != nullptr) {
+    gestor_anim_->SetPintarBarraAnim([formateador](uint16_t frame, uint16_t frames) {
+      formateador->PintarBarraAnim(frame, frames);
+    });
+  }
 }
 
 void TGestorTAE::SoltarFormateador() {
@@ -460,6 +526,7 @@ void TGestorTAE::SoltarFormateador() {
   if (actual_.load() == nullptr) return;
   AnimPagina().CloseAnim();
   AudioPagina().StopAudio();
+  if (gestor_anim_ != nullptr) gestor_anim_->SetPintarBarraAnim(nullptr);
   actual_.store(nullptr);
 }
 

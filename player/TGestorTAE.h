@@ -38,7 +38,9 @@
 #include <thread>
 #include <vector>
 
+#include "media/IAudioAnim.h"
 #include "media/IPaginaAudio.h"
+#include "media/ISubtitulosAnim.h"
 #include "platform/gfx/Surface.h"
 #include "player/ContextosTAE.h"
 #include "player/ESTILO_TAE.h"
@@ -156,6 +158,10 @@ class TGestorTAE {
   void SetDiccionarioActual(TListaStrings* lista) { diccionario_actual_.store(lista); }
   TListaStrings* DiccionarioUK() const { return diccionario_uk_.load(); }
   TListaStrings* DiccionarioES() const { return diccionario_es_.load(); }
+  // Makes nuevo the current dictionary when actual still is; false when
+  // another thread changed it first (the animation's subtitle button and a
+  // load may race).
+  bool CambiarDiccionarioActual(const TListaStrings* actual, const TListaStrings* nuevo);
 
   // The busy byte: set while a page is drawn or a mouse event handled.
   void SetOcupado(uint8_t valor) { ocupado_.store(valor); }
@@ -203,6 +209,8 @@ class TGestorTAE {
   uint8_t TeclaVirtualAAscii() const;
   void CrearAudio();
   void DestruirAudio();
+  void CrearAnim();
+  void DestruirAnim();
   void HiloMensajes();
 
   std::atomic<uint8_t> ocupado_{0};
@@ -249,6 +257,9 @@ class TGestorTAE {
   std::unique_ptr<IAudioPagina> audio_gestor_;  // the seam over gestor_audio_
   std::atomic<IAudioPagina*> audio_pagina_{nullptr};
   std::atomic<IAnimPagina*> anim_pagina_{nullptr};
+  std::unique_ptr<IAudioAnim> audio_anim_;       // the animation's sound on audio_
+  std::unique_ptr<ISubtitulosAnim> subtitulos_;  // the dictionaries, for the animation
+  std::unique_ptr<IAnimPagina> anim_gestor_;     // the seam over gestor_anim_
 
   // Boxes put off while the page lock was held, and the thread that shows
   // them once it can take the lock.

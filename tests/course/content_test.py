@@ -327,7 +327,7 @@ class Packs(unittest.TestCase):
         for member in members:
             w, h, bits, compression = bmp_info(pack_member("skin0.dat", member))
             self.assertEqual((bits, compression), (24, 0))
-            self.assertEqual((w, h), (120, 74) if member.startswith("imgc") else (687, 24))
+            self.assertEqual((w, h), (120, 74) if member.startswith("imgc") else (91, 534))
 
     def test_texts(self):
         texts = pack_member("skin.fat", "texts.txt").split(b"\r\n")

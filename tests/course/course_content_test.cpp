@@ -263,8 +263,8 @@ TEST_F(CourseContent, ThePacksServeTheHostUnderTheirAliases) {
                   {"0:tip-speaking-fr_1.bmp", 687, 40},
                   {"3:imgc001.bmp", 120, 74},
                   {"3:imgc002.bmp", 120, 74},
-                  {"3:level0.bmp", 687, 24},
-                  {"3:level5.bmp", 687, 24}};
+                  {"3:level0.bmp", 91, 534},
+                  {"3:level5.bmp", 91, 534}};
   for (const auto& p : pictures) {
     QImage image;
     LoadPackBitmap(p.member, image);

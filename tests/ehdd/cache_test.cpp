@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -397,6 +398,92 @@ TEST(BlockStore, PutWithoutReplaceKeepsTheHeldBlock) {
   EXPECT_TRUE(TBlockStore::PartirNombre("12_a_b", index, key));
   EXPECT_EQ(index, 12u);
   EXPECT_EQ(key, "a_b");
+}
+
+// Blocks stored by key and index are the blocks of their names, and a name
+// that is not the one NombreBloque makes ("007_k") is a block of its own.
+TEST_F(CacheTest, NamesAndKeyIndexFindTheSameBlocks) {
+  TEHDDCache cache;
+  Store(cache, "k", 7);
+  EXPECT_TRUE(cache.memoria().Exists("7_k"));
+  EXPECT_TRUE(cache.memoria().Exists(TBlockStore::NombreBloque(7, "k")));
+  EXPECT_FALSE(cache.memoria().Exists("007_k"));
+  auto* odd = new unsigned char[kB]();
+  odd[0] = 0x5A;
+  cache.memoria().Insert("007_k", odd, kB, true);
+  EXPECT_TRUE(Holds(cache, "k", 7));  // still the block stored by key and index
+  EXPECT_EQ(cache.memoria().Lookup("007_k")->datos[0], 0x5A);
+  EXPECT_EQ(cache.memoria().count(), 2u);
+  // Both count as block 7 of k where a name is split, as before.
+  EXPECT_EQ(cache.BytesEnCache("k"), kB);
+  cache.Olvidar("k");
+  EXPECT_EQ(cache.memoria().count(), 0u);
+}
+
+// The memory level reuses its nodes and buffers: after many blocks through
+// it, the 16 it holds carry their own bytes, and the tail of a block that
+// is not full is zeros even in a buffer that held another block before.
+TEST_F(CacheTest, ReusedNodesAndBuffersCarryOnlyTheirOwnBytes) {
+  TEHDDCache cache;
+  for (uint32_t i = 0; i < 1000; ++i)
+    Store(cache, i % 3 == 0 ? "a" : (i % 3 == 1 ? "bb" : "ccc"), i);
+  EXPECT_EQ(cache.memoria().count(), TEHDDCache::kCapacidadMemoria);
+  for (uint32_t i = 1000 - 16; i < 1000; ++i) {
+    EXPECT_TRUE(Holds(cache, i % 3 == 0 ? "a" : (i % 3 == 1 ? "bb" : "ccc"), i)) << i;
+  }
+  std::vector<unsigned char> full(kB, 0xFF);
+  for (uint32_t i = 0; i < 16; ++i) cache.EscribirRango("ff", full.data(), i * kB, kB, kB);
+  cache.Olvidar("ff");  // their buffers go back to be reused
+  cache.EscribirRango("short", full.data(), 0, 10, kB);
+  const TBloqueCache* block = cache.memoria().Lookup(TBlockStore::NombreBloque(0, "short"));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->datos[9], 0xFF);
+  EXPECT_TRUE(
+      std::all_of(block->datos + 10, block->datos + kB, [](unsigned char c) { return c == 0; }));
+  // The same for blocks a local store filled in place.
+  for (uint32_t i = 0; i < 16; ++i) cache.EscribirRango("ff", full.data(), i * kB, kB, kB);
+  cache.Olvidar("ff");
+  unsigned char* buffers[3];
+  cache.BuffersNuevos(buffers, 3);
+  for (unsigned char* b : buffers) std::memset(b, 0xEE, kB);
+  cache.GuardarBloques("filled", 0, buffers, 3, kB + 5);  // the third is not needed
+  block = cache.memoria().Lookup(TBlockStore::NombreBloque(1, "filled"));
+  ASSERT_NE(block, nullptr);
+  EXPECT_EQ(block->datos[4], 0xEE);
+  EXPECT_TRUE(
+      std::all_of(block->datos + 5, block->datos + kB, [](unsigned char c) { return c == 0; }));
+  EXPECT_FALSE(cache.memoria().Exists(TBlockStore::NombreBloque(2, "filled")));
+  EXPECT_EQ(cache.BytesEnCache("filled"), 2 * kB);
+}
+
+// A block written out to the slot file again with the bytes its record
+// already holds leaves the record as it is; new bytes replace it, and
+// either way the record is whole when the file is opened again.
+TEST_F(CacheTest, ARecordWrittenAgainStaysWholeWithTheLatestBytes) {
+  {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+    Store(cache, "s", 0);
+    Store(cache, "s", 1);
+    cache.Olvidar("other");             // both into the slot file
+    EXPECT_TRUE(Holds(cache, "s", 0));  // back in memory
+    cache.Olvidar("other");             // out again: the same bytes
+    EXPECT_EQ(cache.slots().anillo(), 2u);
+    auto* changed = new unsigned char[kB]();
+    changed[0] = 0x77;
+    cache.memoria().Insert(TBlockStore::NombreBloque(1, "s"), changed, kB, true);
+    cache.Olvidar("other");  // block 1 goes out with new bytes, in its own record
+    EXPECT_EQ(cache.slots().anillo(), 2u);
+  }
+  TEHDDCache again;
+  again.Iniciar("alumno", 8, (dir_ / "eHDD").string());
+  EXPECT_TRUE(Holds(again, "s", 0));
+  std::vector<TRangoCache> e;
+  uint32_t first = 0;
+  ASSERT_EQ(again.ComprobarRango("s", e, kB, 1, first), 0u);
+  unsigned char out = 0;
+  ASSERT_EQ(again.LeerRango("s", kB, 1, e, &out), 1u);
+  EXPECT_EQ(out, 0x77);
 }
 
 }  // namespace

@@ -52,6 +52,16 @@ class LocalClientTest : public testing::Test {
   }
   void TearDown() override { fs::remove_all(root_); }
 
+  // Builds the volume root_ + prefix from the folder root_ + src.
+  int BuildVolume(const std::string& src, const std::string& prefix, uint32_t block = 0) {
+    fs::create_directories(fs::path(root_ + prefix).parent_path());
+    return std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + src + " " +
+                        root_ + prefix +
+                        (block ? " --block-size " + std::to_string(block) : std::string()) +
+                        " > /dev/null")
+                           .c_str());
+  }
+
   std::string ReadVirtual(const std::string& vpath, uint32_t chunk = 64000) {
     TFicheroEHDD* f = client_.Abrir(vpath.c_str(), 0);
     if (f == nullptr) return "<null>";
@@ -322,11 +332,7 @@ namespace {
 TEST_F(LocalClientTest, ContainerMembersReadLikeFiles) {
   WriteAll(root_ + "src/Datos/Skin.png", Pattern(9000));
   WriteAll(root_ + "src/empty.txt", "");
-  fs::create_directories(root_ + "data");
-  ASSERT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd-volume build " + root_ + "src " +
-                         root_ + "data/mcd01 --block-size 512")
-                            .c_str()),
-            0);
+  ASSERT_EQ(BuildVolume("src", "data/mcd01", 512), 0);
   client_.Mount("data\\mcd01.dat", 'M');
   EXPECT_EQ(ReadVirtual("M:\\datos\\skin.png"), Pattern(9000));  // upper-cased inside the volume
   EXPECT_EQ(ReadVirtual("M:\\DATOS\\SKIN.PNG", 1).size(), 9000u);
@@ -407,6 +413,104 @@ TEST_F(LocalClientTest, AnAbsoluteFolderMountIsNotPutUnderTheRoot) {
   client_.AddLocalLetter('R', "");
   EXPECT_EQ(ReadVirtual("R:\\Doc.TAE"), "inside");
   fs::remove_all(elsewhere);
+}
+
+}  // namespace
+
+namespace {
+
+// The local root is joined to store paths with one separator, whether or not
+// it was given with one, so "--local-root DIR" and "DIR/" find the same files.
+TEST_F(LocalClientTest, RootWithOrWithoutItsSeparatorFindsTheSameFiles) {
+  WriteAll(root_ + "src/DATOS/A.TXT", "in a volume");
+  WriteAll(root_ + "alumno/work/C001/AUDIT.ALU", "plain");
+  ASSERT_EQ(BuildVolume("src", "data/mcd01"), 0);
+  client_.Mount("data\\mcd01.dat", 'M');
+  client_.Mount("alumno\\work", 'S');
+  const std::string bare = root_.substr(0, root_.size() - 1);
+  for (const std::string& root : {bare, bare + "/", bare + "//"}) {
+    client_.SetLocalRoot(root);
+    EXPECT_EQ(ReadVirtual("M:\\DATOS\\A.TXT"), "in a volume") << root;
+    EXPECT_EQ(ReadVirtual("S:\\C001\\AUDIT.ALU"), "plain") << root;
+    client_.CrearDirectorio("\\C009", 'S');
+    EXPECT_TRUE(fs::is_directory(root_ + "alumno/work/C009")) << root;
+    fs::remove_all(root_ + "alumno/work/C009");
+  }
+  // Nothing was looked for beside the root, under its name run together
+  // with the store's.
+  EXPECT_FALSE(fs::exists(bare + "alumno"));
+
+  // The command-line tools take the root the same way.
+  const std::string out = root_ + "out.txt";
+  EXPECT_EQ(std::system((std::string(LECTORIA_BIN_DIR) + "/ehdd --local-root " + bare +
+                         " --local M --mount M=data\\\\mcd01.dat cat 'M:\\DATOS\\A.TXT' > " + out)
+                            .c_str()),
+            0);
+  EXPECT_EQ(ReadAll(out), "in a volume");
+}
+
+}  // namespace
+
+namespace {
+
+// Members of local volumes read through the client in items of any size,
+// at the block sizes the course uses and the smallest ones, match the files:
+// the blocks the client stores and copies out line up with the volume's.
+TEST_F(LocalClientTest, VolumeMembersReadWholeInItemsOfAnySize) {
+  const std::vector<uint32_t> sizes = {1, 3807, 3999, 4000, 4001, 64000, 64001, 150000};
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    // The small volume blocks take the small files only (writing a volume
+    // syncs every block).
+    for (const char* src : {"src/", "small/"}) {
+      if (src[1] == 'm' && sizes[i] > 5000) continue;
+      WriteAll(root_ + src + "D/F" + std::to_string(i), Pattern(sizes[i]).substr(0, sizes[i]));
+    }
+  }
+  for (uint32_t block : {512u, 1024u, 4096u}) {
+    const std::string name = "data/v" + std::to_string(block);
+    ASSERT_EQ(BuildVolume(block < 4096 ? "small" : "src", name, block), 0);
+    client_.Mount((name + ".dat").c_str(), 'M');
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      if (block < 4096 && sizes[i] > 5000) continue;
+      const std::string path = "M:\\D\\F" + std::to_string(i);
+      for (uint32_t item : {97u, 4000u, 50000u, 65000u}) {
+        if (item < 4000 && sizes[i] > 5000) continue;  // small items: the small files
+        ASSERT_EQ(ReadVirtual(path, item), Pattern(sizes[i]).substr(0, sizes[i]))
+            << block << " " << path << " in items of " << item;
+      }
+    }
+    if (block < 4096) continue;
+    // A seek back into a block read before, and one far ahead.
+    TFicheroEHDD* f = client_.Abrir("M:\\D\\F7", 0);
+    ASSERT_NE(f, nullptr);
+    std::vector<char> buf(5000);
+    ASSERT_EQ(client_.Leer(buf.data(), 1, 5000, f), 5000u);
+    ASSERT_EQ(client_.Posicionar(f, 3990, 0), 0);
+    ASSERT_EQ(client_.Leer(buf.data(), 1, 20, f), 20u);
+    EXPECT_EQ(std::string(buf.data(), 20), Pattern(150000).substr(3990, 20));
+    ASSERT_EQ(client_.Posicionar(f, 149990, 0), 0);
+    ASSERT_EQ(client_.Leer(buf.data(), 1, 5000, f), 10u);
+    EXPECT_EQ(std::string(buf.data(), 10), Pattern(150000).substr(149990));
+    client_.Cerrar(f);
+  }
+}
+
+// A volume cut short beneath an open member: what is read is what the file
+// held, the rest reads as nothing, and the process goes on.
+TEST_F(LocalClientTest, AVolumeCutShortWhileOpenReadsNothingMore) {
+  WriteAll(root_ + "src/BIG.BIN", Pattern(100000));
+  ASSERT_EQ(BuildVolume("src", "data/cut"), 0);
+  client_.Mount("data\\cut.dat", 'M');
+  TFicheroEHDD* f = client_.Abrir("M:\\BIG.BIN", 0);
+  ASSERT_NE(f, nullptr);
+  std::vector<char> buf(1000);
+  ASSERT_EQ(client_.Leer(buf.data(), 1, 1000, f), 1000u);
+  EXPECT_EQ(std::string(buf.data(), 1000), Pattern(100000).substr(0, 1000));
+  ASSERT_EQ(truncate((root_ + "data/cut.DAT").c_str(), 0), 0);
+  ASSERT_EQ(client_.Posicionar(f, 80000, 0), 0);  // past what the cache holds
+  EXPECT_EQ(client_.Leer(buf.data(), 1, 1000, f), 0u);
+  client_.Cerrar(f);
+  EXPECT_EQ(ReadVirtual("M:\\BIG.BIN"), "");
 }
 
 }  // namespace

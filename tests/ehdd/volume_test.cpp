@@ -10,8 +10,11 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "ehdd/TBloqueDAT.h"
 #include "ehdd/TCacheVolumenes.h"
+#include "ehdd/TFicheroDAT.h"
 #include "ehdd/TVolumen.h"
 
 namespace fs = std::filesystem;
@@ -148,8 +151,9 @@ TEST_F(VolumeTest, SourceDateEpochMakesBuildsRepeatable) {
   // The largest time a header holds is taken; one more is refused.
   EXPECT_EQ(Shell("SOURCE_DATE_EPOCH=4294967295 " + build + (dir_ / "max").string()), 0);
   const std::string out = (dir_ / "out").string();
-  EXPECT_NE(std::system(("SOURCE_DATE_EPOCH=4294967296 " + build + (dir_ / "over").string() +
-                         " 2> " + out).c_str()),
+  EXPECT_NE(std::system(
+                ("SOURCE_DATE_EPOCH=4294967296 " + build + (dir_ / "over").string() + " 2> " + out)
+                    .c_str()),
             0);
   EXPECT_EQ(ReadFile(out), "ehdd-volume: bad SOURCE_DATE_EPOCH '4294967296'\n");
   EXPECT_FALSE(fs::exists(dir_ / "over.FAT"));
@@ -273,6 +277,15 @@ class DamagedVolumeTest : public VolumeTest {
     dat_ = ReadFile(prefix_ + ".DAT");
     text_length_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 8);
     table_ = GetU32(reinterpret_cast<const unsigned char*>(fat_.data()) + 4);
+  }
+  // The key of /A/FILE.BIN in the volume cache, the volume at `prefix`.
+  std::string CacheKey(const std::string& prefix) {
+    TCacheVolumenes* cache = TCacheVolumenes::Instance();
+    std::string volume_key, file_key;
+    int64_t size = 0;
+    EXPECT_TRUE(cache->AbrirVolumen(prefix, volume_key));
+    EXPECT_TRUE(cache->AbrirFichero(volume_key, "x#/A/FILE.BIN", "/A/FILE.BIN", file_key, &size));
+    return file_key;
   }
   // The first block of /A/FILE.BIN, found through a good volume.
   uint32_t FileBlock() {
@@ -584,6 +597,129 @@ TEST(BlockHeader, NamesAndOwnersUpToTheirFieldsLessTheTerminator) {
   bytes[265 + 14] = 0;
   PutU24(bytes + 286, 4096 - 289 + 1);
   EXPECT_FALSE(back.Parse(bytes, 4096));
+}
+
+}  // namespace
+
+namespace {
+
+// Reads through the volume cache, which follow a file's allocation chain
+// straight out of the mapped .DAT: every offset and length gives the file's
+// own bytes, at any block size, into one buffer or into 4000-byte pieces.
+TEST_F(VolumeTest, CacheReadsGiveTheFileAtAnyOffsetBlockSizeAndDestination) {
+  TCacheVolumenes* cache = TCacheVolumenes::Instance();
+  for (uint32_t block : {300u, 512u, 1024u, 4096u}) {
+    const uint32_t payload = block - 289;
+    // Writing a volume syncs every block: the large files go to the large
+    // blocks only.
+    std::vector<uint32_t> sizes = {1, payload, payload + 1, 3 * payload};
+    if (block >= 1024) sizes.insert(sizes.end(), {9000, 20000});
+    const fs::path src = dir_ / ("src" + std::to_string(block));
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      WriteFile(src / "D" / ("F" + std::to_string(i)), Pattern(sizes[i], static_cast<int>(i)));
+    }
+    const std::string prefix = (dir_ / ("v" + std::to_string(block))).string();
+    ASSERT_EQ(Shell(tool_ + " build " + src.string() + " " + prefix + " --block-size " +
+                    std::to_string(block)),
+              0);
+    std::string volume_key;
+    ASSERT_TRUE(cache->AbrirVolumen(prefix, volume_key));
+    for (size_t i = 0; i < sizes.size(); ++i) {
+      const std::string inner = "/D/F" + std::to_string(i);
+      const std::string body = Pattern(sizes[i], static_cast<int>(i));
+      std::string file_key;
+      int64_t size = 0;
+      ASSERT_TRUE(cache->AbrirFichero(volume_key, "v#" + inner, inner, file_key, &size));
+      ASSERT_EQ(size, sizes[i]);
+      for (uint32_t offset : {0u, 1u, payload - 1, payload, payload + 1, 3999u, 4000u, sizes[i]}) {
+        if (offset > sizes[i]) continue;
+        for (uint32_t length : {1u, payload, 4000u, 64000u}) {
+          const std::string want = body.substr(offset, length);
+          uint32_t count = 0;
+          std::unique_ptr<unsigned char[]> bytes;
+          ASSERT_TRUE(cache->LeerFichero(file_key, count, bytes, offset, length));
+          ASSERT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), count), want)
+              << block << " " << inner << " at " << offset << " for " << length;
+          // The same into pieces of a block each.
+          std::vector<std::vector<unsigned char>> pieces(17, std::vector<unsigned char>(4000));
+          std::vector<unsigned char*> pointers;
+          for (auto& piece : pieces) pointers.push_back(piece.data());
+          const TDestinoLectura destino{pointers.data(), pointers.size(), 4000};
+          ASSERT_TRUE(cache->LeerFicheroEn(file_key, count, destino, offset, length));
+          std::string joined;
+          for (auto& piece : pieces) joined.append(piece.begin(), piece.end());
+          ASSERT_EQ(joined.substr(0, count), want) << block << " " << inner << " at " << offset;
+        }
+      }
+    }
+  }
+}
+
+// Damage met by a read through the volume cache, which relies on the links
+// of the blocks it moves past: the bytes up to the damaged block read, a
+// read that needs it gives nothing.
+TEST_F(DamagedVolumeTest, ReadsThroughTheCacheStopAtLinksThatDisagreeAndShortBlocks) {
+  const uint32_t first = FileBlock();
+  const uint32_t second =
+      GetU24(reinterpret_cast<const unsigned char*>(dat_.data()) + first * 512 + 283);
+  auto read = [&](const std::string& tag, uint32_t offset, uint32_t length) {
+    const std::string prefix = (dir_ / tag).string();
+    WriteFile(prefix + ".FAT", fat_);
+    WriteFile(prefix + ".DAT", dat_);
+    uint32_t count = 0;
+    std::unique_ptr<unsigned char[]> bytes;
+    EXPECT_TRUE(
+        TCacheVolumenes::Instance()->LeerFichero(CacheKey(prefix), count, bytes, offset, length));
+    return std::string(reinterpret_cast<char*>(bytes.get()), count);
+  };
+  const std::string original = dat_;
+  const std::string body = Pattern(2000);
+
+  // The first block's link names another block than the allocation table.
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + first * 512 + 283, second + 1);
+  EXPECT_EQ(read("links", 0, kPayload), body.substr(0, kPayload));  // never moves on
+  EXPECT_EQ(read("links2", 0, kPayload + 1), "");
+  dat_ = original;
+
+  // A block left behind must be full: one byte short is damage.
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + first * 512 + 286, kPayload - 1);
+  EXPECT_EQ(read("short", 0, kPayload - 1), body.substr(0, kPayload - 1));
+  EXPECT_EQ(read("short2", 0, kPayload), "");
+  dat_ = original;
+
+  // The block a read starts in must carry the file's owner; the blocks it
+  // only passes through are checked for soundness.
+  std::memcpy(dat_.data() + second * 512 + 265, "XX", 2);
+  EXPECT_EQ(read("owner", 0, 300), body.substr(0, 300));
+  EXPECT_EQ(read("owner2", kPayload, 10), "");
+  dat_ = original;
+  std::fill_n(dat_.begin() + second * 512, 255, 'N');  // no terminator in the second block
+  EXPECT_EQ(read("name", 0, kPayload), body.substr(0, kPayload));
+  EXPECT_EQ(read("name2", 0, kPayload + 1), "");
+  dat_ = original;
+}
+
+// A .DAT cut short by another process while it is mapped: reads through the
+// mapping fail like damage instead of ending the process with a bus error.
+TEST_F(DamagedVolumeTest, DatCutShortWhileMappedFailsCleanly) {
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix_));
+  TCacheVolumenes* cache = TCacheVolumenes::Instance();
+  const std::string file_key = CacheKey(prefix_);
+  uint32_t count = 0;
+  std::unique_ptr<unsigned char[]> bytes;
+  ASSERT_TRUE(cache->LeerFichero(file_key, count, bytes, 0, 2000));
+  ASSERT_EQ(count, 2000u);
+  TFicheroVolumen r = v.AbrirFichero("/A/FILE.BIN", "r", "YO");
+  ASSERT_FALSE(r.nombre.empty());
+
+  // Emptied: every page of the mapping now lies past the end of the file.
+  ASSERT_EQ(truncate((prefix_ + ".DAT").c_str(), 0), 0);
+  ASSERT_TRUE(cache->LeerFichero(file_key, count, bytes, 0, 2000));
+  EXPECT_EQ(count, 0u);
+  std::vector<char> buf(2000);
+  EXPECT_EQ(v.Leer(r, buf.data(), 2000), -1);
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
 }
 
 }  // namespace

@@ -60,6 +60,9 @@ TEST_F(TextsTest, BuiltInTablesWithoutAPack) {
   const std::string help = BuiltInHelpHtml();
   EXPECT_EQ(help.rfind("<body>", 0), 0u);
   EXPECT_NE(help.find("</body>"), std::string::npos);
+  // Pages turn with the page keys; the arrow keys belong to the lesson.
+  EXPECT_NE(help.find("Re P\xE1g y Av P\xE1g"), std::string::npos);
+  EXPECT_EQ(help.find("flechas del teclado"), std::string::npos);
 }
 
 TEST_F(TextsTest, MembersServeTheirLinesAndTheRestFallsBack) {

@@ -76,7 +76,11 @@ std::string MakeProgramFolder(const FolderOptions& o, const fs::path& root) {
   }
   if (o.pictures_pack) {
     fs::create_directories(sources / "image");
-    Bitmap(sources / "image" / "tip-situation-fr_1.bmp", QColor(1, 2, 3), 616, 36);
+    Bitmap(sources / "image" / "tip-situation-fr_1.bmp", QColor(1, 2, 3), o.footer_size.width(),
+           o.footer_size.height());
+    if (!o.tip_size.isEmpty())
+      Bitmap(sources / "image" / "tip-1-fr_1.bmp", QColor(4, 5, 6), o.tip_size.width(),
+             o.tip_size.height());
     Pack(sources / "image", data / "skin.dat");
   }
   if (o.titles_pack) {
@@ -97,7 +101,8 @@ std::string MakeProgramFolder(const FolderOptions& o, const fs::path& root) {
                o.tile_height);
     }
     for (int level : o.level_pictures)
-      Bitmap(sources / "bmp" / Unit("level%d.bmp", level), LevelPictureColour(level), 91, 534);
+      Bitmap(sources / "bmp" / Unit("level%d.bmp", level), LevelPictureColour(level),
+             o.level_picture_size.width(), o.level_picture_size.height());
     Pack(sources / "bmp", data / "skin0.dat");
   }
   // One stub unit volume, copied for every installed unit.

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QColor>
+#include <QSize>
 
 #include <filesystem>
 #include <set>
@@ -18,6 +19,8 @@ struct FolderOptions {
   std::string links;                // links.txt (empty: none)
   std::string help_txt;             // help.txt (empty: none)
   bool pictures_pack = true;        // data/skin.dat
+  QSize footer_size{687, 40};       // of tip-situation-fr_1.bmp
+  QSize tip_size;                   // of tip-1-fr_1.bmp (empty: none)
   bool titles_pack = true;          // data/skin0.fat
   std::vector<std::string> titles;  // unit_text.txt lines (empty: "Title n")
   bool tiles_pack = true;           // data/skin0.dat
@@ -25,6 +28,7 @@ struct FolderOptions {
   int tile_width = 24;              // size of the imgc pictures
   int tile_height = 15;
   std::set<int> level_pictures = {1};  // level%d.bmp members
+  QSize level_picture_size{91, 534};   // of the level%d.bmp members
   bool help_file = false;              // data/hlp/hlp.htm
   std::string units_alu;               // data/units.alu (empty: none)
 };

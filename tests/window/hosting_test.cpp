@@ -1,10 +1,13 @@
 // Loading a unit into the control, the version check, a failed start, the
 // statistics panel, the page counter and footers, and the order of closing.
 #include <QTest>
+#include <QTimer>
 
 #include <algorithm>
+#include <climits>
 
 #include "WindowFixture.h"
+#include "host/qorApplication.h"
 #include "host/qorUnitsManager.h"
 
 namespace fs = std::filesystem;
@@ -182,6 +185,33 @@ TEST_F(HostingTest, GaugesStopAtOneHundredAndLabelsShowWhatWasRead) {
   EXPECT_EQ(form.LabelPerTotal->text(), "57");  // (255 + 101 + 100) / 8
 }
 
+TEST_F(HostingTest, SumsAndTheTotalStopAtTheEndsOfAnInt) {
+  TForm1& form = Open();
+  form.show();
+  Study(1);
+  // At the limit: one part at the largest int, the others at 0.
+  control_->audit[0] = {0, INT32_MAX, INT32_MAX};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelTotalAnswer->text(), "2147483647");
+  EXPECT_EQ(form.LabelTotalErrors->text(), "2147483647");
+  // One past it, and every part at the largest int: held there, not wrapped.
+  control_->audit[1] = {0, 1, 1};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelTotalAnswer->text(), "2147483647");
+  EXPECT_EQ(form.LabelTotalErrors->text(), "2147483647");
+  for (auto& part : control_->audit) part = {INT32_MAX, INT32_MAX, INT32_MAX};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelPerTotal->text(), "2147483647");
+  EXPECT_EQ(form.LabelTotalAnswer->text(), "2147483647");
+  const qorUnit* entry = qorUnitsManager::Instance()->Entry(1);
+  EXPECT_EQ(entry->percent, INT32_MAX);
+  EXPECT_EQ(entry->answers, INT32_MAX);
+  for (auto& part : control_->audit) part = {INT32_MIN, INT32_MIN, INT32_MIN};
+  form.Timer1Timer();
+  EXPECT_EQ(form.LabelPerTotal->text(), "-2147483648");
+  EXPECT_EQ(form.LabelTotalErrors->text(), "-2147483648");
+}
+
 TEST_F(HostingTest, TheTimerOnlyReadsALoadedUnit) {
   TForm1& form = Open();
   control_->Take();
@@ -250,6 +280,29 @@ TEST_F(HostingTest, ClosingSavesTheTableBeforeTheControlsLastFigures) {
   EXPECT_EQ(lines, 144u);
   form_.reset();
   EXPECT_EQ(control_->Take(), (Calls{"Release"}));
+}
+
+TEST_F(HostingTest, AClosingFromOutsideClosesAnExceptionsBoxFirst) {
+  TForm1& form = Open();
+  form.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  bool timed_out = false;
+  QTimer::singleShot(0, &form, [&] { form.CloseFromOutside(); });
+  // Should the box stay, the test still ends: it is closed here, late.
+  QTimer::singleShot(5000, &form, [&] {
+    timed_out = true;
+    if (QWidget* box = QApplication::activeModalWidget()) box->close();
+  });
+  qorApplication::ShowException("thrown by a handler");  // runs until it is closed
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form.Closed(); }, 2000));
+  EXPECT_FALSE(timed_out);
+}
+
+TEST_F(HostingTest, AClosingFromOutsideWithNothingOpenClosesAtOnce) {
+  TForm1& form = Open();
+  form.show();
+  form.CloseFromOutside();
+  EXPECT_TRUE(form.Closed());
 }
 
 }  // namespace

@@ -55,10 +55,11 @@ TEST_F(MapTest, BarsFillWithThePercentAndStayInside) {
   FolderOptions options;
   options.units_alu =
       "1:0:0:0:0:0:0\r\n2:0:0:0:0:0:50\r\n3:0:0:0:0:0:99\r\n4:0:0:0:0:0:100\r\n"
-      "5:0:0:0:0:0:-5\r\n6:0:0:0:0:0:300\r\n7:0:0:0:0:0:101\r\n";
+      "5:0:0:0:0:0:-5\r\n6:0:0:0:0:0:300\r\n7:0:0:0:0:0:101\r\n"
+      "8:0:0:0:0:0:2147483647\r\n9:0:0:0:0:0:-2147483648\r\n";  // the ends of an int
   TForm1& form = Open(options);
-  const int fills[7] = {0, 60, 118, 120, 0, 120, 120};
-  for (int s = 0; s < 7; ++s) {
+  const int fills[9] = {0, 60, 118, 120, 0, 120, 120, 120, 0};
+  for (int s = 0; s < 9; ++s) {
     const QPoint bar = Bar(s);
     const int filled = fills[s];
     for (int row : {1, 6, 11}) {

@@ -2,6 +2,7 @@
 // titles, the navigation sound, a missing control and a restart.
 #include "WindowFixture.h"
 #include "host/qorDisconnectSoundIE.h"
+#include "host/qorFormPictures.h"
 #include "host/qorRegistry.h"
 #include "host/qorTexts.h"
 #include "host/qorUnitsManager.h"
@@ -145,6 +146,36 @@ TEST_F(SoundTest, TheSoundIsBlankedAndPutBack) {
 TEST_F(SoundTest, AKeyThatCannotBeReadIsNeverWritten) {
   { qorDisconnectSoundIE silence; }
   EXPECT_FALSE(platform::registry::KeyExists(Root::kCurrentUser, qorDisconnectSoundIE::kKey));
+}
+
+TEST_F(StartupTest, PackPicturesAreShownWholeInTheirPlaces) {
+  FolderOptions options;
+  options.tip_size = QSize(88, 88);      // taller than its place
+  options.footer_size = QSize(687, 40);  // exactly its place
+  TForm1& form = Open(options);
+  for (QLabel* label : {form.ImageTip1, form.ImageFootSituation}) {
+    EXPECT_TRUE(form.PanelHelp->rect().contains(label->geometry()))
+        << label->objectName().toStdString();
+    const QSize shown = label->pixmap().size();
+    EXPECT_LE(shown.width(), label->width()) << label->objectName().toStdString();
+    EXPECT_LE(shown.height(), label->height()) << label->objectName().toStdString();
+  }
+  // The tip scaled down whole, square as it was; the footer as it was made.
+  EXPECT_EQ(form.ImageTip1->pixmap().size(), QSize(40, 40));
+  EXPECT_EQ(form.ImageTip1->pixmap().toImage().pixelColor(20, 20), QColor(4, 5, 6));
+  EXPECT_EQ(form.ImageFootSituation->pixmap().size(), QSize(687, 40));
+  // The footers lie under the control's column.
+  EXPECT_EQ(form.ImageFootSituation->x(), form.AXeTAE1->x());
+  EXPECT_EQ(form.ImageFootSituation->width(), form.AXeTAE1->width());
+}
+
+TEST(FitInsideTest, OnlyAPictureLargerThanItsPlaceIsScaled) {
+  QImage picture(687, 40, QImage::Format_RGB32);
+  picture.fill(Qt::red);
+  EXPECT_EQ(qorFormPictures::FitInside(picture, QSize(687, 40)).size(), QSize(687, 40));
+  EXPECT_EQ(qorFormPictures::FitInside(picture, QSize(686, 40)).size(), QSize(686, 39));
+  EXPECT_EQ(qorFormPictures::FitInside(picture, QSize(687, 39)).size(), QSize(669, 39));
+  EXPECT_EQ(qorFormPictures::FitInside(picture, QSize(800, 100)).size(), QSize(687, 40));
 }
 
 }  // namespace

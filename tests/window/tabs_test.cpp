@@ -7,6 +7,7 @@
 
 #include "WindowFixture.h"
 #include "host/TCppWebBrowser.h"
+#include "host/qorFormPictures.h"
 #include "host/qorKeyboardFilter.h"
 #include "host/qorLinks.h"
 
@@ -93,6 +94,48 @@ TEST_F(TabsTest, TheMenuPictureFollowsTheLevel) {
   Study(54);  // level 2: no member, the picture stays
   EXPECT_EQ(form.CurrentLevel, 2);
   EXPECT_EQ(MenuPixel(), QColor(Qt::magenta).rgb() & 0xFFFFFFu);
+}
+
+TEST_F(TabsTest, AMenuPictureOfAnotherShapeLeavesTheMenuAlone) {
+  FolderOptions options;
+  options.level_pictures = {1, 2};
+  options.level_picture_size = QSize(687, 24);  // a bar across, not the menu's column
+  TForm1& form = Open(options);
+  form.show();
+  const QImage before = form.ImageMenuBar->pixmap().toImage();
+  Study(30);
+  EXPECT_EQ(form.CurrentLevel, 1);
+  EXPECT_EQ(form.ImageMenuBar->pixmap().toImage(), before);
+  EXPECT_EQ(form.ImageMenuBar->pixmap().size(), form.ImageMenuBar->size());
+}
+
+// The unit caption, the level's description and the level buttons stay
+// readable on every level's colour.
+TEST_F(TabsTest, CaptionsReadOnEveryLevelsColour) {
+  TForm1& form = Open();
+  for (int level = 0; level < 6; ++level) {
+    const QColor colour = QColor::fromRgb(LevelColours[level]);
+    form.ShowUnitHeader(24 * level + 1);
+    EXPECT_GE(qorFormPictures::ContrastRatio(form.LabelUnit->palette().color(QPalette::WindowText),
+                                             form.LabelUnitBack->palette().color(QPalette::Window)),
+              4.5)
+        << "unit caption, level " << level;
+    form.DrawCourseMap(level);
+    EXPECT_GE(qorFormPictures::ContrastRatio(
+                  form.LabelCourseLevel->palette().color(QPalette::WindowText),
+                  form.PanelDescriptionLevel->palette().color(QPalette::Window)),
+              4.5)
+        << "description, level " << level;
+    EXPECT_GE(qorFormPictures::ContrastRatio(qorFormPictures::TextColourOn(colour), colour), 4.5)
+        << "buttons, level " << level;
+  }
+}
+
+TEST(ContrastTest, BlackOnWhiteIsTwentyOneToOne) {
+  EXPECT_NEAR(qorFormPictures::ContrastRatio(Qt::black, Qt::white), 21.0, 1e-9);
+  EXPECT_NEAR(qorFormPictures::ContrastRatio(Qt::white, Qt::white), 1.0, 1e-9);
+  EXPECT_EQ(qorFormPictures::TextColourOn(QColor(255, 204, 0)), QColor(Qt::black));
+  EXPECT_EQ(qorFormPictures::TextColourOn(QColor(0, 102, 204)), QColor(Qt::white));
 }
 
 TEST_F(TabsTest, TheHeaderShowsTheUnitAndItsLevel) {
