@@ -39,29 +39,20 @@ AuditoriaDocumento DocumentoParteFormatae::Auditoria() {
   return a;
 }
 
-int DocumentoParteFormatae::Mover(int pagina) {
-  if (!formatae_->Usable() || pagina < 0 || pagina >= formatae_->NumPaginas()) return 1;
-  formatae_->itae()->pagina_actual = static_cast<uint16_t>(pagina);
-  formatae_->PintarPagina(static_cast<uint16_t>(pagina));
-  return 0;
-}
-
 int DocumentoParteFormatae::SaltarPagina(uint16_t pagina) {
-  return Mover(static_cast<uint8_t>(pagina));
+  return formatae_->SaltarPagina(pagina);
 }
 
 int DocumentoParteFormatae::PaginaAdelante() {
-  return Mover(formatae_->PaginaActual() + 1);
+  return formatae_->PaginaAdelante();
 }
 
 int DocumentoParteFormatae::PaginaAtras() {
-  return Mover(static_cast<int>(formatae_->PaginaActual()) - 1);
+  return formatae_->PaginaAtras();
 }
 
 void DocumentoParteFormatae::SolicitudRepintar() {
-  const FTAE* ftae = formatae_->ftae();
-  if (!formatae_->Usable() || gdi_ == nullptr || ftae == nullptr || ftae->slot_pagina < 0) return;
-  gdi_->MostrarBuffer(static_cast<uint16_t>(ftae->slot_pagina), 0, 0, 0, 0);
+  formatae_->SolicitudRepintar(0, 0, 0, 0);
 }
 
 uint16_t DocumentoParteFormatae::SuperficiePagina() {

@@ -6,12 +6,11 @@
 #include "player/IDocumentoParte.h"
 
 class TFormatae;
-class TGestorGDI;
 
 class DocumentoParteFormatae : public IDocumentoParte {
  public:
   // The formatter stays the caller's.
-  DocumentoParteFormatae(TFormatae* formatae, TGestorGDI* gdi) : formatae_(formatae), gdi_(gdi) {}
+  explicit DocumentoParteFormatae(TFormatae* formatae) : formatae_(formatae) {}
 
   void Cargar(const char* path) override;
   void Preparar(platform::gfx::COLORREF color_tratado, platform::gfx::COLORREF color_nivel,
@@ -27,9 +26,5 @@ class DocumentoParteFormatae : public IDocumentoParte {
   TFormatae* formatae() const { return formatae_; }
 
  private:
-  // Draws page n as the current one; 1 when there is no such page.
-  int Mover(int pagina);
-
   TFormatae* formatae_;
-  TGestorGDI* gdi_;
 };

@@ -121,13 +121,17 @@ TFormatae* CrearFormatae(InstanciaAX& instancia, int16_t area_ancho, int16_t are
   f->SetCarpetaAudioPrivado(carpetas.audio_privado);
   f->SetCarpetaAlumno(carpetas.alumno);
   f->SetRectangulosVirtuales(regiones);
+  // Every animation frame shown counts in the learner's audit.
+  f->SetHookFrameMostrado([] {
+    if (TGestorAlumno* alumno = Motor().sesion.alumno) alumno->SumarFrameMostrado();
+  });
   return f;
 }
 
 TRectangulosVirtuales* RegionesNuevas(const char* modulo) {
   MotorAX& motor = Motor();
   TRectangulosVirtuales* regiones = CrearRegiones(motor.sesion.osal, motor.tae);
-  if (regiones == nullptr && RegionesDisponibles()) FalloModulo(modulo);
+  if (regiones == nullptr) FalloModulo(modulo);
   TrazarF(kTraceModulos, "Start %s.", modulo);
   return regiones;
 }
@@ -246,25 +250,19 @@ void IniciarSesionEstudio() {
   motor.tae->SetGestorGDI(sesion.gdi);
   motor.tae->SetEHDDClient(sesion.ehdd);
   motor.tae->SetModoNavegacion(sesion.modo_navegacion.load() != 0);
+  // Pages, sounds and the animation draw under the session's page lock.
+  motor.tae->SetCerrojoPagina(&sesion.cerrojo_pagina);
   motor.tae->Iniciar();
   if (TGestorAudio* audio = motor.tae->GetGestorAudio()) {
     // A role play running onto its next page moves the unit's counter.
     audio->SetHookContadorPaginas(
         [](int paso) { MoverContadorPagina(Motor().sesion, kModoUnit, paso); });
   }
-  motor.anim = new (std::nothrow) TGestorAnim();
+  // The manager makes the unit's animation player with its sound and
+  // subtitles; the session steps it and ends it.
+  motor.anim = motor.tae->GetGestorAnim();
   if (motor.anim == nullptr) FalloModulo("GAnim");
-  motor.anim->SetOSAL(sesion.osal);
-  motor.anim->SetGestorGDI(sesion.gdi);
-  motor.anim->SetEHDDClient(sesion.ehdd);
-  motor.anim->SetGestorBMP(motor.tae->GetGestorBMP());
-  motor.anim->SetCerrojoPagina(&sesion.cerrojo_pagina);
-  // Every frame shown counts in the learner's audit.
-  motor.anim->SetPintarBarraAnim([](uint16_t, uint16_t) {
-    if (TGestorAlumno* alumno = Motor().sesion.alumno) alumno->SumarFrameMostrado();
-  });
-  motor.anim->Iniciar();
-  motor.leccion = new (std::nothrow) LeccionGestorTAE(motor.tae, motor.anim);
+  motor.leccion = new (std::nothrow) LeccionGestorTAE(motor.tae);
   if (motor.leccion == nullptr) FalloModulo("GestorTAE");
   sesion.leccion = motor.leccion;
   OSAL::Trace(kTraceModulos, "Start GestorTAE.");
@@ -277,7 +275,7 @@ void IniciarSesionEstudio() {
     motor.formatae[parte] = CrearFormatae(unit, 664, 534, MotorAX::kAnchoUnit, MotorAX::kAltoUnit,
                                           kCarpetasUnit, unit.regiones);
     motor.documentos[parte] =
-        new (std::nothrow) DocumentoParteFormatae(motor.formatae[parte], sesion.gdi);
+        new (std::nothrow) DocumentoParteFormatae(motor.formatae[parte]);
     if (motor.documentos[parte] == nullptr) FalloModulo("FTAE");
     unit.partes[parte].formatae = motor.documentos[parte];
   }
@@ -403,7 +401,8 @@ void DestruirObjetosSesion(bool reinicio) {
   Detener(carga);
   // The animation's loader advances the loading screen's steps: it stops
   // (with the animation) before the screens' thread goes.
-  Borrar(motor.anim);
+  motor.anim = nullptr;
+  if (motor.tae != nullptr) motor.tae->TerminarAnim();
   sesion.periodicos = nullptr;
   Borrar(periodicos);
   sesion.carga_unit = nullptr;
@@ -610,7 +609,7 @@ void InterfaceAXInicializarAXeTAEMiniCourse() {
                                                  "Y:\\AUDIO\\", "Y:\\AUDIO\\", "S:\\MC\\"};
   motor.formatae_mini = CrearFormatae(mini, 499, 371, MotorAX::kAnchoMini, MotorAX::kAltoMini,
                                       kCarpetasMini, mini.regiones);
-  motor.documento_mini = new (std::nothrow) DocumentoParteFormatae(motor.formatae_mini, sesion.gdi);
+  motor.documento_mini = new (std::nothrow) DocumentoParteFormatae(motor.formatae_mini);
   if (motor.documento_mini == nullptr) FalloModulo("FTAE");
   mini.partes[0].formatae = motor.documento_mini;
   OSAL::Trace(kTraceModulos, "Start Formateador TAE MiniCourse.");

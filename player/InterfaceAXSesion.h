@@ -81,7 +81,8 @@ struct MotorAX {
   // The objects of the session beside those SesionAX points to.
   TGestorBMP* bmp = nullptr;
   TGestorTAE* tae = nullptr;
-  // The dialogue animation of the unit (one per study session).
+  // The unit's dialogue animation: the lesson manager's, stepped by the
+  // session's timer.
   TGestorAnim* anim = nullptr;
   LeccionGestorTAE* leccion = nullptr;
   TFormatae* formatae[kNumPartes] = {};

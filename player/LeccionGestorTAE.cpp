@@ -42,15 +42,18 @@ void LeccionGestorTAE::CargarDiccionarios(const char* carpeta) {
 }
 
 int LeccionGestorTAE::CargarAnim(const char* carpeta) {
-  return anim_ != nullptr ? anim_->CargarAnim(carpeta) : -1;
+  TGestorAnim* anim = tae_->GetGestorAnim();
+  return anim != nullptr ? anim->CargarAnim(carpeta) : -1;
 }
 
 bool LeccionGestorTAE::EsperarAnimacion() {
-  return anim_ != nullptr && anim_->EsperarCarga(kEsperaAnimacionMs) && anim_->Cargada();
+  TGestorAnim* anim = tae_->GetGestorAnim();
+  return anim != nullptr && anim->EsperarCarga(kEsperaAnimacionMs) && anim->Cargada();
 }
 
 uint16_t LeccionGestorTAE::FramesAnimacion() {
-  return anim_ != nullptr ? anim_->NumFrames() : 0;
+  TGestorAnim* anim = tae_->GetGestorAnim();
+  return anim != nullptr ? anim->NumFrames() : 0;
 }
 
 uint8_t* LeccionGestorTAE::LineasRolePlay() {

@@ -6,16 +6,16 @@
 
 #include "player/ILeccion.h"
 
-class TGestorAnim;
 class TGestorTAE;
 
 class LeccionGestorTAE : public ILeccion {
  public:
   static constexpr uint32_t kEsperaAnimacionMs = 120000;
 
-  // The managers stay the caller's; without an animation manager the unit
-  // has no animation.
-  LeccionGestorTAE(TGestorTAE* tae, TGestorAnim* anim) : tae_(tae), anim_(anim) {}
+  // The manager stays the caller's; its animation player is asked for at
+  // each use, so one it has ended is never reached (the unit then has no
+  // animation).
+  explicit LeccionGestorTAE(TGestorTAE* tae) : tae_(tae) {}
 
   void CambiarFormateador(IDocumentoParte* documento, TRectangulosVirtuales* regiones) override;
   bool Ocupado() override;
@@ -38,5 +38,4 @@ class LeccionGestorTAE : public ILeccion {
 
  private:
   TGestorTAE* tae_;
-  TGestorAnim* anim_;
 };

@@ -1,20 +1,38 @@
 #include "player/RegionesSesion.h"
 
-// This build's pages register no hit regions: the tables are never made,
-// and a page is read, turned and typed into without them.
+#include <new>
 
-bool RegionesDisponibles() {
-  return false;
+#include "base/OSAL.h"
+#include "player/TRectangulosVirtuales.h"
+
+TRectangulosVirtuales* CrearRegiones(OSAL* osal, TGestorTAE* tae) {
+  auto* regiones = new (std::nothrow) TRectangulosVirtuales();
+  if (regiones == nullptr) return nullptr;
+  regiones->SetOSAL(osal);
+  regiones->SetGestorTAE(tae);
+  if (!regiones->Iniciar()) {
+    delete regiones;
+    return nullptr;
+  }
+  return regiones;
 }
 
-TRectangulosVirtuales* CrearRegiones(OSAL*, TGestorTAE*) {
-  return nullptr;
+void DestruirRegiones(TRectangulosVirtuales* regiones) {
+  delete regiones;
 }
 
-void DestruirRegiones(TRectangulosVirtuales*) {}
+void RegionesFormatae(TRectangulosVirtuales* regiones, TFormatae* formatae) {
+  if (regiones != nullptr) regiones->SetFormatae(formatae);
+}
 
-void RegionesFormatae(TRectangulosVirtuales*, TFormatae*) {}
+void RegionesEventoRaton(TRectangulosVirtuales* regiones, uint16_t x, uint16_t y, uint8_t tipo) {
+  if (regiones != nullptr) regiones->EventoRaton(x, y, tipo);
+}
 
-void RegionesEventoRaton(TRectangulosVirtuales*, uint16_t, uint16_t, uint8_t) {}
-
-void RegionesTimerTic(TRectangulosVirtuales*) {}
+void RegionesTimerTic(TRectangulosVirtuales* regiones) {
+  if (regiones == nullptr) return;
+  if (regiones->TiempoPulsado() < TRectangulosVirtuales::kMsPulsacionLarga) return;
+  regiones->LimpiarPulsacion();
+  OSAL::Trace(kTracePulsacionLarga, "Detectado el boton IZQ del raton mantenido pulsado.");
+  regiones->ActivarGrabacion();
+}

@@ -12,9 +12,6 @@ class TFormatae;
 class TGestorTAE;
 class TRectangulosVirtuales;
 
-// True when this build has hit regions (a null table from CrearRegiones
-// is then a failure to make one).
-bool RegionesDisponibles();
 // A started table given the session's objects; null when it cannot be made.
 TRectangulosVirtuales* CrearRegiones(OSAL* osal, TGestorTAE* tae);
 void DestruirRegiones(TRectangulosVirtuales* regiones);
