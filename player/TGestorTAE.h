@@ -194,6 +194,10 @@ class TGestorTAE {
   TAudio* GetAudio() const { return audio_; }
   TGestorAudio* GetGestorAudio() const { return gestor_audio_; }
   TGestorAnim* GetGestorAnim() const { return gestor_anim_; }
+  // Ends the animation player ahead of the manager, for an owner whose
+  // objects it reaches (a progress byte) go first; GetGestorAnim() is null
+  // after. Without the page lock, which the player's tick takes.
+  void TerminarAnim() { DestruirAnim(); }
   ThreadPeriodicEventsRec* GetThreadPeriodicEvents() const { return periodic_; }
   CON_EJESCRITO* ConEjEscrito() const { return conejescrito_; }
   CON_ROLPLAY* ConRolPlay() const { return conrolplay_; }

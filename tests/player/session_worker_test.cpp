@@ -5,8 +5,8 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <mutex>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "platform/ui/Headless.h"

@@ -1,0 +1,303 @@
+#include "player/ServerEHDD.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "base/Checksums.h"
+#include "ehdd/TEHDDCache.h"
+#include "ehdd/TEHDDClient.h"
+#include "platform/FileIo.h"
+#include "platform/TempFolder.h"
+#include "player/AuditoriaUnit.h"
+#include "player/InterfaceAXSesion.h"
+#include "player/TGestorAlumno.h"
+
+static_assert(kBytesAuditoriaMinima ==
+                  AuditoriaUnit::kBytesMagia + AuditoriaUnit::kBytesCabecera +
+                      8 * (AuditoriaUnit::kBytesEtiquetaParte + 2 * AuditoriaUnit::kBytesEtiqueta +
+                           2 * sizeof(uint16_t)) +
+                      AuditoriaUnit::kBytesEtiqueta + AuditoriaUnit::kBytesRolPlay,
+              "the smallest audit file");
+
+namespace {
+
+constexpr uint32_t kTrozo = 16384;
+constexpr const char* kComparacion = "CMP.QOR";
+
+std::string Fichero(const char* extension) {
+  return CarpetaCache() + Motor().canal.nombre_cache + extension;
+}
+
+// A whole local file, at most `limite` bytes; false when it cannot be read
+// or is larger.
+bool LeerLocal(const std::string& path, size_t limite, std::string& bytes) {
+  bytes.clear();
+  FILE* f = std::fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  char trozo[4096];
+  bool ok = true;
+  for (;;) {
+    const size_t n = std::fread(trozo, 1, sizeof(trozo), f);
+    if (n == 0) {
+      ok = std::ferror(f) == 0;
+      break;
+    }
+    if (bytes.size() + n > limite) {
+      ok = false;
+      break;
+    }
+    bytes.append(trozo, n);
+  }
+  std::fclose(f);
+  return ok;
+}
+
+bool Existe(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string RutaStore(uint8_t unidad, bool copia) {
+  return FormatoF("S:\\C%03u\\%s", unidad, copia ? "AUDIT.BKP" : "AUDIT.ALU");
+}
+
+bool TerminaEn(const std::string& nombre, const char* extension) {
+  const size_t n = std::strlen(extension);
+  if (nombre.size() < n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    const char a = nombre[nombre.size() - n + i];
+    const char b = extension[i];
+    if ((a >= 'a' && a <= 'z' ? a - 32 : a) != b) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string CarpetaCache() {
+  const std::string temp = platform::TempFolder();
+  return temp.empty() ? std::string() : temp + "eHDD/";
+}
+
+std::string RutaCachePropiedad() {
+  const std::string temp = platform::TempFolder();
+  return temp + "eHDD";
+}
+
+void InterfaceAXServerEHDD(const std::string& ip, const std::string& ip_utf8, int32_t portc,
+                           int32_t portd) {
+  MotorAX& motor = Motor();
+  CanalServerEHDD& canal = motor.canal;
+  const uint16_t codigo = static_cast<uint16_t>(portd);
+  const uint16_t puerto = static_cast<uint16_t>(portc);
+  TrazarF(kTraceInterfaz, "InterfaceAXServerEHDD %u.", codigo);
+  // A host longer than its field is not kept.
+  auto servidor = [&]() -> std::string {
+    if (ip.size() <= CanalServerEHDD::kMaxServidor) return ip;
+    OSAL::Trace(kTraceError, "ServerEHDD: el servidor no cabe en su campo.");
+    return std::string();
+  };
+  switch (codigo) {
+    case 1024: {
+      std::lock_guard<std::recursive_mutex> lock(motor.sesion.cerrojo_auditoria);
+      GuardarCopiaLocalAuditoria();
+      break;
+    }
+    case 2323:
+      break;
+    case 3232:
+      canal.raiz_local = ip_utf8;
+      canal.modo_local = puerto != 0 ? 1 : 0;
+      break;
+    case 4242:
+      motor.sesion.solo_stores.store(puerto != 0 ? 1 : 0);
+      break;
+    case 5252:
+      VaciarCarpetaCache();
+      break;
+    case 6002:
+      canal.sin_guardar_auditoria = 1;
+      canal.servidor = servidor();
+      canal.puerto = puerto;
+      break;
+    case 6003:
+      canal.etiqueta = ip.empty() ? std::string() : "[T" + ip;
+      break;
+    default:
+      canal.sin_guardar_auditoria = 0;
+      canal.nombre_cache = CacheName(motor.sesion.nombre_alumno.c_str());
+      canal.servidor = servidor();
+      canal.puerto = puerto;
+      break;
+  }
+}
+
+void VaciarCarpetaCache() {
+  const std::string carpeta = CarpetaCache();
+  if (carpeta.empty()) return;
+  std::string slots;
+  if (Motor().cache_iniciada) {
+    TEHDDCache* cache = TEHDDCache::Instance();
+    if (cache->persistente()) slots = cache->slots().path();
+  }
+  DIR* dir = ::opendir(carpeta.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> borrar;
+  while (dirent* e = ::readdir(dir)) {
+    const std::string nombre = e->d_name;
+    if (nombre == "." || nombre == "..") continue;
+    if (TerminaEn(nombre, ".QOL") || TerminaEn(nombre, ".QOR")) continue;
+    const std::string path = carpeta + nombre;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (!slots.empty() && path == slots) continue;
+    borrar.push_back(path);
+  }
+  ::closedir(dir);
+  for (const std::string& path : borrar) ::unlink(path.c_str());
+}
+
+bool GuardarCopiaLocalAuditoria() {
+  MotorAX& motor = Motor();
+  SesionAX& sesion = motor.sesion;
+  if (motor.canal.sin_guardar_auditoria) return false;
+  TGestorAlumno* alumno = sesion.alumno;
+  if (alumno == nullptr || sesion.unidad.load() == 0) return false;
+  if (sesion.modo_navegacion.load() != 0) return true;
+  if (alumno->AuditoriaRechazada()) return false;
+  const std::string carpeta = CarpetaCache();
+  if (carpeta.empty() || !platform::PrivateFolder(carpeta.substr(0, carpeta.size() - 1)))
+    return false;
+  const std::string qol = Fichero(".QOL");
+  const std::string qor = Fichero(".QOR");
+  // The old unit number goes first: from here on a cut leaves no pending
+  // copy until both new files are whole.
+  if (::unlink(qol.c_str()) != 0 && errno != ENOENT) return false;
+  if (!platform::WriteFileAtomically(qor, alumno->Construir().ABytes(), 0600)) {
+    OSAL::Trace(kTraceError, "No se ha podido escribir la copia local de la auditoria.");
+    return false;
+  }
+  std::string numero = std::to_string(sesion.unidad.load());
+  numero.push_back('\0');
+  if (!platform::WriteFileAtomically(qol, numero, 0600)) {
+    OSAL::Trace(kTraceError, "No se ha podido escribir la copia local de la auditoria.");
+    return false;
+  }
+  return true;
+}
+
+bool HayCopiaLocalAuditoria(uint8_t& unidad) {
+  unidad = 0;
+  MotorAX& motor = Motor();
+  if (motor.canal.sin_guardar_auditoria || CarpetaCache().empty()) return false;
+  std::string bytes;
+  FILE* f = std::fopen(Fichero(".QOL").c_str(), "rb");
+  if (f == nullptr) return false;
+  char texto[33] = {};
+  const size_t n = std::fread(texto, 1, 32, f);
+  std::fclose(f);
+  texto[n] = 0;
+  const long valor = std::strtol(texto, nullptr, 10);
+  if (valor <= 0 || valor > 255) return false;
+  if (!Existe(Fichero(".QOR"))) return false;
+  unidad = static_cast<uint8_t>(valor);
+  return true;
+}
+
+bool DescargarAuditoria(uint8_t unidad, bool copia) {
+  TEHDDClient* ehdd = Motor().sesion.ehdd;
+  if (ehdd == nullptr || CarpetaCache().empty()) return false;
+  TFicheroEHDD* fichero = ehdd->Abrir(RutaStore(unidad, copia).c_str(), 0);
+  if (fichero == nullptr) return false;
+  std::string bytes;
+  bool entero = true;
+  try {
+    uint32_t longitud = 0, resto = 0;
+    ehdd->Size(fichero, longitud, resto);
+    if (longitud > AuditoriaUnit::kMaxBytes) {
+      entero = false;
+    } else {
+      std::vector<char> trozo(kTrozo);
+      while (bytes.size() < longitud) {
+        const uint32_t pedir =
+            std::min<uint32_t>(kTrozo, longitud - static_cast<uint32_t>(bytes.size()));
+        const uint32_t leidos = ehdd->Leer(trozo.data(), 1, pedir, fichero);
+        if (leidos == 0) {
+          entero = false;
+          break;
+        }
+        bytes.append(trozo.data(), std::min(leidos, pedir));
+      }
+    }
+  } catch (const std::string& texto) {
+    TrazarF(kTraceError, "DescargarAuditoria: %s", texto.c_str());
+    entero = false;
+  }
+  try {
+    ehdd->Cerrar(fichero);
+  } catch (const std::string&) {
+  }
+  const std::string cmp = CarpetaCache() + kComparacion;
+  if (!entero) {
+    ::unlink(cmp.c_str());
+    return false;
+  }
+  return platform::WriteFileAtomically(cmp, bytes, 0600);
+}
+
+bool SubirCopiaLocalAuditoria(uint8_t unidad, bool copia) {
+  TEHDDClient* ehdd = Motor().sesion.ehdd;
+  if (ehdd == nullptr) return false;
+  // The copy is read whole before the store file is touched.
+  const std::string qor = Fichero(".QOR");
+  std::string bytes;
+  if (!LeerLocal(qor, AuditoriaUnit::kMaxBytes, bytes)) return false;
+  if (bytes.size() < kBytesAuditoriaMinima ||
+      bytes.compare(0, AuditoriaUnit::kBytesMagia, AuditoriaUnit::kMagia) != 0) {
+    OSAL::Trace(kTraceError, "La copia local de la auditoria no es una auditoria: se aparta.");
+    ::rename(qor.c_str(), Fichero(".BAD").c_str());
+    ::unlink(Fichero(".QOL").c_str());
+    return false;
+  }
+  try {
+    return ehdd->SaveFileAtomically(RutaStore(unidad, copia).c_str(), bytes);
+  } catch (const std::string& texto) {
+    TrazarF(kTraceError, "SubirCopiaLocalAuditoria: %s", texto.c_str());
+    return false;
+  }
+}
+
+bool CompararCopiaLocal() {
+  std::string a, b;
+  if (!LeerLocal(CarpetaCache() + kComparacion, AuditoriaUnit::kMaxBytes, a)) return false;
+  if (!LeerLocal(Fichero(".QOR"), AuditoriaUnit::kMaxBytes, b)) return false;
+  return a == b;
+}
+
+void BorrarCopiasLocales() {
+  ::unlink((CarpetaCache() + kComparacion).c_str());
+  ::unlink(Fichero(".QOR").c_str());
+  ::unlink(Fichero(".QOL").c_str());
+}
+
+bool SincronizarCopiaLocalAuditoria() {
+  uint8_t unidad = 0;
+  if (!HayCopiaLocalAuditoria(unidad)) return false;
+  TrazarF(kTraceEstudio, "Copia local de la auditoria de la unit %03u pendiente.", unidad);
+  for (int intento = 0; intento < 2; ++intento) {
+    // Only the main file counts: it is the one the next load reads.
+    if (DescargarAuditoria(unidad, false) && CompararCopiaLocal()) {
+      BorrarCopiasLocales();
+      return true;
+    }
+    if (!SubirCopiaLocalAuditoria(unidad, false) && !Existe(Fichero(".QOR"))) break;
+  }
+  ::unlink((CarpetaCache() + kComparacion).c_str());
+  return false;
+}

@@ -1,0 +1,281 @@
+// The ServerEHDD channel and the local copy of the audit: each code, what
+// emptying the cache folder spares, the copy's files and their order under
+// failing writes, and the check of the store against the copy.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+
+#include "base/Checksums.h"
+#include "ehdd/TEHDDCache.h"
+#include "ehdd/TEHDDClient.h"
+#include "platform/FileIo.h"
+#include "player/AuditoriaUnit.h"
+#include "player/ServerEHDD.h"
+#include "player/TGestorAlumno.h"
+#include "tests/player/control_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class Canal : public ControlTest {
+ protected:
+  void SetUp() override {
+    raiz_ = temp_ + "course/";
+    fs::create_directories(raiz_ + "userdata/work/C007");
+    fs::create_directories(temp_ + "eHDD");
+    cliente_.SetLocalRoot(raiz_);
+    cliente_.AddLocalLetter('S', "");
+    cliente_.Mount("userdata\\work", 'S');
+    SesionAX& s = Motor().sesion;
+    s.ehdd = &cliente_;
+    s.alumno = &alumno_;
+    s.unidad = 7;
+    s.nombre_alumno = "userdata";
+    s.modo_navegacion = 0;
+    alumno_.Iniciar();
+    InterfaceAXServerEHDD("127.0.0.1", "127.0.0.1", 80, 10);
+    ASSERT_EQ(Motor().canal.nombre_cache, CacheName("userdata"));
+  }
+  void TearDown() override {
+    SesionAX& s = Motor().sesion;
+    s.ehdd = nullptr;
+    s.alumno = nullptr;
+    s.unidad = 0;
+    s.nombre_alumno.clear();
+  }
+  std::string Cache(const char* extension) const {
+    return temp_ + "eHDD/" + Motor().canal.nombre_cache + extension;
+  }
+  std::string Main() const { return raiz_ + "userdata/work/C007/AUDIT.ALU"; }
+  std::string Backup() const { return raiz_ + "userdata/work/C007/AUDIT.BKP"; }
+  static void Escribir(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  std::string Audit() { return alumno_.Construir().ABytes(); }
+
+  std::string raiz_;
+  TEHDDClient cliente_;
+  TGestorAlumno alumno_{Motor().sesion};
+};
+
+TEST_F(Canal, EachCodeSetsItsSetting) {
+  CanalServerEHDD& c = Motor().canal;
+  InterfaceAXServerEHDD("/c/", "/c/", 1, 3232);
+  EXPECT_EQ(c.modo_local, 1);
+  EXPECT_EQ(c.raiz_local, "/c/");
+  InterfaceAXServerEHDD("/d/", "/d/", 0, 3232);
+  EXPECT_EQ(c.modo_local, 0);
+  EXPECT_EQ(c.raiz_local, "/d/");
+  InterfaceAXServerEHDD("", "", 1, 4242);
+  EXPECT_EQ(Motor().sesion.solo_stores.load(), 1u);
+  InterfaceAXServerEHDD("", "", 0, 4242);
+  EXPECT_EQ(Motor().sesion.solo_stores.load(), 0u);
+  const std::string nombre = c.nombre_cache;
+  Motor().sesion.nombre_alumno = "otro";
+  InterfaceAXServerEHDD("10.0.0.9", "10.0.0.9", 8081, 6002);
+  EXPECT_EQ(c.sin_guardar_auditoria, 1);
+  EXPECT_EQ(c.servidor, "10.0.0.9");
+  EXPECT_EQ(c.puerto, 8081);
+  EXPECT_EQ(c.nombre_cache, nombre);  // 6002 leaves the cache name
+  InterfaceAXServerEHDD("abc", "abc", 0, 6003);
+  EXPECT_EQ(c.etiqueta, "[Tabc");
+  InterfaceAXServerEHDD("", "", 0, 6003);
+  EXPECT_EQ(c.etiqueta, "");
+  InterfaceAXServerEHDD("x", "x", 1, 2323);
+  EXPECT_EQ(c.servidor, "10.0.0.9");
+  InterfaceAXServerEHDD("host", "host", 0x10050, 70000);  // taken as 16 bits: 80 and 4464
+  EXPECT_EQ(c.sin_guardar_auditoria, 0);
+  EXPECT_EQ(c.puerto, 80);
+  EXPECT_EQ(c.nombre_cache, CacheName("otro"));
+}
+
+TEST_F(Canal, EmptyingTheCacheFolderSparesTheCopyAndFolders) {
+  const std::string e = temp_ + "eHDD/";
+  for (const char* n : {"A.QOL", "b.qor", "C.QoR", "blocks", "x.tmp", "CMP.QOR.bak"})
+    Escribir(e + n, "x");
+  fs::create_directories(e + "sub");
+  fs::create_symlink(e + "blocks", e + "link");
+  // The block cache's slot file is open: it stays.
+  ASSERT_EQ(TEHDDCache::Instance()->Iniciar("userdata", 16), 0);
+  ASSERT_TRUE(TEHDDCache::Instance()->persistente());
+  const std::string slots = fs::path(TEHDDCache::Instance()->slots().path()).filename();
+  Motor().cache_iniciada = true;
+  InterfaceAXServerEHDD("", "", 0, 5252);
+  Motor().cache_iniciada = false;
+  TEHDDCache::Destroy();
+  std::vector<std::string> quedan;
+  for (const auto& entry : fs::directory_iterator(e)) quedan.push_back(entry.path().filename());
+  std::sort(quedan.begin(), quedan.end());
+  std::vector<std::string> esperado = {"A.QOL", "C.QoR", "b.qor", "link", "sub", slots};
+  std::sort(esperado.begin(), esperado.end());
+  EXPECT_EQ(quedan, esperado);
+}
+
+TEST_F(Canal, TheCopyIsTheUnitNumberAndTheWholeAudit) {
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Cache(".QOL")), std::string("7\0", 2));
+  EXPECT_EQ(Leido(Cache(".QOR")), Audit());
+  uint8_t unidad = 0;
+  EXPECT_TRUE(HayCopiaLocalAuditoria(unidad));
+  EXPECT_EQ(unidad, 7);
+  // Under the no-save code there is no copy, and none is seen.
+  InterfaceAXServerEHDD("h", "h", 80, 6002);
+  EXPECT_FALSE(HayCopiaLocalAuditoria(unidad));
+  fs::remove(Cache(".QOL"));
+  EXPECT_FALSE(GuardarCopiaLocalAuditoria());
+  EXPECT_FALSE(fs::exists(Cache(".QOL")));
+}
+
+TEST_F(Canal, ARefusedAuditOrNavigationModeWritesNoCopy) {
+  Motor().sesion.modo_navegacion = 1;
+  EXPECT_TRUE(GuardarCopiaLocalAuditoria());
+  EXPECT_FALSE(fs::exists(Cache(".QOR")));
+  Motor().sesion.modo_navegacion = 0;
+  alumno_.RechazarAuditoria();
+  EXPECT_FALSE(GuardarCopiaLocalAuditoria());
+  EXPECT_FALSE(fs::exists(Cache(".QOR")));
+  EXPECT_FALSE(fs::exists(Cache(".QOL")));
+}
+
+TEST_F(Canal, APendingCopyNeedsANonZeroUnitAndItsAuditFile) {
+  uint8_t unidad = 0;
+  Escribir(Cache(".QOL"), std::string("0\0", 2));
+  Escribir(Cache(".QOR"), Audit());
+  EXPECT_FALSE(HayCopiaLocalAuditoria(unidad));
+  EXPECT_FALSE(SincronizarCopiaLocalAuditoria());
+  EXPECT_TRUE(fs::exists(Cache(".QOR")));  // left alone
+  EXPECT_FALSE(fs::exists(Main()));
+  Escribir(Cache(".QOL"), std::string("7\0", 2));
+  fs::remove(Cache(".QOR"));
+  EXPECT_FALSE(HayCopiaLocalAuditoria(unidad));
+}
+
+TEST_F(Canal, AMainFileEqualToTheCopyEndsTheCheck) {
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  Escribir(Main(), Audit());
+  fs::last_write_time(Main(), fs::file_time_type::clock::now() - std::chrono::hours(2));
+  const auto antes = fs::last_write_time(Main());
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(fs::last_write_time(Main()), antes);  // nothing uploaded
+  EXPECT_FALSE(fs::exists(Cache(".QOL")));
+  EXPECT_FALSE(fs::exists(Cache(".QOR")));
+  EXPECT_FALSE(fs::exists(temp_ + "eHDD/CMP.QOR"));
+}
+
+TEST_F(Canal, OnlyTheBackupEqualStillUploadsTheMainFile) {
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  Escribir(Backup(), Audit());
+  Escribir(Main(), "older");
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), Audit());
+  EXPECT_FALSE(fs::exists(Cache(".QOR")));
+}
+
+TEST_F(Canal, AStoreThatCannotBeWrittenKeepsTheCopyForTheNextStart) {
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  fs::create_directories(Main());  // neither read nor replaced
+  EXPECT_FALSE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Cache(".QOR")), Audit());
+  uint8_t unidad = 0;
+  EXPECT_TRUE(HayCopiaLocalAuditoria(unidad));
+}
+
+TEST_F(Canal, ACopyShorterThanTheSmallestAuditIsNeverUploaded) {
+  const std::string audit = Audit();
+  ASSERT_EQ(audit.size(), kBytesAuditoriaMinima);
+  Escribir(Cache(".QOL"), std::string("7\0", 2));
+  Escribir(Cache(".QOR"), audit.substr(0, kBytesAuditoriaMinima - 1));
+  Escribir(Main(), "the learner's own");
+  EXPECT_FALSE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), "the learner's own");
+  EXPECT_FALSE(fs::exists(Cache(".QOL")));
+  EXPECT_EQ(Leido(Cache(".BAD")).size(), kBytesAuditoriaMinima - 1);
+  // At the smallest size it is an audit and goes up.
+  Escribir(Cache(".QOL"), std::string("7\0", 2));
+  Escribir(Cache(".QOR"), audit);
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), audit);
+  // Another magic is not an audit either.
+  Escribir(Cache(".QOL"), std::string("7\0", 2));
+  Escribir(Cache(".QOR"), "XLUMNOVe1.0    " + audit.substr(15));
+  EXPECT_FALSE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), audit);
+}
+
+TEST_F(Canal, AFailingWriteAnywhereLeavesNoPendingPairButAWholeOne) {
+  const std::string audit = Audit();
+  int total = -1;
+  for (int n = 1; n < 40; ++n) {
+    fs::remove(Cache(".QOL"));
+    fs::remove(Cache(".QOR"));
+    // An earlier, different pending copy.
+    Escribir(Cache(".QOL"), std::string("9\0", 2));
+    Escribir(Cache(".QOR"), "old copy");
+    platform::FileOps ops = platform::SystemFileOps();
+    int llamadas = 0;
+    auto falla = [&] { return ++llamadas == n; };
+    ops.open_temporary = [&](std::string& t) {
+      if (falla()) return errno = EIO, -1;
+      return platform::SystemFileOps().open_temporary(t);
+    };
+    ops.write_at = [&](int fd, const void* d, size_t s, off_t at) -> ssize_t {
+      if (falla()) return errno = ENOSPC, -1;
+      return platform::SystemFileOps().write_at(fd, d, s, at);
+    };
+    ops.fsync = [&](int fd) {
+      if (falla()) return errno = EIO, -1;
+      return platform::SystemFileOps().fsync(fd);
+    };
+    ops.rename = [&](const std::string& a, const std::string& b) {
+      if (falla()) return errno = EIO, -1;
+      return platform::SystemFileOps().rename(a, b);
+    };
+    platform::SetFileOpsForTesting(&ops);
+    const bool ok = GuardarCopiaLocalAuditoria();
+    platform::SetFileOpsForTesting(nullptr);
+    uint8_t unidad = 0;
+    const bool pendiente = HayCopiaLocalAuditoria(unidad);
+    if (pendiente) {
+      EXPECT_EQ(unidad, 7) << "failing call " << n;
+      EXPECT_EQ(Leido(Cache(".QOR")), audit) << "failing call " << n;
+    }
+    EXPECT_EQ(ok, pendiente) << "failing call " << n;
+    if (llamadas < n) {
+      total = n;
+      break;
+    }
+  }
+  EXPECT_GT(total, 4);  // every step was failed once before a run went through
+}
+
+}  // namespace
+
+namespace {
+
+// The figures read whole: the host sums them as ints.
+TEST_F(Canal, AnswersAndErrorsReadTheirWholeCounters) {
+  CAXeTAE* c = Nuevo();
+  SesionAX& s = Motor().sesion;
+  s.alumno = &alumno_;
+  fakes::Documento documento(1);
+  documento.Cargar("U:\\X.TAE");
+  documento.respuestas() = 300;
+  documento.errores() = 65535;
+  // The writing part keeps its document's counters.
+  s.Unit().partes[5].formatae = &documento;
+  s.Unit().activa = 1;
+  alumno_.ActualizarParte(5);
+  Motor().auditoria_seleccionada = 5;
+  EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 300);
+  EXPECT_EQ(Leer(c, lectoria::kDispErrorsAuditoria), 65535);
+  // A selection past the eight parts reads 0.
+  Motor().auditoria_seleccionada = 8;
+  EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
+  Motor().auditoria_seleccionada = 0;
+  s.Unit().activa = 0;
+  s.Unit().partes[5].formatae = nullptr;
+}
+
+}  // namespace

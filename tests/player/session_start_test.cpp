@@ -1,0 +1,284 @@
+// The study session through the control on the fixture unit: the local
+// start and the load, the unload with its audit save and the local copy's
+// check, the connection to a server (a refused port, then the alternate
+// one; both refused), a restart over a loaded unit, and the unload's ways:
+// without a unit, during a page command, after a worker that never ends.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <thread>
+
+#include "base/ThreadRecord.h"
+#include "ehdd/TEHDDClient.h"
+#include "player/ServerEHDD.h"
+#include "player/TGestorAlumno.h"
+#include "player/ThreadEvents.h"
+#include "player/ThreadPeriodicEvents.h"
+#include "tests/player/control_fixture.h"
+#include "tests/support/TestServer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class SesionControl : public ControlTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(unidad_.Construir());
+    ASSERT_TRUE(unidad_.Auditorias());
+  }
+  std::string Alu() const { return unidad_.CarpetaAlumno() + "AUDIT.ALU"; }
+  std::string Bkp() const { return unidad_.CarpetaAlumno() + "AUDIT.BKP"; }
+
+  UnidadFixture unidad_;
+};
+
+TEST_F(SesionControl, ALocalStartLoadsTheUnitAndTheUnloadSavesItsAudit) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  EXPECT_EQ(Leer(c, lectoria::kDispTestResult), 0);
+  EXPECT_EQ(Leer(c, lectoria::kDispTestResult), 99);
+  EXPECT_EQ(Leer(c, lectoria::kDispAxStatus), 3);
+  EXPECT_EQ(host_->TimerCount(), 1u);
+  CargarUnidad(c);
+  EXPECT_EQ(Leer(c, lectoria::kDispAxStatus), 4);
+  EXPECT_EQ(Leer(c, lectoria::kDispNumTotalPaginas), 26);
+  EXPECT_EQ(Leer(c, lectoria::kDispNumeroPaginaActual), 1);
+  c->PaginaSiguiente();
+  c->EsperaFinEvento();
+  EXPECT_EQ(Leer(c, lectoria::kDispNumeroPaginaActual), 2);
+  c->CambiarDeParte(2);
+  c->EsperaFinEvento();
+  EXPECT_EQ(Leer(c, lectoria::kDispParteUnit), 2);
+  EXPECT_EQ(Leer(c, lectoria::kDispNumeroPaginaActual), 9);
+  // The host's poll: every part's figures, the selection above 7 gives 0.
+  for (int p = 0; p < 8; ++p) {
+    c->SeleccionarAuditoria(p);
+    EXPECT_GE(Leer(c, lectoria::kDispPorcentajeAuditoria), 0);
+  }
+  c->SeleccionarAuditoria(8);
+  EXPECT_EQ(Leer(c, lectoria::kDispPorcentajeAuditoria), 0);
+  EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
+  EXPECT_EQ(host_->AdvanceTimers(100), 2);  // the 50 ms timer runs on the host
+  const auto antes = fs::last_write_time(Alu());
+  fs::last_write_time(Alu(), antes - std::chrono::hours(1));
+  c->UnloadAll();
+  EXPECT_GT(fs::last_write_time(Alu()), antes - std::chrono::hours(1));
+  EXPECT_EQ(Leido(Alu()), Leido(Bkp()));
+  // The check found the store holding the copy: none is left.
+  uint8_t pendiente = 0;
+  EXPECT_FALSE(HayCopiaLocalAuditoria(pendiente));
+  EXPECT_EQ(host_->TimerCount(), 0u);
+  EXPECT_EQ(Motor().sesion.gdi, nullptr);
+  EXPECT_EQ(Motor().sesion.eventos, nullptr);
+  // Posts after the unload go nowhere.
+  c->PaginaSiguiente();
+  // The fixture unit has no animation: its one box says so.
+  EXPECT_EQ(Cajas(),
+            std::vector<std::string>{"ERROR: No se ha podido abrir el fichero DEFANIM.TXT"});
+}
+
+TEST_F(SesionControl, WithTheNoSaveCodeTheUnloadWritesNoAuditAndNoCopy) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  const std::string antes = Leido(Alu());
+  c->ServerEHDD(B("127.0.0.1").get(), 80, 6002);
+  c->UnloadAll();
+  EXPECT_EQ(Leido(Alu()), antes);
+  EXPECT_FALSE(fs::exists(temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR"));
+}
+
+TEST_F(SesionControl, ARestartOverALoadedUnitSavesItAndKeepsTheTimer) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  std::vector<int> fases;
+  std::mutex m;
+  Motor().sesion.periodicos->SetObservadorParaPruebas([&](int fase) {
+    std::lock_guard<std::mutex> lock(m);
+    if (fases.empty() || fases.back() != fase) fases.push_back(fase);
+  });
+  fs::remove(Alu());
+  fs::remove(Bkp());
+  const platform::ui::IUiHost::TimerId timer = Motor().timer;
+  ThreadEvents* eventos = Motor().sesion.eventos;
+  c->InicializarAXeTAE();
+  {
+    std::lock_guard<std::mutex> lock(m);
+    std::vector<int> fin(fases.begin(), fases.end());
+    fin.erase(std::remove_if(fin.begin(), fin.end(), [](int f) { return f < 2 || f > 5; }),
+              fin.end());
+    EXPECT_EQ(fin, (std::vector<int>{2, 3, 4, 5}));
+  }
+  ASSERT_TRUE(fs::exists(Bkp()));
+  ASSERT_TRUE(fs::exists(Alu()));
+  EXPECT_LE(fs::last_write_time(Bkp()), fs::last_write_time(Alu()));
+  EXPECT_EQ(Motor().timer, timer);
+  EXPECT_EQ(Motor().sesion.eventos, eventos);
+  EXPECT_EQ(Leer(c, lectoria::kDispAxStatus), 3);
+  EXPECT_EQ(Motor().sesion.Unit().activa.load(), 0);
+  CargarUnidad(c);
+  EXPECT_EQ(Leer(c, lectoria::kDispNumTotalPaginas), 26);
+}
+
+TEST_F(SesionControl, TwelveRestartsLeaveDrawingSlotsFree) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  for (int i = 0; i < 12; ++i) {
+    CargarUnidad(c);
+    ASSERT_EQ(Leer(c, lectoria::kDispNumTotalPaginas), 26) << "restart " << i;
+    c->InicializarAXeTAE();
+  }
+  int libres = 0;
+  for (uint16_t s = 0; s < TGestorGDI::kNumBuffers; ++s) libres += !Motor().sesion.gdi->EnUso(s);
+  EXPECT_GE(libres, 5);
+}
+
+TEST_F(SesionControl, TheMiniCourseDrawsWithTheUnitSessionAndGoesWithIt) {
+  CAXeTAE* unit = Nuevo();
+  CAXeTAE* mini = Nuevo();
+  mini->InicializarAXeTAE();  // no unit session yet: nothing
+  EXPECT_EQ(Motor().formatae_mini, nullptr);
+  IniciarLocal(unit, unidad_.raiz());
+  CargarUnidad(unit);
+  mini->InicializarAXeTAE();
+  EXPECT_EQ(Leer(unit, lectoria::kDispAxStatus), 5);
+  mini->CargarMiniCourse(B("MISSING.TAE").get());  // an empty page
+  EXPECT_EQ(Leer(unit, lectoria::kDispAxStatus), 6);
+  EXPECT_EQ(Leer(mini, lectoria::kDispNumTotalPaginas), 1);
+  EXPECT_EQ(Leer(mini, lectoria::kDispNumeroPaginaActual), 1);
+  EXPECT_EQ(Leer(unit, lectoria::kDispNumTotalPaginas), 26);
+  // Its unload gives the unit back its status.
+  unit->UnloadAll();
+  EXPECT_EQ(Motor().formatae_mini, nullptr);
+  EXPECT_EQ(Motor().sesion.instancias[kModoMini].activa.load(), 0);
+  EXPECT_EQ(Leer(mini, lectoria::kDispNumTotalPaginas), 0);
+  // The mini control going after the unit's unload leaves no control behind.
+  Soltar(mini);
+  EXPECT_EQ(Motor().texto_instancia, "NULL");
+}
+
+TEST_F(SesionControl, TheUnloadWithoutAUnitDestroysEverything) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  const std::string antes = Leido(Alu());
+  c->UnloadAll();
+  EXPECT_EQ(Leido(Alu()), antes);
+  EXPECT_EQ(Motor().sesion.alumno, nullptr);
+  EXPECT_EQ(Motor().sesion.ehdd, nullptr);
+  EXPECT_EQ(Motor().texto_instancia, "NULL");
+}
+
+TEST_F(SesionControl, TheUnloadDuringAPageCommandWaitsForIt) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  c->PaginaSiguiente();
+  c->UnloadAll();
+  EXPECT_EQ(Motor().sesion.eventos, nullptr);
+  EXPECT_TRUE(fs::exists(Alu()));
+}
+
+TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
+  std::atomic<bool> armada{false};
+  std::atomic<bool> soltar{false};
+  std::atomic<bool> dentro{false};
+  ThreadEvents* eventos = nullptr;
+  Motor().preparar_eventos_para_pruebas = [&](ThreadEvents& e) {
+    eventos = &e;
+    e.SetPausaParaPruebas([&] {
+      if (!armada) return;
+      dentro = true;
+      while (!soltar) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    });
+  };
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  ASSERT_NE(eventos, nullptr);
+  armada = true;
+  c->PaginaSiguiente();
+  while (!dentro) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  c->UnloadAll();
+  EXPECT_TRUE(Motor().fuga);
+  EXPECT_FALSE(Motor().retenidos.empty());
+  EXPECT_EQ(Motor().sesion.gdi, nullptr);
+  const auto cajas = Cajas();
+  EXPECT_EQ(
+      std::count_if(cajas.begin(), cajas.end(),
+                    [](const std::string& c) { return c.find("no termina") != std::string::npos; }),
+      1)
+      << testing::PrintToString(cajas);
+  // The audit was saved before the stops.
+  EXPECT_TRUE(fs::exists(Alu()));
+  // Nothing new starts beside the worker that never ended.
+  CAXeTAE* otra = Nuevo();
+  IniciarLocal(otra, unidad_.raiz());
+  EXPECT_EQ(Motor().sesion.sesion_activa.load(), 0);
+  soltar = true;
+  // The worker ends once let go; then what it used can go.
+  while (eventos->record().Estado() != ThreadRecord::kTerminado)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  LiberarRetenidosParaPruebas();
+}
+
+TEST_F(SesionControl, AWorkerThatNeverCreatesIsAModuleFailure) {
+  CAXeTAE* c = Nuevo();
+  ThreadRecord::FailCreationsForTesting(1);
+  try {
+    IniciarLocal(c, unidad_.raiz());
+    ADD_FAILURE() << "the start went on";
+  } catch (const platform::ExitRequested& e) {
+    EXPECT_EQ(e.code, 1);
+  }
+  ThreadRecord::FailCreationsForTesting(0);
+  ASSERT_FALSE(Cajas().empty());
+  EXPECT_EQ(Cajas().back(), "ERROR: Module teventos loaded ERROR.");
+}
+
+TEST_F(SesionControl, AServerRefusingItsPortIsReachedOnTheAlternateOne) {
+  // Real time: the replies' deadlines are on the platform clock, which the
+  // workers' sleeps would move on at once.
+  platform::SetClock(nullptr);
+  TestServer servidor(unidad_.raiz(), temp_ + "server.log");
+  ASSERT_NE(servidor.port(), 0);
+  Motor().puerto_alternativo = servidor.port();
+  CAXeTAE* c = Nuevo();
+  c->SetEHDDStudent(B("userdata").get());
+  c->SetEHDDCommon(B("data\\common.dat").get());
+  c->ServerEHDD(B("127.0.0.1").get(), 1, 10);  // nothing listens on port 1
+  c->InicializarAXeTAE();
+  EXPECT_EQ(Leer(c, lectoria::kDispTestResult), 0);
+  EXPECT_EQ(Leer(c, lectoria::kDispAxStatus), 3);
+  EXPECT_EQ(Motor().conectado, 1);
+}
+
+TEST_F(SesionControl, BothPortsRefusedGiveTheBoxNoTimerAndALaterRetryOnly) {
+  // Real time: the replies' deadlines are on the platform clock, which the
+  // workers' sleeps would move on at once.
+  platform::SetClock(nullptr);
+  Motor().puerto_alternativo = 1;
+  CAXeTAE* c = Nuevo();
+  c->SetEHDDStudent(B("userdata").get());
+  c->SetEHDDCommon(B("data\\common.dat").get());
+  c->ServerEHDD(B("127.0.0.1").get(), 1, 10);
+  c->InicializarAXeTAE();
+  EXPECT_EQ(Leer(c, lectoria::kDispTestResult), 1);
+  EXPECT_EQ(Cajas(), std::vector<std::string>{"Error: Server connection failed"});
+  EXPECT_EQ(host_->TimerCount(), 0u);
+  EXPECT_EQ(Motor().sesion.sesion_activa.load(), 0);
+  ThreadEvents* eventos = Motor().sesion.eventos;
+  TEHDDClient* cliente = Motor().sesion.ehdd;
+  ASSERT_NE(eventos, nullptr);
+  // The retry only connects: the base objects are the ones made before.
+  TestServer servidor(unidad_.raiz(), temp_ + "server.log");
+  Motor().puerto_alternativo = servidor.port();
+  c->InicializarAXeTAE();
+  EXPECT_EQ(Motor().sesion.eventos, eventos);
+  EXPECT_EQ(Motor().sesion.ehdd, cliente);
+  EXPECT_EQ(Motor().test_result.load(), 0);
+}
+
+}  // namespace
