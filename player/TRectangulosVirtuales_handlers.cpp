@@ -636,7 +636,8 @@ void TRectangulosVirtuales::TratarCIUAnim(RECT_VIRTUAL* rv, uint16_t x) {
       if (!cargada || anim.Parada() || anim.PorcentajeAudio() < kAudioCompleto) return;
       const uint32_t ancho = rv->right > rv->left ? uint32_t{rv->right} - rv->left : 0;
       if (ancho == 0 || x < rv->left) return;
-      anim.PlayAnim(static_cast<uint16_t>(uint32_t{x - rv->left} * anim.NumFrames() / ancho));
+      const uint32_t dentro = std::min<uint32_t>(static_cast<uint32_t>(x - rv->left), ancho - 1);
+      anim.PlayAnim(static_cast<uint16_t>(dentro * anim.NumFrames() / ancho));
       break;
     }
     case kRegionRecapAnim:
