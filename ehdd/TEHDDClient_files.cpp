@@ -17,6 +17,7 @@
 #include "base/TTokenizer.h"
 #include "base/TextUtils.h"
 #include "ehdd/EHDDProtocol.h"
+#include "ehdd/ScratchDeHilo.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
 #include "ehdd/TFicheroDAT.h"
@@ -329,7 +330,9 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     }
   } offset_guard{*file, file->offset};
   // The ranges of one thread's reads, kept so a read costs no allocation.
-  thread_local std::vector<TRangoCache> entries;
+  struct Rangos;
+  ScratchDeHilo<std::vector<TRangoCache>, Rangos> scratch;
+  std::vector<TRangoCache>& entries = scratch.Objeto();
   for (int idle = 0; copied < want && idle < 2;) {
     const uint32_t offset = static_cast<uint32_t>(file->offset);
     const uint32_t chunk = std::min(want - copied, kMaxRound);

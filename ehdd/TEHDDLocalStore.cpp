@@ -1,4 +1,5 @@
 #include "ehdd/TEHDDLocalStore.h"
+#include "ehdd/ScratchDeHilo.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -170,7 +171,10 @@ TFicheroEHDD* TEHDDLocalStore::Abrir(const std::string& resolved_path, int32_t m
     if (mode != 0) return nullptr;  // nothing is ever written into a volume
     TCacheVolumenes* volumes = TCacheVolumenes::Instance();
     std::string volume_key;
-    thread_local std::string volume_path;  // kept: an open costs no allocation for it
+    // Kept per thread: an open costs no allocation for it.
+    struct RutaVolumen;
+    ScratchDeHilo<std::string, RutaVolumen> scratch;
+    std::string& volume_path = scratch.Objeto();
     LocalUnderRoot(container, volume_path);
     if (!volumes->AbrirVolumen(volume_path, volume_key)) return nullptr;
     std::string file_id;

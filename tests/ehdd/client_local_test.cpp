@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -354,6 +355,27 @@ TEST_F(LocalClientTest, ContainerMembersReadLikeFiles) {
   ASSERT_EQ(client_.Leer(buf, 1, 100, f), 100u);
   EXPECT_EQ(std::string(buf, 100), Pattern(9000).substr(3990, 100));
   client_.Cerrar(f);
+}
+
+// A read made while a thread's own objects are being destroyed (the last
+// audit saved from a static destructor at exit) still opens and reads: the
+// scratch buffers a thread keeps for its reads may already be gone.
+TEST_F(LocalClientTest, AReadFromAThreadsLastDestructorStillWorks) {
+  WriteAll(root_ + "src/DATOS/SKIN.PNG", Pattern(9000));
+  ASSERT_EQ(BuildVolume("src", "data/mcd01", 512), 0);
+  client_.Mount("data\\mcd01.dat", 'M');
+  std::string read_late;
+  struct Late {
+    std::function<void()> read;
+    ~Late() { read(); }
+  };
+  std::thread([&] {
+    // Made before the thread's first read, so destroyed after its scratch.
+    thread_local Late late{[&] { read_late = ReadVirtual("M:\\DATOS\\SKIN.PNG", 1000); }};
+    (void)late;
+    EXPECT_EQ(ReadVirtual("M:\\DATOS\\SKIN.PNG").size(), 9000u);
+  }).join();
+  EXPECT_EQ(read_late, Pattern(9000));
 }
 
 // The ehdd command over the same client.
