@@ -54,11 +54,49 @@ HRESULT Numero(int32_t* salida, int32_t valor) {
   return S_OK;
 }
 
-HRESULT Texto(BSTR* salida, const std::string& texto) {
+// A UTF-8 text (a path of the file system) in UTF-16; a byte that starts
+// no valid sequence becomes U+FFFD.
+std::u16string DesdeUtf8(const std::string& texto) {
+  std::u16string out;
+  const auto* b = reinterpret_cast<const unsigned char*>(texto.data());
+  const size_t n = texto.size();
+  for (size_t i = 0; i < n;) {
+    const unsigned char c = b[i];
+    const size_t largo = c < 0x80             ? 1
+                         : (c & 0xE0) == 0xC0 ? 2
+                         : (c & 0xF0) == 0xE0 ? 3
+                         : (c & 0xF8) == 0xF0 ? 4
+                                              : 0;
+    uint32_t punto = largo == 1 ? c : largo == 2 ? c & 0x1F : largo == 3 ? c & 0x0F : c & 0x07;
+    bool valido = largo != 0 && i + largo <= n;
+    for (size_t k = 1; valido && k < largo; ++k) {
+      if ((b[i + k] & 0xC0) != 0x80) valido = false;
+      punto = punto << 6 | (b[i + k] & 0x3F);
+    }
+    static constexpr uint32_t kMinimo[5] = {0, 0, 0x80, 0x800, 0x10000};
+    if (valido &&
+        (punto < kMinimo[largo] || punto > 0x10FFFF || (punto >= 0xD800 && punto <= 0xDFFF)))
+      valido = false;
+    if (!valido) {
+      out.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    if (punto >= 0x10000) {
+      punto -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (punto >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (punto & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(punto));
+    }
+    i += largo;
+  }
+  return out;
+}
+
+HRESULT Texto(BSTR* salida, const std::u16string& texto) {
   if (salida == nullptr) return E_POINTER;
-  std::u16string wide;
-  for (unsigned char c : texto) wide.push_back(c);
-  *salida = platform::com::SysAllocStringLen(wide.data(), static_cast<uint32_t>(wide.size()));
+  *salida = platform::com::SysAllocStringLen(texto.data(), static_cast<uint32_t>(texto.size()));
   return *salida != nullptr ? S_OK : platform::com::E_OUTOFMEMORY;
 }
 
@@ -166,7 +204,8 @@ std::string ElegirCarpetaGlosario(const std::string& nombre) {
 
 HRESULT CAXeTAE::get_Version(BSTR* value) {
   // Built whole whether or not the window exists yet.
-  return Texto(value, Motor().version);
+  const std::string& version = Motor().version;
+  return Texto(value, std::u16string(version.begin(), version.end()));
 }
 
 HRESULT CAXeTAE::ServerEHDD(BSTR ip, int32_t portc, int32_t portd) {
@@ -391,7 +430,8 @@ HRESULT CAXeTAE::TestMode_PlayAudio2() {
 }
 
 HRESULT CAXeTAE::get_cachepath(BSTR* value) {
-  return Texto(value, RutaCachePropiedad());
+  // The folder is a path of the file system, in UTF-8.
+  return Texto(value, DesdeUtf8(RutaCachePropiedad()));
 }
 
 HRESULT CAXeTAE::get_axstatus(int32_t* value) {

@@ -7,6 +7,7 @@
 #include "base/OSAL.h"
 #include "base/TGestorBMP.h"
 #include "base/TGestorGDI.h"
+#include "base/ThreadRecord.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
 #include "media/TGestorAnim.h"
@@ -273,8 +274,7 @@ void IniciarSesionEstudio() {
   for (uint8_t parte = 0; parte < kNumPartes; ++parte) {
     motor.formatae[parte] = CrearFormatae(unit, 664, 534, MotorAX::kAnchoUnit, MotorAX::kAltoUnit,
                                           kCarpetasUnit, unit.regiones);
-    motor.documentos[parte] =
-        new (std::nothrow) DocumentoParteFormatae(motor.formatae[parte]);
+    motor.documentos[parte] = new (std::nothrow) DocumentoParteFormatae(motor.formatae[parte]);
     if (motor.documentos[parte] == nullptr) FalloModulo("FTAE");
     unit.partes[parte].formatae = motor.documentos[parte];
   }
@@ -368,13 +368,38 @@ void Borrar(T*& objeto) {
   }
 }
 
-// Stops a worker; one that does not end, and everything after it, stays.
-template <typename T>
-void Detener(T* worker) {
-  if (worker != nullptr && !worker->Terminar()) {
-    TrazarF(kTraceError, "Un worker no termina: lo que usa no se libera.");
-    Motor().fuga = true;
+// Asks a worker to stop (a looping one; one that ends by itself is only
+// waited for) and waits for its end on the GUI thread, so the frames it
+// presents and the boxes it asks for meanwhile are served. True when it
+// ended within the stop's bound.
+bool EsperarParadaEnGui(ThreadRecord& record, bool pedir_parada) {
+  if (!record.TieneThread()) return true;
+  // A thread never woken skips its body: the stop comes before its start.
+  uint8_t esperado = ThreadRecord::kNuevo;
+  const bool nunca_empezo = record.state.compare_exchange_strong(esperado, ThreadRecord::kParar);
+  if (!nunca_empezo && pedir_parada && esperado == ThreadRecord::kCorriendo) {
+    record.state.compare_exchange_strong(esperado, ThreadRecord::kParar);
   }
+  record.Notificar();
+  if (pedir_parada || nunca_empezo) record.DespertarThread();
+  return EsperarEnGui(
+      [&record] { return !record.TieneThread() || record.Estado() == ThreadRecord::kTerminado; },
+      ThreadRecord::kEsperaParadaMs);
+}
+
+// Stops a worker; one that does not end, and everything after it, stays.
+// The wait is served on the GUI thread; the worker's own stop then only
+// joins and frees what it holds.
+template <typename T>
+void Detener(T* worker, bool pedir_parada = true) {
+  if (worker == nullptr) return;
+  if (!EsperarParadaEnGui(worker->record(), pedir_parada)) {
+    platform::ShowMessageBox(worker->record().name() + " no termina.", "ERROR", platform::kMbOk);
+  } else if (worker->Terminar()) {
+    return;
+  }
+  TrazarF(kTraceError, "Un worker no termina: lo que usa no se libera.");
+  Motor().fuga = true;
 }
 
 template <typename T>
@@ -389,15 +414,18 @@ void DestruirObjetosSesion(bool reinicio) {
   MotorAX& motor = Motor();
   SesionAX& sesion = motor.sesion;
   InstanciaAX& unit = sesion.Unit();
+  ThreadPeriodicEvents* periodicos = sesion.periodicos;
+  ThreadCargaUnit* carga = sesion.carga_unit;
+  Detener(periodicos);
+  // The loader ends by itself once its unit is read.
+  Detener(carga, false);
   if (reinicio) {
+    // The audit manager goes first of the objects at a restart, but only
+    // once the loader that reads the audit into it has stopped.
     TGestorAlumno* alumno = sesion.alumno;
     sesion.alumno = nullptr;
     Borrar(alumno);
   }
-  ThreadPeriodicEvents* periodicos = sesion.periodicos;
-  ThreadCargaUnit* carga = sesion.carga_unit;
-  Detener(periodicos);
-  Detener(carga);
   // The animation's loader advances the loading screen's steps: it stops
   // (with the animation) before the screens' thread goes.
   motor.anim = nullptr;

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 
 #include "base/ThreadRecord.h"
@@ -222,6 +224,103 @@ TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
   while (eventos->record().Estado() != ThreadRecord::kTerminado)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   LiberarRetenidosParaPruebas();
+}
+
+// Boxes asked for off the GUI thread wait until a GUI-thread wait serves
+// them, as in the program (at most 30 s here, so a failure cannot hang).
+class HostQueSirveCajas : public platform::ui::HeadlessUiHost {
+ public:
+  int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) override {
+    if (std::this_thread::get_id() == gui_)
+      return HeadlessUiHost::ShowMessageBox(text, caption, type);
+    std::unique_lock<std::mutex> lock(m_);
+    pendientes_.push_back({text, caption, type});
+    const uint64_t mia = ++pedidas_;
+    cambio_.wait_for(lock, std::chrono::seconds(30), [&] { return servidas_ >= mia; });
+    return platform::DefaultButton(type);
+  }
+  bool WaitOnGuiThread(const std::function<bool()>& done, uint32_t timeout_ms) override {
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      Servir();
+      if (HeadlessUiHost::WaitOnGuiThread(done, 5)) return true;
+      if (std::chrono::steady_clock::now() >= limite) return done();
+    }
+  }
+
+ private:
+  struct Caja {
+    std::string text, caption;
+    unsigned type;
+  };
+  void Servir() {
+    std::vector<Caja> cajas;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      cajas.swap(pendientes_);
+    }
+    for (const Caja& c : cajas) HeadlessUiHost::ShowMessageBox(c.text, c.caption, c.type);
+    std::lock_guard<std::mutex> lock(m_);
+    servidas_ += cajas.size();
+    cambio_.notify_all();
+  }
+
+  const std::thread::id gui_ = std::this_thread::get_id();
+  std::mutex m_;
+  std::condition_variable cambio_;
+  std::vector<Caja> pendientes_;
+  uint64_t pedidas_ = 0, servidas_ = 0;
+};
+
+TEST_F(SesionControl, AWorkersBoxWhileItStopsIsServedAndTheStopEnds) {
+  host_ = std::make_shared<HostQueSirveCajas>();
+  std::atomic<bool> armada{false};
+  Motor().preparar_eventos_para_pruebas = [&](ThreadEvents& e) {
+    e.SetPausaParaPruebas([&armada, &e] {
+      if (!armada) return;
+      // Asked to stop, the worker has one more thing to say.
+      while (e.record().Estado() == ThreadRecord::kCorriendo)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      platform::ShowMessageBox("Cerrando la sesion", "AVISO", platform::kMbOk);
+    });
+  };
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  armada = true;
+  c->PaginaSiguiente();
+  c->EsperaFinEvento();
+  const auto antes = std::chrono::steady_clock::now();
+  c->UnloadAll();
+  EXPECT_LT(std::chrono::steady_clock::now() - antes, std::chrono::seconds(9));
+  EXPECT_FALSE(Motor().fuga);
+  EXPECT_EQ(Motor().sesion.eventos, nullptr);
+  const auto cajas = Cajas();
+  EXPECT_NE(std::find(cajas.begin(), cajas.end(), "AVISO: Cerrando la sesion"), cajas.end())
+      << testing::PrintToString(cajas);
+  for (const std::string& caja : cajas) EXPECT_EQ(caja.find("no termina"), std::string::npos);
+}
+
+TEST_F(SesionControl, TheCopyCodeCopiesOnlyAnAuditThatWasRead) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  const std::string qol = temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOL";
+  const std::string qor = temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR";
+  // No unit yet: nothing to copy.
+  c->ServerEHDD(B("").get(), 0, 1024);
+  EXPECT_FALSE(fs::exists(qol));
+  CargarUnidad(c);
+  c->ServerEHDD(B("").get(), 0, 1024);
+  EXPECT_EQ(Leido(qol), std::string("7\0", 2));
+  EXPECT_EQ(Leido(qor), Motor().sesion.alumno->Construir().ABytes());
+  // A new session: the unit is closed and its audit saved (the copy is
+  // checked and goes); the new session has read no audit, so the code
+  // copies nothing that could later replace the learner's.
+  c->InicializarAXeTAE();
+  EXPECT_FALSE(fs::exists(qol));
+  c->ServerEHDD(B("").get(), 0, 1024);
+  EXPECT_FALSE(fs::exists(qol));
+  EXPECT_FALSE(fs::exists(qor));
 }
 
 TEST_F(SesionControl, AWorkerThatNeverCreatesIsAModuleFailure) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -457,9 +458,9 @@ int RunSession(const Options& o, Drive& drive) {
   }
   c->CargarUnit(o.unit);
   drive.Refresh();
+  if (drive.Property(lectoria::kDispNumTotalPaginas) == 0)
+    Fail("unit " + std::to_string(o.unit) + " has no pages");
   if (o.script.empty()) {
-    if (drive.Property(lectoria::kDispNumTotalPaginas) == 0)
-      Fail("unit " + std::to_string(o.unit) + " has no pages");
     drive.Walk();
   } else {
     drive.PageLine();
@@ -489,7 +490,9 @@ int main(int argc, char** argv) {
   lectoria::IAXeTAE* control = nullptr;
   try {
     if (o.list) return ListMembers(o.library);
-    if (!IsFolder(o.out) && ::mkdir(o.out.c_str(), 0755) != 0) Fail("cannot make " + o.out);
+    std::error_code made;
+    if (!IsFolder(o.out) && !std::filesystem::create_directories(o.out, made))
+      Fail("cannot make " + o.out + (made ? ": " + made.message() : std::string()));
     control = CreateControl(o.library);
     drive = std::make_unique<Drive>(control, o.out);
     drive->Open();
