@@ -190,6 +190,7 @@ void IniciarModulosBase() {
   if (sesion.ehdd == nullptr) {
     sesion.ehdd = new (std::nothrow) TEHDDClient();
     if (sesion.ehdd == nullptr) FalloModulo("eHDD");
+    if (motor.timeout_peticion_s > 0) sesion.ehdd->SetTimeout(motor.timeout_peticion_s);
     sesion.ehdd->SetSessionTag(motor.canal.etiqueta);
     OSAL::Trace(kTraceModulos, "Start eHDD.");
     if (sesion.osal != nullptr) sesion.osal->SetEHDDClient(sesion.ehdd);
@@ -335,8 +336,14 @@ void CerrarUnidad(bool descarga) {
       alumno->ActualizarAuditoriaUnit();
       if (!alumno->AuditoriaRechazada()) {
         GuardarCopiaLocalAuditoria();
-        alumno->GuardarAuditoriaUnidad(unidad);
-        if (descarga) SincronizarCopiaLocalAuditoria();
+        // A store that took no save would take no upload either: against a
+        // lost server each try costs a whole request time. The copy stays
+        // for the next start.
+        if (alumno->GuardarAuditoriaUnidad(unidad)) {
+          if (descarga) SincronizarCopiaLocalAuditoria();
+        } else {
+          OSAL::Trace(kTraceError, "La auditoria queda en la copia local para el proximo inicio.");
+        }
       }
     }
   }

@@ -354,6 +354,48 @@ TEST_F(SesionControl, AServerRefusingItsPortIsReachedOnTheAlternateOne) {
   EXPECT_EQ(Motor().conectado, 1);
 }
 
+TEST_F(SesionControl, AServerLostWithTheUnitOpenLeavesItsAuditForTheNextStart) {
+  // Real time, and requests that give up after two seconds.
+  platform::SetClock(nullptr);
+  Motor().timeout_peticion_s = 2;
+  auto iniciar = [&](CAXeTAE* c, uint16_t puerto) {
+    c->SetEHDDStudent(B("userdata").get());
+    c->SetEHDDCommon(B("data\\common.dat").get());
+    c->ServerEHDD(B("").get(), 0, 5252);
+    c->ServerEHDD(B("127.0.0.1").get(), puerto, 10);
+    c->InicializarAXeTAE();
+  };
+  auto servidor = std::make_unique<TestServer>(unidad_.raiz(), temp_ + "server.log");
+  ASSERT_NE(servidor->port(), 0);
+  CAXeTAE* c = Nuevo();
+  iniciar(c, servidor->port());
+  ASSERT_EQ(Leer(c, lectoria::kDispTestResult), 0);
+  CargarUnidad(c);
+  ASSERT_EQ(Leer(c, lectoria::kDispNumTotalPaginas), 26);
+  const std::string guardada = Leido(Alu());
+  servidor->Kill();
+  const auto antes = std::chrono::steady_clock::now();
+  c->UnloadAll();
+  // The end-unit screens and one request's time for the save, not one more
+  // for each step of the check (four).
+  EXPECT_LT(std::chrono::steady_clock::now() - antes, std::chrono::seconds(12));
+  EXPECT_EQ(Leido(Alu()), guardada);
+  uint8_t pendiente = 0;
+  ASSERT_TRUE(HayCopiaLocalAuditoria(pendiente));
+  EXPECT_EQ(pendiente, UnidadFixture::kUnidad);
+  const std::string copia = Leido(temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR");
+  EXPECT_EQ(copia.rfind("ALUMNOVe1.0    ", 0), 0u);
+  // The next start, with the server back, uploads the copy first.
+  Soltar(c);
+  TestServer otro(unidad_.raiz(), temp_ + "server.log");
+  ASSERT_NE(otro.port(), 0);
+  CAXeTAE* d = Nuevo();
+  iniciar(d, otro.port());
+  EXPECT_EQ(Leer(d, lectoria::kDispTestResult), 0);
+  EXPECT_EQ(Leido(Alu()), copia);
+  EXPECT_FALSE(HayCopiaLocalAuditoria(pendiente));
+}
+
 TEST_F(SesionControl, BothPortsRefusedGiveTheBoxNoTimerAndALaterRetryOnly) {
   // Real time: the replies' deadlines are on the platform clock, which the
   // workers' sleeps would move on at once.
