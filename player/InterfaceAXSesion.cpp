@@ -316,7 +316,9 @@ void CerrarUnidad(bool descarga) {
   if (carga != nullptr) {
     EsperarEnGui([carga] { return carga->Hecho() || !carga->record().TieneThread(); },
                  MotorAX::kEsperaCargaMs);
-    cargada = carga->Hecho() && carga->AuditoriaCargada();
+    // A load still running past the bound (its animation, its skin) has
+    // read the audit all the same: the session's work is saved.
+    cargada = carga->AuditoriaCargada();
   }
   if (sesion.leccion != nullptr) {
     std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
@@ -560,8 +562,8 @@ void InterfaceAXInicializarAXeTAE() {
   if (motor.cerrando.load() != 0) return;
   if (motor.base_iniciada && sesion.Unit().activa.load() != 0) {
     // A new session over a loaded unit: the unit is closed and its audit
-    // saved first, under the audit lock like the unload.
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+    // saved first, under the audit lock like the unload. The lock is taken
+    // around the save only: the loader, still reading, takes it too.
     if (sesion.eventos != nullptr) {
       EsperarEnGui([&sesion] { return sesion.eventos->Libre(); }, ThreadEvents::kEsperaFinMs);
     }
@@ -706,10 +708,9 @@ void InterfaceAXUnloadAll(uint8_t modo) {
     EsperarEnGui([eventos] { return eventos->Libre(); }, ThreadEvents::kEsperaFinMs);
   }
   LiberarMiniCourse();
-  if (sesion.Unit().activa.load() != 0) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
-    CerrarUnidad(true);
-  }
+  // The save takes the audit lock; the wait for the loader before it must
+  // not hold it, since the loader takes it to read the audit.
+  if (sesion.Unit().activa.load() != 0) CerrarUnidad(true);
   if (motor.timer != 0) {
     if (auto host = platform::ui::UiHost()) host->KillTimer(motor.timer);
     motor.timer = 0;
