@@ -4,6 +4,7 @@
 #include "base/OSAL.h"
 #include "ehdd/TEHDDClient.h"
 #include "media/TAudio.h"
+#include "platform/com/Utf16.h"
 #include "platform/gfx/CodePage.h"
 #include "player/CAXeTAE.h"
 #include "player/InterfaceAXNavegacion.h"
@@ -52,46 +53,6 @@ HRESULT Numero(int32_t* salida, int32_t valor) {
   if (salida == nullptr) return E_POINTER;
   *salida = valor;
   return S_OK;
-}
-
-// A UTF-8 text (a path of the file system) in UTF-16; a byte that starts
-// no valid sequence becomes U+FFFD.
-std::u16string DesdeUtf8(const std::string& texto) {
-  std::u16string out;
-  const auto* b = reinterpret_cast<const unsigned char*>(texto.data());
-  const size_t n = texto.size();
-  for (size_t i = 0; i < n;) {
-    const unsigned char c = b[i];
-    const size_t largo = c < 0x80             ? 1
-                         : (c & 0xE0) == 0xC0 ? 2
-                         : (c & 0xF0) == 0xE0 ? 3
-                         : (c & 0xF8) == 0xF0 ? 4
-                                              : 0;
-    uint32_t punto = largo == 1 ? c : largo == 2 ? c & 0x1F : largo == 3 ? c & 0x0F : c & 0x07;
-    bool valido = largo != 0 && i + largo <= n;
-    for (size_t k = 1; valido && k < largo; ++k) {
-      if ((b[i + k] & 0xC0) != 0x80) valido = false;
-      punto = punto << 6 | (b[i + k] & 0x3F);
-    }
-    static constexpr uint32_t kMinimo[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (valido &&
-        (punto < kMinimo[largo] || punto > 0x10FFFF || (punto >= 0xD800 && punto <= 0xDFFF)))
-      valido = false;
-    if (!valido) {
-      out.push_back(u'\uFFFD');
-      ++i;
-      continue;
-    }
-    if (punto >= 0x10000) {
-      punto -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (punto >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (punto & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(punto));
-    }
-    i += largo;
-  }
-  return out;
 }
 
 HRESULT Texto(BSTR* salida, const std::u16string& texto) {
@@ -154,34 +115,7 @@ std::string TextoAnsi(BSTR texto) {
 }
 
 std::string TextoUtf8(BSTR texto) {
-  const std::u16string u = Unidades(texto);
-  std::string out;
-  for (size_t i = 0; i < u.size(); ++i) {
-    uint32_t c = u[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 &&
-        u[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
+  return platform::com::Utf16ToUtf8(Unidades(texto));
 }
 
 std::string ElegirCarpetaGlosario(const std::string& nombre) {
@@ -431,7 +365,7 @@ HRESULT CAXeTAE::TestMode_PlayAudio2() {
 
 HRESULT CAXeTAE::get_cachepath(BSTR* value) {
   // The folder is a path of the file system, in UTF-8.
-  return Texto(value, DesdeUtf8(RutaCachePropiedad()));
+  return Texto(value, platform::com::Utf8ToUtf16(RutaCachePropiedad()));
 }
 
 HRESULT CAXeTAE::get_axstatus(int32_t* value) {

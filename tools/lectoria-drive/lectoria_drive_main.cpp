@@ -26,6 +26,7 @@
 
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/IControlWindow.h"
+#include "platform/com/Utf16.h"
 #include "platform/gfx/Surface.h"
 #include "platform/ui/Headless.h"
 #include "player/IAXeTAE.h"
@@ -52,34 +53,6 @@ struct Failure {
 
 [[noreturn]] void Fail(const std::string& message) {
   throw Failure{message};
-}
-
-std::u16string Utf16(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = c;
-    size_t n = 1;
-    if (c >= 0xF0 && i + 3 < s.size() + 0) {
-      cp = (c & 0x07) << 18 | (s[i + 1] & 0x3F) << 12 | (s[i + 2] & 0x3F) << 6 | (s[i + 3] & 0x3F);
-      n = 4;
-    } else if (c >= 0xE0 && i + 2 < s.size()) {
-      cp = (c & 0x0F) << 12 | (s[i + 1] & 0x3F) << 6 | (s[i + 2] & 0x3F);
-      n = 3;
-    } else if (c >= 0xC0 && i + 1 < s.size()) {
-      cp = (c & 0x1F) << 6 | (s[i + 1] & 0x3F);
-      n = 2;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += n;
-  }
-  return out;
 }
 
 // The host's boxes go to stderr and are answered with their first button.
@@ -418,7 +391,7 @@ int RunSession(const Options& o, Drive& drive) {
   const bool local = o.server_host.empty();
   const std::string course = Absolute(o.course) + "/";
   auto call = [](auto member, const std::string& text, auto... rest) {
-    ScopedBstr b(Utf16(text));
+    ScopedBstr b(Utf8ToUtf16(text));
     return member(b.get(), rest...);
   };
   call([&](BSTR b) { return c->SetEHDDStudent(b); }, "userdata");
