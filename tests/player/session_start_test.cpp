@@ -8,6 +8,7 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
@@ -321,6 +322,25 @@ TEST_F(SesionControl, TheCopyCodeCopiesOnlyAnAuditThatWasRead) {
   c->ServerEHDD(B("").get(), 0, 1024);
   EXPECT_FALSE(fs::exists(qol));
   EXPECT_FALSE(fs::exists(qor));
+}
+
+TEST_F(SesionControl, ARefusedAuditIsNeitherCopiedNorSavedNorUploaded) {
+  // Audits of other documents: their counts do not match this unit's.
+  const std::string otra = UnidadFixture::Herramienta("lectoria-audit") + " new " + unidad_.raiz() +
+                           "userdata/work --unit 7 --counts 9:9,9:9,9:9,9:9," + "9:9,9:9,9:9,9:9";
+  ASSERT_EQ(std::system(otra.c_str()), 0);
+  const std::string alu = Leido(Alu()), bkp = Leido(Bkp());
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  ASSERT_TRUE(Motor().sesion.alumno->AuditoriaRechazada());
+  const std::string cache = temp_ + "eHDD/" + Motor().canal.nombre_cache;
+  c->ServerEHDD(B("").get(), 0, 1024);
+  c->UnloadAll();
+  EXPECT_FALSE(fs::exists(cache + ".QOL"));
+  EXPECT_FALSE(fs::exists(cache + ".QOR"));
+  EXPECT_EQ(Leido(Alu()), alu);
+  EXPECT_EQ(Leido(Bkp()), bkp);
 }
 
 TEST_F(SesionControl, AWorkerThatNeverCreatesIsAModuleFailure) {
