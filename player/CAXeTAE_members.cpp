@@ -275,8 +275,10 @@ HRESULT CAXeTAE::SeleccionarAuditoria(int32_t value) {
       !sesion.carga_unit->AuditoriaCargada()) {
     return S_OK;
   }
-  const uint8_t parte = static_cast<uint8_t>(value);
-  TrazarF(kTraceInterfaz, "InterfaceAXSeleccionarAuditoria %u", parte);
+  // A value outside the eight parts (256 included) selects none: its
+  // figures are 0.
+  const uint8_t parte = value >= 0 && value < kNumPartes ? static_cast<uint8_t>(value) : kNumPartes;
+  TrazarF(kTraceInterfaz, "InterfaceAXSeleccionarAuditoria %u", static_cast<uint32_t>(value));
   Motor().auditoria_seleccionada.store(parte);
   std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
   if (parte < kNumPartes) sesion.alumno->ActualizarParte(parte);

@@ -63,6 +63,10 @@ TEST_F(SesionControl, ALocalStartLoadsTheUnitAndTheUnloadSavesItsAudit) {
   c->SeleccionarAuditoria(8);
   EXPECT_EQ(Leer(c, lectoria::kDispPorcentajeAuditoria), 0);
   EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
+  // 256 is no part either (not part 0 by its low byte).
+  c->SeleccionarAuditoria(2);
+  c->SeleccionarAuditoria(256);
+  EXPECT_EQ(Motor().auditoria_seleccionada.load(), kNumPartes);
   EXPECT_EQ(host_->AdvanceTimers(100), 2);  // the 50 ms timer runs on the host
   const auto antes = fs::last_write_time(Alu());
   fs::last_write_time(Alu(), antes - std::chrono::hours(1));

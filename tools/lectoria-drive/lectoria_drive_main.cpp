@@ -478,11 +478,14 @@ int main(int argc, char** argv) {
   } catch (const Failure& f) {
     std::fflush(stdout);
     std::fprintf(stderr, "lectoria-drive: %s\n", f.message.c_str());
-    if (control != nullptr) {
-      control->UnloadAll();
-      if (drive) drive->Close();
-      control->Release();
-    }
-    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "lectoria-drive: %s\n", e.what());
   }
+  if (control != nullptr) {
+    control->UnloadAll();
+    if (drive) drive->Close();
+    control->Release();
+  }
+  return 1;
 }
