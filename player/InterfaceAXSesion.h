@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "platform/ui/UiHost.h"
+#include "player/EsperaGui.h"
 #include "player/SesionAX.h"
 
 class DocumentoParteFormatae;
@@ -119,9 +120,3 @@ void EventAXTimerTic();
 // that worker has ended) and forgets the failed stop.
 void LiberarRetenidosParaPruebas();
 
-// Waits on the GUI thread until done() holds, at most timeout_ms; frames
-// and boxes are served meanwhile (through the UI host when one is installed).
-bool EsperarEnGui(const std::function<bool()>& done, uint32_t timeout_ms);
-// A pause of the GUI thread on the platform clock that keeps serving the
-// UI host (free under a manual clock).
-void PausaEnGui(uint32_t ms);

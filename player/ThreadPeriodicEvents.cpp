@@ -5,6 +5,7 @@
 
 #include "base/TGestorBMP.h"
 #include "platform/Clock.h"
+#include "player/EsperaGui.h"
 #include "player/ILeccion.h"
 #include "player/SesionAX.h"
 
@@ -148,12 +149,12 @@ void ThreadPeriodicEvents::PedirFinUnit() {
 
 bool ThreadPeriodicEvents::FaseFinUnit(uint8_t fase) {
   // The phase before this one is on screen first; this one follows it by
-  // at least a second.
-  while (!record_.EsperarCondicion([this] { return fase_fin_.load() == 1 || !Corriendo(); },
-                                   kPasoEsperaMs)) {
+  // at least a second. The caller is the GUI thread: the screens this
+  // thread draws meanwhile are presented while it waits.
+  while (!EsperarEnGui([this] { return fase_fin_.load() == 1 || !Corriendo(); }, kPasoEsperaMs)) {
   }
   if (!Corriendo()) return false;
-  platform::SleepMs(kPausaFaseMs);
+  PausaEnGui(kPausaFaseMs);
   uint8_t dibujada = 1;
   fase_fin_.compare_exchange_strong(dibujada, fase);
   record_.DespertarThread();

@@ -227,6 +227,29 @@ TEST_F(Pantallas, TheEndOfUnitPhasesAppearInOrderASecondApart) {
   EXPECT_TRUE(pantallas_.Terminar());
 }
 
+// The unload waits on the GUI thread: the screens drawn meanwhile reach
+// the window only if that wait keeps serving the UI host.
+TEST_F(Pantallas, TheEndOfUnitWaitsServeTheWindow) {
+  class Contador : public platform::ui::HeadlessUiHost {
+   public:
+    bool WaitOnGuiThread(const std::function<bool()>& done, uint32_t timeout_ms) override {
+      ++esperas;
+      return HeadlessUiHost::WaitOnGuiThread(done, timeout_ms);
+    }
+    std::atomic<int> esperas{0};
+  };
+  auto host = std::make_shared<Contador>();
+  platform::ui::SetUiHost(host);
+  ConThread();
+  pantallas_.PedirFinUnit();
+  EXPECT_TRUE(pantallas_.FaseFinUnit(2));
+  // The wait for phase 0 on screen, then the second the phase lasts, served
+  // at least every 50 ms.
+  EXPECT_GE(host->esperas.load(), 1000 / 50);
+  EXPECT_TRUE(pantallas_.Terminar());
+  platform::ui::SetUiHost(nullptr);
+}
+
 TEST_F(Pantallas, TenThreadsMadeAndStoppedGiveBackTheirSlots) {
   auto EnUso = [&] {
     int n = 0;
