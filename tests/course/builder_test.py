@@ -6,6 +6,7 @@ to date, and a rebuild never touches the learner's files."""
 import os
 import re
 import stat
+import struct
 import sys
 import unittest
 
@@ -261,14 +262,60 @@ class Refusals(CourseCopy):
         self.write("unit001/speech.txt", speech + "".join("%s | en-gb\n" % n for n in names))
         self.assertEqual(self.check().units[0].rlp["lines"], 59)
 
-    def test_a_subtitle_holds_299_bytes(self):
+    def test_a_title_holds_299_bytes(self):
+        # Line 0 of the subtitle files is the title, never shown in the panel.
         dialogue = "unit001/dialogue.txt"
-        spanish = "Buenas noches. Bienvenido al Hotel Park. ¿En qué puedo ayudarle?"
-        line = self.line_of(dialogue, spanish)
-        self.edit(dialogue, spanish, "a" * 299)
+        line = self.line_of(dialogue, "| En el hotel\n")
+        self.edit(dialogue, "| En el hotel\n", "| %s\n" % ("a" * 299))
         self.check()
         self.edit(dialogue, "a" * 299, "a" * 300)
-        self.refused("%s:%d" % (dialogue, line), "TRADUC-ES.TXT line 1 is over 299 bytes")
+        self.refused("%s:%d" % (dialogue, line), "TRADUC-ES.TXT line 0 is over 299 bytes")
+
+    DIALOGUE = "unit001/dialogue.txt"
+    CHECK_IN = "Let me check. / Yes, a single room / for three nights."
+
+    def test_both_texts_of_a_line_have_as_many_pieces(self):
+        line = self.line_of(self.DIALOGUE, self.CHECK_IN)
+        self.edit(self.DIALOGUE, "Déjeme comprobarlo. /", "Déjeme / comprobarlo. /")
+        self.refused("%s:%d" % (self.DIALOGUE, line), "the English text has 3 subtitle pieces "
+                     "and the Spanish 4; split both alike with ' / '")
+        self.edit(self.DIALOGUE, "Déjeme / comprobarlo. /", "Déjeme comprobarlo. /")
+        self.edit(self.DIALOGUE, "Let me check. / Yes,", "Let me check. Yes,")
+        self.refused("%s:%d" % (self.DIALOGUE, line), "the English text has 2 subtitle pieces "
+                     "and the Spanish 3; split both alike with ' / '")
+
+    def test_a_subtitle_piece_holds_40_characters(self):
+        line = self.line_of(self.DIALOGUE, self.CHECK_IN)
+        # 40 characters of cp1252, accents one byte each.
+        forty = "Sí, una habitación individual, señor: sí"
+        self.assertEqual(len(forty.encode("cp1252")), 40)
+        self.edit(self.DIALOGUE, "Sí, una habitación individual /", forty + " /")
+        self.check()
+        english = "Yes, a single room for you, sir, oh yes!"
+        self.assertEqual(len(english), 40)
+        self.edit(self.DIALOGUE, "Yes, a single room /", english + " /")
+        self.check()
+        for old, new, what in (
+                (forty, forty + "!", "the Spanish subtitle piece '%s!' has 41 characters; the "
+                 "subtitle panel shows about 40 (split the text with ' / ')" % forty),
+                (english, english + "!", "the English subtitle piece '%s!' has 41 characters; "
+                 "the subtitle panel shows about 40 (split the text with ' / ')" % english)):
+            with self.subTest(piece=new):
+                self.edit(self.DIALOGUE, old, new)
+                self.refused("%s:%d" % (self.DIALOGUE, line), what)
+                self.edit(self.DIALOGUE, new, old)
+
+    def test_a_subtitle_piece_is_not_empty(self):
+        line = self.line_of(self.DIALOGUE, self.CHECK_IN)
+        for old, new in ((self.CHECK_IN, "/ " + self.CHECK_IN),
+                         ("for three nights.", "for three nights. /"),
+                         ("Let me check. /", "Let me check. / /")):
+            with self.subTest(new=new):
+                text = self.read(self.DIALOGUE)
+                self.edit(self.DIALOGUE, old, new)
+                self.refused("%s:%d" % (self.DIALOGUE, line), "an empty English subtitle piece "
+                             "(a ' / ' with nothing on one side)")
+                self.write(self.DIALOGUE, text)
 
     def write_defanim(self, backgrounds, listings, casts):
         """backgrounds: count; listings: {background: [cast, ...]}; casts:
@@ -388,6 +435,67 @@ class Refusals(CourseCopy):
                 self.assertEqual(code, 1, out + err)
                 self.assertEqual(err, "course/build: %s: not found on PATH\n" % absent)
                 self.assertEqual(snapshot(self.out), before)
+
+
+class Dialogue(CourseCopy):
+    """A dialogue line split into subtitle pieces: one sound, one section per
+    piece, its frames shared by the pieces' lengths."""
+
+    def test_a_split_line_is_one_sound_with_its_sections_in_order(self):
+        self.edit("unit001/dialogue.txt", "Good evening. I have a reservation. / My name",
+                  "Good evening. / I have a reservation. / My name")
+        self.edit("unit001/dialogue.txt", "Buenas noches. Tengo una reserva. / Me llamo",
+                  "Buenas noches. / Tengo una reserva. / Me llamo")
+        builder = load_builder(self.course)
+        course = builder.check_course()
+        unit = course.units[0]
+        line = unit.exchanges[0][1]
+        self.assertEqual(line["english"],
+                         "Good evening. I have a reservation. My name is Daniel Ortega.")
+        self.assertEqual(line["spanish"],
+                         "Buenas noches. Tengo una reserva. Me llamo Daniel Ortega.")
+        self.assertEqual([p[0] for p in line["pieces"]],
+                         ["Good evening.", "I have a reservation.", "My name is Daniel Ortega."])
+        # The voice speaks the whole line, marks taken out, and no sound of
+        # the course is spoken with a mark in it.
+        key = "speech:en-us+m3|" + line["english"]
+        self.assertEqual(course.wavs[key][1], line["english"])
+        _, _, sounds = course.wavs["dialogue:unit001"]
+        self.assertEqual(len(sounds), sum(len(e) for e in unit.exchanges))
+        self.assertEqual(sounds[1], key)
+        spoken = [v[1] for v in course.wavs.values() if v[0] not in ("pcm", "dialogue")]
+        self.assertFalse([t for t in spoken if builder.SUBTITLE_MARK.search(t)])
+        # Each piece a subtitle line after the three pieces of the first line.
+        uk = course.stores["unit001"]["ANIM/TRADUC-UK.TXT"][1].split(b"\r\n")
+        self.assertEqual(uk[3:6], [b"Good evening.", b"I have a reservation.",
+                                   b"My name is Daniel Ortega."])
+        # 13 + 21 + 25 characters over 59 frames: 13, 21, 25 frames.
+        unit.exchanges = [[line]]
+        frame = 2 * builder.FRAME_SAMPLES
+        score, pcm, frames = builder.make_score(unit, [bytes(frame * 59 - 100)])
+        self.assertEqual(frames, 2 + 59 + 3)
+        self.assertEqual(len(pcm), frame * frames)
+        sections = struct.unpack("<2030H", score[10 + 32 * 2030:])
+        self.assertEqual(list(sections[:frames]),
+                         [0, 0] + [1] * 13 + [2] * 21 + [3] * 25 + [0] * 3)
+        # The speaker's mouth moves across the whole line, pieces or not.
+        mouth = score[10 + 2 * 2030:10 + 3 * 2030]
+        self.assertEqual(list(mouth[2:61]), [2, 1] * 29 + [2])
+
+    def test_each_piece_has_a_frame_however_short(self):
+        builder = load_builder(self.course)
+        self.assertEqual(builder.share_frames(3, [1, 100, 1]), [1, 1, 1])
+        self.assertEqual(builder.share_frames(10, [1, 100]), [1, 9])
+        self.assertEqual(builder.share_frames(10, [1, 1, 1]), [3, 4, 3])
+        # A line spoken in fewer frames than it has pieces gets one frame each.
+        unit = builder.check_course().units[0]
+        line = unit.exchanges[1][0]
+        self.assertEqual(len(line["pieces"]), 3)
+        unit.exchanges = [[line]]
+        score, _, frames = builder.make_score(unit, [bytes(10)])
+        self.assertEqual(frames, 2 + 3 + 3)
+        sections = struct.unpack("<2030H", score[10 + 32 * 2030:])
+        self.assertEqual(list(sections[:frames]), [0, 0, 1, 2, 3, 0, 0, 0])
 
 
 class Builds(CourseCopy):

@@ -188,6 +188,10 @@ class Stores(unittest.TestCase):
 
 
 class Animations(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.units = {u.number: u for u in load_builder(SOURCE).check_course().units}
+
     def anim(self, number, name):
         return volume_cat(prefix("unit%03d" % number), "/ANIM/" + name)
 
@@ -258,9 +262,13 @@ class Animations(unittest.TestCase):
             self.assertEqual(len(changes), 2, "one scene change")
             self.assertEqual(backgrounds[changes[0][1]]["priority"], 1)
             shown = None
-            speakers = {}
+            # A line is a run of frames with sections, the silence after it
+            # has none; its sections are its subtitle pieces.
+            lines = []
             for f in range(frames):
                 shown = tracks[0][f] or shown
+                if sections[f] and (f == 0 or not sections[f - 1]):
+                    lines.append({"sections": [], "speakers": set()})
                 for c, cast in casts.items():
                     sprite = tracks[c - 1][f]
                     if cast["idfondo"] != shown:
@@ -268,12 +276,21 @@ class Animations(unittest.TestCase):
                     else:
                         self.assertIn(sprite, (1, 2, 3), (number, c, f))
                     if sections[f] and sprite == 2:
-                        speakers.setdefault(sections[f], set()).add(c)
-            lines = max(sections)
-            # Every line has exactly one speaker, whose mouth opens and closes.
-            self.assertEqual(sorted(speakers), list(range(1, lines + 1)))
-            for section, who in speakers.items():
-                self.assertEqual(len(who), 1, (number, section))
+                        lines[-1]["speakers"].add(c)
+                if sections[f]:
+                    lines[-1]["sections"].append(sections[f])
+            source = [l for exchange in self.units[number].exchanges for l in exchange]
+            self.assertEqual(len(lines), len(source))
+            # The sections run 1, 2, ... in order, a piece's frames together.
+            runs = [s for line in lines for k, s in enumerate(line["sections"])
+                    if k == 0 or line["sections"][k - 1] != s]
+            self.assertEqual(runs, list(range(1, len(runs) + 1)))
+            self.assertEqual(set(sections[frames:]), {0})
+            for line, want in zip(lines, source):
+                self.assertEqual(len(set(line["sections"])), len(want["pieces"]), want["where"])
+                # One speaker, the line's cast, whose mouth opens and closes.
+                self.assertEqual(line["speakers"], {want["cast"]}, want["where"])
+            self.assertGreater(len(runs), len(source), "some lines are split")
             ogg = ogg_info(self.anim(number, "DIALOGO.OGG"))
             self.assertEqual(ogg[1:3], (1, 22050))
             self.assertGreaterEqual(ogg[3], frames * 4410)
@@ -281,15 +298,26 @@ class Animations(unittest.TestCase):
     def test_subtitles_and_jumps(self):
         for number in (1, 2):
             frames, _, sections = self.score(number)
-            lines = max(sections)
-            for name in ("TRADUC-UK.TXT", "TRADUC-ES.TXT"):
+            count = max(sections)
+            unit = self.units[number]
+            pieces = [p for exchange in unit.exchanges for l in exchange for p in l["pieces"]]
+            self.assertEqual(len(pieces), count)
+            for name, language in (("TRADUC-UK.TXT", 0), ("TRADUC-ES.TXT", 1)):
                 text = self.anim(number, name).split(b"\r\n")[:-1]
-                self.assertEqual(len(text), lines + 1, name)
-                self.assertTrue(all(0 < len(t) <= 299 for t in text))
+                self.assertEqual(len(text), count + 1, name)
+                self.assertEqual(text[0], unit.title[language].encode("cp1252"))
+                # Each shown line fits the subtitle panel's 40 characters.
+                self.assertEqual(text[1:], [p[language].encode("cp1252") for p in pieces])
+                self.assertTrue(all(0 < len(t) <= 40 for t in text[1:]), name)
+                self.assertFalse([t for t in text if b" / " in t], name)
+            # A recap restarts at the first piece of an exchange.
             jumps = [int(j) for j in self.anim(number, "JUMPS.TXT").split(b"\r\n")[:-1]]
-            self.assertEqual(jumps[0], 1)
+            starts = [1]
+            for exchange in unit.exchanges[:-1]:
+                starts.append(starts[-1] + sum(len(l["pieces"]) for l in exchange))
+            self.assertEqual(jumps, starts)
             self.assertEqual(jumps, sorted(set(jumps)))
-            self.assertTrue(all(1 <= j <= lines for j in jumps))
+            self.assertTrue(all(1 <= j <= count for j in jumps))
 
     def test_the_units_differ(self):
         for name in ("FONDO1.PNG", "FONDO2.PNG", "TRADUC-UK.TXT", "TRADUC-ES.TXT",
