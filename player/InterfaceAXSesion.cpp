@@ -29,6 +29,8 @@
 namespace {
 
 constexpr uint32_t kColorTratado = 0xBFDFDF;
+// How often a stop's wait serves the GUI thread.
+constexpr uint32_t kPasoParadaMs = 5;
 
 // A module that cannot be made: its message, then the end of the process.
 [[noreturn]] void FalloModulo(const char* modulo) {
@@ -391,9 +393,20 @@ bool EsperarParadaEnGui(ThreadRecord& record, bool pedir_parada) {
   }
   record.Notificar();
   if (pedir_parada || nunca_empezo) record.DespertarThread();
-  return EsperarEnGui(
-      [&record] { return !record.TieneThread() || record.Estado() == ThreadRecord::kTerminado; },
-      ThreadRecord::kEsperaParadaMs);
+  const auto terminado = [&record] {
+    return !record.TieneThread() || record.Estado() == ThreadRecord::kTerminado;
+  };
+  // Short waits on the record itself, which its end cuts short, each
+  // followed by a turn of the GUI thread's serving.
+  // Real time, as the record's own waits: a stuck worker moves no clock.
+  const auto limite =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ThreadRecord::kEsperaParadaMs);
+  for (;;) {
+    record.EsperarCondicion(terminado, kPasoParadaMs);
+    EsperarEnGui(terminado, 0);
+    if (terminado()) return true;
+    if (std::chrono::steady_clock::now() >= limite) return false;
+  }
 }
 
 // Stops a worker; one that does not end, and everything after it, stays.
