@@ -88,7 +88,9 @@ bool Reflejado(uint32_t m) {
 
 CAXeTAE* CAXeTAE::Crear() {
   MotorAX& motor = Motor();
-  motor.construcciones = static_cast<uint8_t>(motor.construcciones + 1);
+  // The count stops at its top: wrapping round to 1 would reset the engine's
+  // globals under the controls that live.
+  if (motor.construcciones < UINT8_MAX) ++motor.construcciones;
   if (motor.construcciones == 1) ResetearGlobales();
   uint8_t modo;
   if (motor.texto_instancia == "NULL") {

@@ -4,6 +4,7 @@
 #include "base/OSAL.h"
 #include "ehdd/TEHDDClient.h"
 #include "media/TAudio.h"
+#include "platform/com/Utf16.h"
 #include "platform/gfx/CodePage.h"
 #include "player/CAXeTAE.h"
 #include "player/InterfaceAXNavegacion.h"
@@ -54,11 +55,9 @@ HRESULT Numero(int32_t* salida, int32_t valor) {
   return S_OK;
 }
 
-HRESULT Texto(BSTR* salida, const std::string& texto) {
+HRESULT Texto(BSTR* salida, const std::u16string& texto) {
   if (salida == nullptr) return E_POINTER;
-  std::u16string wide;
-  for (unsigned char c : texto) wide.push_back(c);
-  *salida = platform::com::SysAllocStringLen(wide.data(), static_cast<uint32_t>(wide.size()));
+  *salida = platform::com::SysAllocStringLen(texto.data(), static_cast<uint32_t>(texto.size()));
   return *salida != nullptr ? S_OK : platform::com::E_OUTOFMEMORY;
 }
 
@@ -116,34 +115,7 @@ std::string TextoAnsi(BSTR texto) {
 }
 
 std::string TextoUtf8(BSTR texto) {
-  const std::u16string u = Unidades(texto);
-  std::string out;
-  for (size_t i = 0; i < u.size(); ++i) {
-    uint32_t c = u[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < u.size() && u[i + 1] >= 0xDC00 &&
-        u[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
+  return platform::com::Utf16ToUtf8(Unidades(texto));
 }
 
 std::string ElegirCarpetaGlosario(const std::string& nombre) {
@@ -166,7 +138,8 @@ std::string ElegirCarpetaGlosario(const std::string& nombre) {
 
 HRESULT CAXeTAE::get_Version(BSTR* value) {
   // Built whole whether or not the window exists yet.
-  return Texto(value, Motor().version);
+  const std::string& version = Motor().version;
+  return Texto(value, std::u16string(version.begin(), version.end()));
 }
 
 HRESULT CAXeTAE::ServerEHDD(BSTR ip, int32_t portc, int32_t portd) {
@@ -302,8 +275,10 @@ HRESULT CAXeTAE::SeleccionarAuditoria(int32_t value) {
       !sesion.carga_unit->AuditoriaCargada()) {
     return S_OK;
   }
-  const uint8_t parte = static_cast<uint8_t>(value);
-  TrazarF(kTraceInterfaz, "InterfaceAXSeleccionarAuditoria %u", parte);
+  // A value outside the eight parts (256 included) selects none: its
+  // figures are 0.
+  const uint8_t parte = value >= 0 && value < kNumPartes ? static_cast<uint8_t>(value) : kNumPartes;
+  TrazarF(kTraceInterfaz, "InterfaceAXSeleccionarAuditoria %u", static_cast<uint32_t>(value));
   Motor().auditoria_seleccionada.store(parte);
   std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
   if (parte < kNumPartes) sesion.alumno->ActualizarParte(parte);
@@ -391,7 +366,8 @@ HRESULT CAXeTAE::TestMode_PlayAudio2() {
 }
 
 HRESULT CAXeTAE::get_cachepath(BSTR* value) {
-  return Texto(value, RutaCachePropiedad());
+  // The folder is a path of the file system, in UTF-8.
+  return Texto(value, platform::com::Utf8ToUtf16(RutaCachePropiedad()));
 }
 
 HRESULT CAXeTAE::get_axstatus(int32_t* value) {

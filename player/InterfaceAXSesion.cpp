@@ -7,6 +7,7 @@
 #include "base/OSAL.h"
 #include "base/TGestorBMP.h"
 #include "base/TGestorGDI.h"
+#include "base/ThreadRecord.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
 #include "media/TGestorAnim.h"
@@ -28,6 +29,8 @@
 namespace {
 
 constexpr uint32_t kColorTratado = 0xBFDFDF;
+// How often a stop's wait serves the GUI thread.
+constexpr uint32_t kPasoParadaMs = 5;
 
 // A module that cannot be made: its message, then the end of the process.
 [[noreturn]] void FalloModulo(const char* modulo) {
@@ -189,6 +192,7 @@ void IniciarModulosBase() {
   if (sesion.ehdd == nullptr) {
     sesion.ehdd = new (std::nothrow) TEHDDClient();
     if (sesion.ehdd == nullptr) FalloModulo("eHDD");
+    if (motor.timeout_peticion_s > 0) sesion.ehdd->SetTimeout(motor.timeout_peticion_s);
     sesion.ehdd->SetSessionTag(motor.canal.etiqueta);
     OSAL::Trace(kTraceModulos, "Start eHDD.");
     if (sesion.osal != nullptr) sesion.osal->SetEHDDClient(sesion.ehdd);
@@ -273,8 +277,7 @@ void IniciarSesionEstudio() {
   for (uint8_t parte = 0; parte < kNumPartes; ++parte) {
     motor.formatae[parte] = CrearFormatae(unit, 664, 534, MotorAX::kAnchoUnit, MotorAX::kAltoUnit,
                                           kCarpetasUnit, unit.regiones);
-    motor.documentos[parte] =
-        new (std::nothrow) DocumentoParteFormatae(motor.formatae[parte]);
+    motor.documentos[parte] = new (std::nothrow) DocumentoParteFormatae(motor.formatae[parte]);
     if (motor.documentos[parte] == nullptr) FalloModulo("FTAE");
     unit.partes[parte].formatae = motor.documentos[parte];
   }
@@ -315,7 +318,9 @@ void CerrarUnidad(bool descarga) {
   if (carga != nullptr) {
     EsperarEnGui([carga] { return carga->Hecho() || !carga->record().TieneThread(); },
                  MotorAX::kEsperaCargaMs);
-    cargada = carga->Hecho() && carga->AuditoriaCargada();
+    // A load still running past the bound (its animation, its skin) has
+    // read the audit all the same: the session's work is saved.
+    cargada = carga->AuditoriaCargada();
   }
   if (sesion.leccion != nullptr) {
     std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
@@ -335,8 +340,14 @@ void CerrarUnidad(bool descarga) {
       alumno->ActualizarAuditoriaUnit();
       if (!alumno->AuditoriaRechazada()) {
         GuardarCopiaLocalAuditoria();
-        alumno->GuardarAuditoriaUnidad(unidad);
-        if (descarga) SincronizarCopiaLocalAuditoria();
+        // A store that took no save would take no upload either: against a
+        // lost server each try costs a whole request time. The copy stays
+        // for the next start.
+        if (alumno->GuardarAuditoriaUnidad(unidad)) {
+          if (descarga) SincronizarCopiaLocalAuditoria();
+        } else {
+          OSAL::Trace(kTraceError, "La auditoria queda en la copia local para el proximo inicio.");
+        }
       }
     }
   }
@@ -368,13 +379,49 @@ void Borrar(T*& objeto) {
   }
 }
 
-// Stops a worker; one that does not end, and everything after it, stays.
-template <typename T>
-void Detener(T* worker) {
-  if (worker != nullptr && !worker->Terminar()) {
-    TrazarF(kTraceError, "Un worker no termina: lo que usa no se libera.");
-    Motor().fuga = true;
+// Asks a worker to stop (a looping one; one that ends by itself is only
+// waited for) and waits for its end on the GUI thread, so the frames it
+// presents and the boxes it asks for meanwhile are served. True when it
+// ended within the stop's bound.
+bool EsperarParadaEnGui(ThreadRecord& record, bool pedir_parada) {
+  if (!record.TieneThread()) return true;
+  // A thread never woken skips its body: the stop comes before its start.
+  uint8_t esperado = ThreadRecord::kNuevo;
+  const bool nunca_empezo = record.state.compare_exchange_strong(esperado, ThreadRecord::kParar);
+  if (!nunca_empezo && pedir_parada && esperado == ThreadRecord::kCorriendo) {
+    record.state.compare_exchange_strong(esperado, ThreadRecord::kParar);
   }
+  record.Notificar();
+  if (pedir_parada || nunca_empezo) record.DespertarThread();
+  const auto terminado = [&record] {
+    return !record.TieneThread() || record.Estado() == ThreadRecord::kTerminado;
+  };
+  // Short waits on the record itself, which its end cuts short, each
+  // followed by a turn of the GUI thread's serving.
+  // Real time, as the record's own waits: a stuck worker moves no clock.
+  const auto limite =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(ThreadRecord::kEsperaParadaMs);
+  for (;;) {
+    record.EsperarCondicion(terminado, kPasoParadaMs);
+    EsperarEnGui(terminado, 0);
+    if (terminado()) return true;
+    if (std::chrono::steady_clock::now() >= limite) return false;
+  }
+}
+
+// Stops a worker; one that does not end, and everything after it, stays.
+// The wait is served on the GUI thread; the worker's own stop then only
+// joins and frees what it holds.
+template <typename T>
+void Detener(T* worker, bool pedir_parada = true) {
+  if (worker == nullptr) return;
+  if (!EsperarParadaEnGui(worker->record(), pedir_parada)) {
+    platform::ShowMessageBox(worker->record().name() + " no termina.", "ERROR", platform::kMbOk);
+  } else if (worker->Terminar()) {
+    return;
+  }
+  TrazarF(kTraceError, "Un worker no termina: lo que usa no se libera.");
+  Motor().fuga = true;
 }
 
 template <typename T>
@@ -389,15 +436,18 @@ void DestruirObjetosSesion(bool reinicio) {
   MotorAX& motor = Motor();
   SesionAX& sesion = motor.sesion;
   InstanciaAX& unit = sesion.Unit();
+  ThreadPeriodicEvents* periodicos = sesion.periodicos;
+  ThreadCargaUnit* carga = sesion.carga_unit;
+  Detener(periodicos);
+  // The loader ends by itself once its unit is read.
+  Detener(carga, false);
   if (reinicio) {
+    // The audit manager goes first of the objects at a restart, but only
+    // once the loader that reads the audit into it has stopped.
     TGestorAlumno* alumno = sesion.alumno;
     sesion.alumno = nullptr;
     Borrar(alumno);
   }
-  ThreadPeriodicEvents* periodicos = sesion.periodicos;
-  ThreadCargaUnit* carga = sesion.carga_unit;
-  Detener(periodicos);
-  Detener(carga);
   // The animation's loader advances the loading screen's steps: it stops
   // (with the animation) before the screens' thread goes.
   motor.anim = nullptr;
@@ -525,8 +575,8 @@ void InterfaceAXInicializarAXeTAE() {
   if (motor.cerrando.load() != 0) return;
   if (motor.base_iniciada && sesion.Unit().activa.load() != 0) {
     // A new session over a loaded unit: the unit is closed and its audit
-    // saved first, under the audit lock like the unload.
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+    // saved first, under the audit lock like the unload. The lock is taken
+    // around the save only: the loader, still reading, takes it too.
     if (sesion.eventos != nullptr) {
       EsperarEnGui([&sesion] { return sesion.eventos->Libre(); }, ThreadEvents::kEsperaFinMs);
     }
@@ -671,10 +721,9 @@ void InterfaceAXUnloadAll(uint8_t modo) {
     EsperarEnGui([eventos] { return eventos->Libre(); }, ThreadEvents::kEsperaFinMs);
   }
   LiberarMiniCourse();
-  if (sesion.Unit().activa.load() != 0) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
-    CerrarUnidad(true);
-  }
+  // The save takes the audit lock; the wait for the loader before it must
+  // not hold it, since the loader takes it to read the audit.
+  if (sesion.Unit().activa.load() != 0) CerrarUnidad(true);
   if (motor.timer != 0) {
     if (auto host = platform::ui::UiHost()) host->KillTimer(motor.timer);
     motor.timer = 0;

@@ -77,6 +77,9 @@ struct MotorAX {
   platform::ui::IUiHost::TimerId timer = 0;
   // The port tried when the set one refuses (tests point it elsewhere).
   uint16_t puerto_alternativo = kPuertoAlternativo;
+  // The server requests' time limit in seconds; 0 keeps the client's own
+  // (tests shorten it).
+  int32_t timeout_peticion_s = 0;
   CanalServerEHDD canal;
 
   // The objects of the session beside those SesionAX points to.
@@ -119,4 +122,3 @@ void EventAXTimerTic();
 // Frees what a worker that did not stop kept allocated (for tests, once
 // that worker has ended) and forgets the failed stop.
 void LiberarRetenidosParaPruebas();
-

@@ -17,6 +17,7 @@
 #include "player/AuditoriaUnit.h"
 #include "player/InterfaceAXSesion.h"
 #include "player/TGestorAlumno.h"
+#include "player/ThreadCargaUnit.h"
 
 static_assert(kBytesAuditoriaMinima ==
                   AuditoriaUnit::kBytesMagia + AuditoriaUnit::kBytesCabecera +
@@ -105,7 +106,18 @@ void InterfaceAXServerEHDD(const std::string& ip, const std::string& ip_utf8, in
   };
   switch (codigo) {
     case 1024: {
-      std::lock_guard<std::recursive_mutex> lock(motor.sesion.cerrojo_auditoria);
+      SesionAX& sesion = motor.sesion;
+      std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+      // Only the audit of a unit whose stored audit has been read: a copy of
+      // one not read yet (a load still running, a session after a restart)
+      // would replace the learner's audit at the next start.
+      ThreadCargaUnit* carga = sesion.carga_unit;
+      if (sesion.Unit().activa.load() == 0 || sesion.alumno == nullptr || carga == nullptr ||
+          !carga->AuditoriaCargada()) {
+        OSAL::Trace(kTraceError, "ServerEHDD 1024 sin auditoria leida: no se copia.");
+        break;
+      }
+      sesion.alumno->ActualizarAuditoriaUnit();
       GuardarCopiaLocalAuditoria();
       break;
     }

@@ -12,6 +12,7 @@
 
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/Registration.h"
+#include "platform/com/Utf16.h"
 #include "platform/registry/Registry.h"
 
 namespace fs = std::filesystem;
@@ -47,6 +48,20 @@ TEST(Bstr, KeepsItsLengthAcrossEmbeddedZeros) {
   SysFreeString(nullptr);
   ScopedBstr scoped(u"h\u00E9llo");
   EXPECT_EQ(scoped.str(), u"h\u00E9llo");
+}
+
+TEST(Utf16, TextsCrossBetweenTheTwoFormsAndBadBytesAreMarked) {
+  const std::string utf8 = "caf\xC3\xA9 \xE4\xB8\xAD \xF0\x9F\x98\x80";
+  const std::u16string utf16 = u"caf\u00E9 \u4E2D \U0001F600";
+  EXPECT_EQ(Utf8ToUtf16(utf8), utf16);
+  EXPECT_EQ(Utf16ToUtf8(utf16), utf8);
+  // A stray continuation, an overlong form, a cut sequence, a surrogate.
+  EXPECT_EQ(Utf8ToUtf16("a\x80"
+                        "b\xC0\xAF"
+                        "c\xE4\xB8"),
+            u"a\uFFFDb\uFFFD\uFFFDc\uFFFD\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t{0xD800}) + u"x"), "\xEF\xBF\xBDx");
 }
 
 class ComRegistryTest : public ::testing::Test {

@@ -42,6 +42,7 @@ class ControlTest : public testing::Test {
     LiberarRetenidosParaPruebas();
     Motor().preparar_eventos_para_pruebas = nullptr;
     Motor().puerto_alternativo = MotorAX::kPuertoAlternativo;
+    Motor().timeout_peticion_s = 0;
     Motor().canal = CanalServerEHDD();
     platform::SetExitHook(nullptr);
     platform::ui::SetUiHost(nullptr);

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <type_traits>
+#include <vector>
 
 #include "platform/com/Dispatch.h"
 #include "tests/player/control_fixture.h"
@@ -92,6 +95,52 @@ TEST_F(ControlMembers, TheTypeInformationListsTheFortyThreeMembersInOrder) {
   }
   EXPECT_EQ(info->Member(43), nullptr);
   info->Release();
+}
+
+// The slot of a virtual member in its class's call table (the Itanium
+// pointer to a virtual member holds 1 + its byte offset in the table).
+template <typename M>
+size_t Slot(M member) {
+  struct {
+    uintptr_t ptr;
+    ptrdiff_t adj;
+  } raw;
+  static_assert(sizeof(member) == sizeof(raw));
+  std::memcpy(&raw, &member, sizeof(raw));
+  return (raw.ptr - 1) / sizeof(void*);
+}
+
+template <typename... M>
+std::vector<size_t> Slots(M... members) {
+  return {Slot(members)...};
+}
+
+// Hosts call the members through the table, compiled apart from the engine:
+// IUnknown's three, IDispatch's four, then the 43 in member-number order,
+// and no destructor among them.
+TEST(ControlTable, TheCallTableIsTheBaseEntriesThenTheMembersInOrder) {
+  using I = lectoria::IAXeTAE;
+  static_assert(!std::has_virtual_destructor_v<I>);
+  static_assert(!std::has_virtual_destructor_v<IControlWindow>);
+  EXPECT_EQ(Slots(&IUnknown::QueryInterface, &IUnknown::AddRef, &IUnknown::Release,
+                  &IDispatch::GetTypeInfoCount, &IDispatch::GetTypeInfo, &IDispatch::GetIDsOfNames,
+                  &IDispatch::Invoke),
+            (std::vector<size_t>{0, 1, 2, 3, 4, 5, 6}));
+  const std::vector<size_t> slots = Slots(
+      &I::get_Version, &I::ServerEHDD, &I::SetEHDDUnits, &I::SetEHDDStudent, &I::InicializarAXeTAE,
+      &I::SetLimiteVelocidad, &I::SetNavigationMode, &I::CargarUnit, &I::UnloadAll,
+      &I::PaginaSiguiente, &I::PaginaAnterior, &I::TeclaPulsada, &I::CambiarDeParte,
+      &I::get_numeropaginaactual, &I::get_numtotalpaginas, &I::get_tiempoactivohoras,
+      &I::get_tiempoactivominutos, &I::EsperaFinEvento, &I::SeleccionarAuditoria,
+      &I::get_porcentajeauditoria, &I::get_estiempomuerto, &I::get_answersauditoria,
+      &I::get_errorsauditoria, &I::SincronizarFichero, &I::EsperaSincronizarFichero,
+      &I::SetEHDDMultimedia, &I::SetEHDDCommon, &I::InicializarAXTestMode, &I::TestMode_Conection,
+      &I::get_TestResult, &I::TestMode_PlayAudio, &I::TestMode_PlayAnim, &I::TestMode_Keyboard,
+      &I::TestMode_ClearCache, &I::TestMode_PlayAudio2, &I::get_cachepath, &I::get_axstatus,
+      &I::get_parteunit, &I::CargarMiniCourse, &I::PlayOGG, &I::PlaySTR, &I::get_PlaySTR_GetPos,
+      &I::get_PlaySTR_GetLength);
+  ASSERT_EQ(slots.size(), 43u);
+  for (size_t i = 0; i < slots.size(); ++i) EXPECT_EQ(slots[i], 7 + i) << "DISPID " << i + 1;
 }
 
 TEST_F(ControlMembers, NamesAreFoundWithoutRegardToCase) {
@@ -205,6 +254,25 @@ TEST_F(ControlMembers, TheFirstIsUnitTheSecondMiniAndAThirdIsRefused) {
   EXPECT_EQ(otra->Modo(), kModoUnit);
 }
 
+TEST_F(ControlMembers, ManyRefusedOrShortLivedControlsNeverResetTheEngine) {
+  CAXeTAE* unit = Nuevo();
+  unit->SetEHDDCommon(B("data\\common.dat").get());
+  OSAL* osal = Motor().sesion.osal;
+  ASSERT_NE(osal, nullptr);
+  // Far more constructions than the count holds: a mini-course control made
+  // and released, and a third control refused, again and again.
+  for (int i = 0; i < 300; ++i) {
+    CAXeTAE* mini = CAXeTAE::Crear();
+    ASSERT_NE(mini, nullptr) << i;
+    EXPECT_EQ(CAXeTAE::Crear(), nullptr) << i;
+    mini->Release();
+  }
+  EXPECT_EQ(Motor().sesion.osal, osal);
+  EXPECT_EQ(Motor().nombre_common, "data\\common.dat");
+  EXPECT_EQ(Leer(unit, lectoria::kDispAxStatus), 1);
+  EXPECT_EQ(Motor().texto_instancia, "UNIT");
+}
+
 TEST_F(ControlMembers, UnloadAllThenTheReleaseUnloadsOnce) {
   CAXeTAE* primera = Nuevo();
   primera->UnloadAll();
@@ -274,6 +342,19 @@ TEST_F(ControlMembers, VersionAndCachePathAreWholeBeforeTheWindow) {
   EXPECT_EQ(c->get_Version(nullptr), E_POINTER);
   EXPECT_EQ(c->get_axstatus(nullptr), E_POINTER);
   EXPECT_EQ(c->get_TestResult(nullptr), E_POINTER);
+}
+
+TEST_F(ControlMembers, TheCachePathIsTheFoldersOwnUnicodeText) {
+  const std::string carpeta = temp_ + "caf\xC3\xA9 \xE4\xB8\xAD/";
+  ASSERT_TRUE(std::filesystem::create_directory(carpeta));
+  setenv("TMPDIR", carpeta.c_str(), 1);
+  CAXeTAE* c = Nuevo(false);
+  ScopedBstr ruta;
+  ASSERT_EQ(c->get_cachepath(ruta.out()), S_OK);
+  const std::u16string esperado =
+      std::u16string(temp_.begin(), temp_.end()) + u"caf\u00E9 \u4E2D/eHDD";
+  EXPECT_EQ(ruta.str(), esperado);
+  setenv("TMPDIR", temp_.c_str(), 1);
 }
 
 TEST_F(ControlMembers, BeforeAUnitTheFiguresAreZeroAndTheLearnerIdle) {

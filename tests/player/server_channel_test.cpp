@@ -173,6 +173,17 @@ TEST_F(Canal, OnlyTheBackupEqualStillUploadsTheMainFile) {
   EXPECT_FALSE(fs::exists(Cache(".QOR")));
 }
 
+TEST_F(Canal, BothStoreFilesDifferingGetTheMainFileUploadedAndChecked) {
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  Escribir(Backup(), "older backup");
+  Escribir(Main(), "older");
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), Audit());
+  EXPECT_EQ(Leido(Backup()), "older backup");  // only the main file is written
+  EXPECT_FALSE(fs::exists(Cache(".QOL")));
+  EXPECT_FALSE(fs::exists(temp_ + "eHDD/CMP.QOR"));
+}
+
 TEST_F(Canal, AStoreThatCannotBeWrittenKeepsTheCopyForTheNextStart) {
   ASSERT_TRUE(GuardarCopiaLocalAuditoria());
   fs::create_directories(Main());  // neither read nor replaced

@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "base/ThreadRecord.h"
@@ -60,6 +63,10 @@ TEST_F(SesionControl, ALocalStartLoadsTheUnitAndTheUnloadSavesItsAudit) {
   c->SeleccionarAuditoria(8);
   EXPECT_EQ(Leer(c, lectoria::kDispPorcentajeAuditoria), 0);
   EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
+  // 256 is no part either (not part 0 by its low byte).
+  c->SeleccionarAuditoria(2);
+  c->SeleccionarAuditoria(256);
+  EXPECT_EQ(Motor().auditoria_seleccionada.load(), kNumPartes);
   EXPECT_EQ(host_->AdvanceTimers(100), 2);  // the 50 ms timer runs on the host
   const auto antes = fs::last_write_time(Alu());
   fs::last_write_time(Alu(), antes - std::chrono::hours(1));
@@ -224,6 +231,122 @@ TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
   LiberarRetenidosParaPruebas();
 }
 
+// Boxes asked for off the GUI thread wait until a GUI-thread wait serves
+// them, as in the program (at most 30 s here, so a failure cannot hang).
+class HostQueSirveCajas : public platform::ui::HeadlessUiHost {
+ public:
+  int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) override {
+    if (std::this_thread::get_id() == gui_)
+      return HeadlessUiHost::ShowMessageBox(text, caption, type);
+    std::unique_lock<std::mutex> lock(m_);
+    pendientes_.push_back({text, caption, type});
+    const uint64_t mia = ++pedidas_;
+    cambio_.wait_for(lock, std::chrono::seconds(30), [&] { return servidas_ >= mia; });
+    return platform::DefaultButton(type);
+  }
+  bool WaitOnGuiThread(const std::function<bool()>& done, uint32_t timeout_ms) override {
+    const auto limite = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      Servir();
+      if (HeadlessUiHost::WaitOnGuiThread(done, 5)) return true;
+      if (std::chrono::steady_clock::now() >= limite) return done();
+    }
+  }
+
+ private:
+  struct Caja {
+    std::string text, caption;
+    unsigned type;
+  };
+  void Servir() {
+    std::vector<Caja> cajas;
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      cajas.swap(pendientes_);
+    }
+    for (const Caja& c : cajas) HeadlessUiHost::ShowMessageBox(c.text, c.caption, c.type);
+    std::lock_guard<std::mutex> lock(m_);
+    servidas_ += cajas.size();
+    cambio_.notify_all();
+  }
+
+  const std::thread::id gui_ = std::this_thread::get_id();
+  std::mutex m_;
+  std::condition_variable cambio_;
+  std::vector<Caja> pendientes_;
+  uint64_t pedidas_ = 0, servidas_ = 0;
+};
+
+TEST_F(SesionControl, AWorkersBoxWhileItStopsIsServedAndTheStopEnds) {
+  host_ = std::make_shared<HostQueSirveCajas>();
+  std::atomic<bool> armada{false};
+  Motor().preparar_eventos_para_pruebas = [&](ThreadEvents& e) {
+    e.SetPausaParaPruebas([&armada, &e] {
+      if (!armada) return;
+      // Asked to stop, the worker has one more thing to say.
+      while (e.record().Estado() == ThreadRecord::kCorriendo)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      platform::ShowMessageBox("Cerrando la sesion", "AVISO", platform::kMbOk);
+    });
+  };
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  armada = true;
+  c->PaginaSiguiente();
+  c->EsperaFinEvento();
+  const auto antes = std::chrono::steady_clock::now();
+  c->UnloadAll();
+  EXPECT_LT(std::chrono::steady_clock::now() - antes, std::chrono::seconds(9));
+  EXPECT_FALSE(Motor().fuga);
+  EXPECT_EQ(Motor().sesion.eventos, nullptr);
+  const auto cajas = Cajas();
+  EXPECT_NE(std::find(cajas.begin(), cajas.end(), "AVISO: Cerrando la sesion"), cajas.end())
+      << testing::PrintToString(cajas);
+  for (const std::string& caja : cajas) EXPECT_EQ(caja.find("no termina"), std::string::npos);
+}
+
+TEST_F(SesionControl, TheCopyCodeCopiesOnlyAnAuditThatWasRead) {
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  const std::string qol = temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOL";
+  const std::string qor = temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR";
+  // No unit yet: nothing to copy.
+  c->ServerEHDD(B("").get(), 0, 1024);
+  EXPECT_FALSE(fs::exists(qol));
+  CargarUnidad(c);
+  c->ServerEHDD(B("").get(), 0, 1024);
+  EXPECT_EQ(Leido(qol), std::string("7\0", 2));
+  EXPECT_EQ(Leido(qor), Motor().sesion.alumno->Construir().ABytes());
+  // A new session: the unit is closed and its audit saved (the copy is
+  // checked and goes); the new session has read no audit, so the code
+  // copies nothing that could later replace the learner's.
+  c->InicializarAXeTAE();
+  EXPECT_FALSE(fs::exists(qol));
+  c->ServerEHDD(B("").get(), 0, 1024);
+  EXPECT_FALSE(fs::exists(qol));
+  EXPECT_FALSE(fs::exists(qor));
+}
+
+TEST_F(SesionControl, ARefusedAuditIsNeitherCopiedNorSavedNorUploaded) {
+  // Audits of other documents: their counts do not match this unit's.
+  const std::string otra = UnidadFixture::Herramienta("lectoria-audit") + " new " + unidad_.raiz() +
+                           "userdata/work --unit 7 --counts 9:9,9:9,9:9,9:9," + "9:9,9:9,9:9,9:9";
+  ASSERT_EQ(std::system(otra.c_str()), 0);
+  const std::string alu = Leido(Alu()), bkp = Leido(Bkp());
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  CargarUnidad(c);
+  ASSERT_TRUE(Motor().sesion.alumno->AuditoriaRechazada());
+  const std::string cache = temp_ + "eHDD/" + Motor().canal.nombre_cache;
+  c->ServerEHDD(B("").get(), 0, 1024);
+  c->UnloadAll();
+  EXPECT_FALSE(fs::exists(cache + ".QOL"));
+  EXPECT_FALSE(fs::exists(cache + ".QOR"));
+  EXPECT_EQ(Leido(Alu()), alu);
+  EXPECT_EQ(Leido(Bkp()), bkp);
+}
+
 TEST_F(SesionControl, AWorkerThatNeverCreatesIsAModuleFailure) {
   CAXeTAE* c = Nuevo();
   ThreadRecord::FailCreationsForTesting(1);
@@ -253,6 +376,48 @@ TEST_F(SesionControl, AServerRefusingItsPortIsReachedOnTheAlternateOne) {
   EXPECT_EQ(Leer(c, lectoria::kDispTestResult), 0);
   EXPECT_EQ(Leer(c, lectoria::kDispAxStatus), 3);
   EXPECT_EQ(Motor().conectado, 1);
+}
+
+TEST_F(SesionControl, AServerLostWithTheUnitOpenLeavesItsAuditForTheNextStart) {
+  // Real time, and requests that give up after two seconds.
+  platform::SetClock(nullptr);
+  Motor().timeout_peticion_s = 2;
+  auto iniciar = [&](CAXeTAE* c, uint16_t puerto) {
+    c->SetEHDDStudent(B("userdata").get());
+    c->SetEHDDCommon(B("data\\common.dat").get());
+    c->ServerEHDD(B("").get(), 0, 5252);
+    c->ServerEHDD(B("127.0.0.1").get(), puerto, 10);
+    c->InicializarAXeTAE();
+  };
+  auto servidor = std::make_unique<TestServer>(unidad_.raiz(), temp_ + "server.log");
+  ASSERT_NE(servidor->port(), 0);
+  CAXeTAE* c = Nuevo();
+  iniciar(c, servidor->port());
+  ASSERT_EQ(Leer(c, lectoria::kDispTestResult), 0);
+  CargarUnidad(c);
+  ASSERT_EQ(Leer(c, lectoria::kDispNumTotalPaginas), 26);
+  const std::string guardada = Leido(Alu());
+  servidor->Kill();
+  const auto antes = std::chrono::steady_clock::now();
+  c->UnloadAll();
+  // The end-unit screens and one request's time for the save, not one more
+  // for each step of the check (four).
+  EXPECT_LT(std::chrono::steady_clock::now() - antes, std::chrono::seconds(12));
+  EXPECT_EQ(Leido(Alu()), guardada);
+  uint8_t pendiente = 0;
+  ASSERT_TRUE(HayCopiaLocalAuditoria(pendiente));
+  EXPECT_EQ(pendiente, UnidadFixture::kUnidad);
+  const std::string copia = Leido(temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR");
+  EXPECT_EQ(copia.rfind("ALUMNOVe1.0    ", 0), 0u);
+  // The next start, with the server back, uploads the copy first.
+  Soltar(c);
+  TestServer otro(unidad_.raiz(), temp_ + "server.log");
+  ASSERT_NE(otro.port(), 0);
+  CAXeTAE* d = Nuevo();
+  iniciar(d, otro.port());
+  EXPECT_EQ(Leer(d, lectoria::kDispTestResult), 0);
+  EXPECT_EQ(Leido(Alu()), copia);
+  EXPECT_FALSE(HayCopiaLocalAuditoria(pendiente));
 }
 
 TEST_F(SesionControl, BothPortsRefusedGiveTheBoxNoTimerAndALaterRetryOnly) {

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -25,6 +26,7 @@
 
 #include "platform/com/CoCreateInstance.h"
 #include "platform/com/IControlWindow.h"
+#include "platform/com/Utf16.h"
 #include "platform/gfx/Surface.h"
 #include "platform/ui/Headless.h"
 #include "player/IAXeTAE.h"
@@ -51,34 +53,6 @@ struct Failure {
 
 [[noreturn]] void Fail(const std::string& message) {
   throw Failure{message};
-}
-
-std::u16string Utf16(const std::string& s) {
-  std::u16string out;
-  for (size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    uint32_t cp = c;
-    size_t n = 1;
-    if (c >= 0xF0 && i + 3 < s.size() + 0) {
-      cp = (c & 0x07) << 18 | (s[i + 1] & 0x3F) << 12 | (s[i + 2] & 0x3F) << 6 | (s[i + 3] & 0x3F);
-      n = 4;
-    } else if (c >= 0xE0 && i + 2 < s.size()) {
-      cp = (c & 0x0F) << 12 | (s[i + 1] & 0x3F) << 6 | (s[i + 2] & 0x3F);
-      n = 3;
-    } else if (c >= 0xC0 && i + 1 < s.size()) {
-      cp = (c & 0x1F) << 6 | (s[i + 1] & 0x3F);
-      n = 2;
-    }
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
-    i += n;
-  }
-  return out;
 }
 
 // The host's boxes go to stderr and are answered with their first button.
@@ -417,7 +391,7 @@ int RunSession(const Options& o, Drive& drive) {
   const bool local = o.server_host.empty();
   const std::string course = Absolute(o.course) + "/";
   auto call = [](auto member, const std::string& text, auto... rest) {
-    ScopedBstr b(Utf16(text));
+    ScopedBstr b(Utf8ToUtf16(text));
     return member(b.get(), rest...);
   };
   call([&](BSTR b) { return c->SetEHDDStudent(b); }, "userdata");
@@ -457,9 +431,9 @@ int RunSession(const Options& o, Drive& drive) {
   }
   c->CargarUnit(o.unit);
   drive.Refresh();
+  if (drive.Property(lectoria::kDispNumTotalPaginas) == 0)
+    Fail("unit " + std::to_string(o.unit) + " has no pages");
   if (o.script.empty()) {
-    if (drive.Property(lectoria::kDispNumTotalPaginas) == 0)
-      Fail("unit " + std::to_string(o.unit) + " has no pages");
     drive.Walk();
   } else {
     drive.PageLine();
@@ -489,7 +463,9 @@ int main(int argc, char** argv) {
   lectoria::IAXeTAE* control = nullptr;
   try {
     if (o.list) return ListMembers(o.library);
-    if (!IsFolder(o.out) && ::mkdir(o.out.c_str(), 0755) != 0) Fail("cannot make " + o.out);
+    std::error_code made;
+    if (!IsFolder(o.out) && !std::filesystem::create_directories(o.out, made))
+      Fail("cannot make " + o.out + (made ? ": " + made.message() : std::string()));
     control = CreateControl(o.library);
     drive = std::make_unique<Drive>(control, o.out);
     drive->Open();
@@ -502,11 +478,14 @@ int main(int argc, char** argv) {
   } catch (const Failure& f) {
     std::fflush(stdout);
     std::fprintf(stderr, "lectoria-drive: %s\n", f.message.c_str());
-    if (control != nullptr) {
-      control->UnloadAll();
-      if (drive) drive->Close();
-      control->Release();
-    }
-    return 1;
+  } catch (const std::exception& e) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "lectoria-drive: %s\n", e.what());
   }
+  if (control != nullptr) {
+    control->UnloadAll();
+    if (drive) drive->Close();
+    control->Release();
+  }
+  return 1;
 }
