@@ -449,9 +449,11 @@ void DestruirObjetosSesion(bool reinicio) {
     Borrar(alumno);
   }
   // The animation's loader advances the loading screen's steps: it stops
-  // (with the animation) before the screens' thread goes.
+  // (with the animation) before the screens' thread goes. After a stop that
+  // failed the animation stays with the manager, which is kept: the worker
+  // that did not end may be waiting inside it.
   motor.anim = nullptr;
-  if (motor.tae != nullptr) motor.tae->TerminarAnim();
+  if (motor.tae != nullptr && !motor.fuga) motor.tae->TerminarAnim();
   sesion.periodicos = nullptr;
   Borrar(periodicos);
   sesion.carga_unit = nullptr;
