@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "platform/com/Utf16.h"
+
 namespace {
 
 bool Number(const std::string& word, int64_t low, int64_t high, int32_t& out) {
@@ -18,19 +20,10 @@ bool Number(const std::string& word, int64_t low, int64_t high, int32_t& out) {
 
 // One UTF-8 character up to U+FFFF; false for anything else.
 bool OneCharacter(const std::string& s, char16_t& out) {
-  const auto* b = reinterpret_cast<const unsigned char*>(s.data());
-  if (s.size() == 1 && b[0] < 0x80) {
-    out = b[0];
-  } else if (s.size() == 2 && (b[0] & 0xE0) == 0xC0 && (b[1] & 0xC0) == 0x80) {
-    out = static_cast<char16_t>((b[0] & 0x1F) << 6 | (b[1] & 0x3F));
-    if (out < 0x80) return false;
-  } else if (s.size() == 3 && (b[0] & 0xF0) == 0xE0 && (b[1] & 0xC0) == 0x80 &&
-             (b[2] & 0xC0) == 0x80) {
-    out = static_cast<char16_t>((b[0] & 0x0F) << 12 | (b[1] & 0x3F) << 6 | (b[2] & 0x3F));
-    if (out < 0x800 || (out >= 0xD800 && out <= 0xDFFF)) return false;
-  } else {
+  char32_t point = 0;
+  if (s.empty() || platform::com::DecodeUtf8At(s, 0, point) != s.size() || point > 0xFFFF)
     return false;
-  }
+  out = static_cast<char16_t>(point);
   return true;
 }
 

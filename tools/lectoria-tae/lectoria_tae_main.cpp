@@ -25,6 +25,7 @@
 #include "ehdd/TEHDDClient.h"
 #include "platform/Clock.h"
 #include "platform/MessageBox.h"
+#include "platform/com/Utf16.h"
 #include "platform/gfx/Surface.h"
 #include "platform/ui/Headless.h"
 #include "player/AudioPaginaSinSonido.h"
@@ -394,26 +395,8 @@ bool Teclas(const std::string& texto, std::vector<EventoRender>& eventos) {
       continue;
     }
     char32_t c = 0;
-    size_t n = 0;
-    if (b < 0x80) {
-      c = b;
-      n = 1;
-    } else if ((b & 0xE0) == 0xC0) {
-      c = b & 0x1F;
-      n = 2;
-    } else if ((b & 0xF0) == 0xE0) {
-      c = b & 0x0F;
-      n = 3;
-    } else {
-      return false;  // four bytes or more: above U+FFFF, or not UTF-8
-    }
-    if (i + n > texto.size()) return false;
-    for (size_t k = 1; k < n; ++k) {
-      const auto cont = static_cast<unsigned char>(texto[i + k]);
-      if ((cont & 0xC0) != 0x80) return false;
-      c = (c << 6) | (cont & 0x3F);
-    }
-    if ((n == 2 && c < 0x80) || (n == 3 && c < 0x800) || (c >= 0xD800 && c <= 0xDFFF)) return false;
+    const size_t n = platform::com::DecodeUtf8At(texto, i, c);
+    if (n == 0 || c > 0xFFFF) return false;  // not UTF-8, or above U+FFFF
     e.tecla = TeclaDe(c);
     e.caracter = static_cast<uint16_t>(c);
     eventos.push_back(e);
