@@ -54,6 +54,20 @@ void TAudio::SetHookCargaForTesting(std::function<void()> hook) {
   hook_carga_ = std::move(hook);
 }
 
+void TAudio::SetHookCompresorForTesting(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(hook_mutex_);
+  hook_compresor_ = std::move(hook);
+}
+
+void TAudio::HookCompresor() {
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(hook_mutex_);
+    hook = hook_compresor_;
+  }
+  if (hook) hook();
+}
+
 AudioDevice& TAudio::Dispositivo() {
   return device_ != nullptr ? *device_ : DefaultAudioDevice();
 }
@@ -85,6 +99,7 @@ void TAudio::LimpiarEstado() {
   inicio_hardware_.store(0);
   tiempo_logico_.store(0);
   tiempo_reproducido_.store(0);
+  posicion_leida_.store(0);
   buffer_listo_.store(0);
   ultimo_buffer_.store(0);
   compresor_activo_.store(0);
@@ -153,6 +168,7 @@ void TAudio::IniciarPlay(uint8_t tipo, const char* path, uint32_t ms, const char
     frecuencia_.store(ogg ? kFrecuenciaOGG : kFrecuenciaSTR);
     frames_.store(ogg ? kFramesOGG : kFramesSTR);
     posicion_inicio_.store(ms);
+    posicion_leida_.store(0);
     generacion_.store(generacion, std::memory_order_release);
     estado_.store(kReproduciendo, std::memory_order_release);
     cargador_.DespertarThread();
@@ -368,6 +384,14 @@ uint32_t TAudio::PosicionAudio() {
   int64_t posicion = reproducido + hardware - logico;
   if (posicion < 0) posicion = 0;
   if (posicion > UINT32_MAX) posicion = UINT32_MAX;
+  // A buffer of silence the loader was late for pushes the sound back by
+  // its length; the position then holds until the sound is there again, so
+  // the readings of one playback only rise.
+  uint32_t previa = posicion_leida_.load();
+  while (static_cast<uint32_t>(posicion) > previa &&
+         !posicion_leida_.compare_exchange_weak(previa, static_cast<uint32_t>(posicion))) {
+  }
+  if (static_cast<uint32_t>(posicion) < previa) posicion = previa;
   Traza(kTraceAudioExclusion, "Posicion del audio %lu mseg.", static_cast<unsigned long>(posicion));
   return static_cast<uint32_t>(posicion);
 }

@@ -127,6 +127,8 @@ class TAudio {
 
   // For tests: called by the loader before it loads each buffer.
   void SetHookCargaForTesting(std::function<void()> hook);
+  // For tests: called by the compressor before it writes each frame.
+  void SetHookCompresorForTesting(std::function<void()> hook);
 
  private:
   friend class ThreadCargaAudioB;
@@ -170,6 +172,7 @@ class TAudio {
   void AvisarFin(uint32_t generacion);
   void Observar(uint8_t codigo, uint32_t generacion);
   void Informar(const char* texto);
+  void HookCompresor();
   AudioDevice& Dispositivo();
 
   // Waits (real time) until pred() holds, woken by AvisarCambio; false after
@@ -188,7 +191,8 @@ class TAudio {
   std::atomic<uint32_t> inicio_hardware_{0};
   std::atomic<uint32_t> tiempo_logico_{0};
   std::atomic<uint32_t> tiempo_reproducido_{0};
-  int16_t* buffer_ = nullptr;  // kMuestrasBuffer samples
+  std::atomic<uint32_t> posicion_leida_{0};  // the highest position read of the playback
+  int16_t* buffer_ = nullptr;                // kMuestrasBuffer samples
   ThreadCargaAudioB cargador_{*this};
   std::atomic<uint8_t> tipo_fuente_{0};
   std::atomic<uint8_t> fuente_abierta_{0};
@@ -227,6 +231,7 @@ class TAudio {
   std::condition_variable espera_cv_;
   std::mutex hook_mutex_;
   std::function<void()> hook_carga_;
+  std::function<void()> hook_compresor_;
   bool iniciado_ = false;
   bool terminado_ = false;
 };

@@ -33,39 +33,54 @@ bool ThreadCargaAudioB::Terminar() {
 
 void ThreadCargaAudioB::Ejecutar() {
   while (Estado() == kCorriendo) {
-    bool lleno = false;
-    if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kReproduciendo &&
-        audio_.buffer_listo_.load(std::memory_order_acquire) == 0) {
-      OSAL::Trace(kTraceAudioBuffers, "Cargando ... el nuevo buffer de audio.");
-      lleno = CargarBuffer();
-      OSAL::Trace(kTraceAudioBuffers, "Cargado el nuevo buffer de audio.");
-    }
-    if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kCancelando) {
-      OSAL::Trace(kTraceAudioBuffers, "Thread de carga cancelado.");
-      CerrarFuente();
-      audio_.carga_confirmada_.store(1);
+    // Nothing thrown ends the loader: the playback in hand becomes a
+    // cancellation, reported once, and the next start finds it as usual.
+    try {
+      Vuelta();
+    } catch (...) {
+      try {
+        Fallar(kErrorPerdida);
+      } catch (...) {
+      }
+      if (audio_.estado_.load() == TAudio::kCancelando) audio_.carga_confirmada_.store(1);
       audio_.AvisarCambio();
-      SuspenderThread();
-      OSAL::Trace(kTraceAudioBuffers, "ThreadCargaAudio RESUME despues de CANCEL.");
-      continue;
-    }
-    if (lleno) {
-      OSAL::Trace(kTraceAudioBuffers, "Dormido hasta que tengamos que llenar el buffer de audio.");
-      SuspenderThread();
-      OSAL::Trace(kTraceAudioBuffers,
-                  "ThreadCargaAudio RESUME despues de esperer buffer de audio.");
-      continue;
-    }
-    if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kReproduciendo) {
-      // The callback has not taken the buffer yet: it wakes us when it does.
-      OSAL::Trace(kTraceAudioPausa, "Pausa de audio inexplicable.");
       SuspenderThreadFor(kPausaMs);
-    } else {
-      // Nothing plays: the next start or cancel wakes us.
-      SuspenderThread();
     }
   }
   CerrarFuente();
+}
+
+void ThreadCargaAudioB::Vuelta() {
+  bool lleno = false;
+  if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kReproduciendo &&
+      audio_.buffer_listo_.load(std::memory_order_acquire) == 0) {
+    OSAL::Trace(kTraceAudioBuffers, "Cargando ... el nuevo buffer de audio.");
+    lleno = CargarBuffer();
+    OSAL::Trace(kTraceAudioBuffers, "Cargado el nuevo buffer de audio.");
+  }
+  if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kCancelando) {
+    OSAL::Trace(kTraceAudioBuffers, "Thread de carga cancelado.");
+    CerrarFuente();
+    audio_.carga_confirmada_.store(1);
+    audio_.AvisarCambio();
+    SuspenderThread();
+    OSAL::Trace(kTraceAudioBuffers, "ThreadCargaAudio RESUME despues de CANCEL.");
+    return;
+  }
+  if (lleno) {
+    OSAL::Trace(kTraceAudioBuffers, "Dormido hasta que tengamos que llenar el buffer de audio.");
+    SuspenderThread();
+    OSAL::Trace(kTraceAudioBuffers, "ThreadCargaAudio RESUME despues de esperer buffer de audio.");
+    return;
+  }
+  if (audio_.estado_.load(std::memory_order_acquire) == TAudio::kReproduciendo) {
+    // The callback has not taken the buffer yet: it wakes us when it does.
+    OSAL::Trace(kTraceAudioPausa, "Pausa de audio inexplicable.");
+    SuspenderThreadFor(kPausaMs);
+  } else {
+    // Nothing plays: the next start or cancel wakes us.
+    SuspenderThread();
+  }
 }
 
 bool ThreadCargaAudioB::CargarBuffer() {

@@ -25,6 +25,8 @@ class ThreadCargaAudioB : public ThreadRecord {
 
  private:
   void Ejecutar();
+  // One pass of the worker's loop.
+  void Vuelta();
   // Loads the next buffer of the running playback, opening its source
   // first. True when the buffer was handed to the callback.
   bool CargarBuffer();

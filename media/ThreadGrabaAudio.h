@@ -20,8 +20,17 @@ class ThreadGrabaAudio : public ThreadRecord {
   bool Crear(OSAL* osal);
   bool Terminar();
 
+  // Reported when a recording fails for a reason other than the eHDD
+  // client's own text.
+  static const char* const kErrorGrabacion;
+
  private:
   void Ejecutar();
+  // One pass of the worker's loop.
+  void Vuelta();
+  // The recording in hand cannot be written: its packets are dropped, it
+  // sends no end code, and the text (if any) is reported, once.
+  void Fallar(const char* texto);
   void Comprimir(const PaqueteAudio& paquete);
   // Closes the file of the recording in hand; false when closing failed.
   bool CerrarFichero();

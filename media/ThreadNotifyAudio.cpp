@@ -18,7 +18,12 @@ void ThreadNotifyAudio::Ejecutar() {
   while (Estado() == kCorriendo) {
     NotificacionAudio aviso;
     if (audio_.SacarNotificacion(&aviso)) {
-      Atender(aviso);
+      // A code whose handling throws is dropped; the notifier goes on.
+      try {
+        Atender(aviso);
+      } catch (...) {
+        OSAL::Trace(kTraceError, "Fallo atendiendo una notificacion de audio.");
+      }
       continue;
     }
     OSAL::Trace(kTraceNotificador, "Thread Notificaciones dormido.");

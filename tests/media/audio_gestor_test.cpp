@@ -242,6 +242,41 @@ TEST_F(Gestor, RecordingThenCompareCountsBothAndPlaysStudentThenNative) {
   EXPECT_EQ(pagina_.sonidos[7][3], 1);
 }
 
+// An exercise's listens (state 5) and comparisons (kind 4) land in bytes
+// 406 and 408 of its 410-byte record; the recordings byte 407 and the
+// sentence records stay as they were.
+TEST_F(Gestor, AnExercisesListensAndComparisonsLandInTheirOwnBytes) {
+  Ogg("nat/E00004.OGG", 0.2);
+  banco_.Escribir("alu/E00004.STR", audio_test::CodificarSTR(audio_test::Voz(160 * 3)));
+  pagina_.sonido_actual = 4;
+  for (int vez = 1; vez <= 2; ++vez) {
+    gestor_.StopAudio();
+    gestor_.SetEstado(TGestorAudio::kEjercicio);
+    gestor_.PlayAudio("E00004", 1);
+    HastaElFin();
+    EXPECT_EQ(pagina_.ejercicios[4][406], vez);
+  }
+  gestor_.StopAudio();
+  gestor_.SetNombreFrase("E00004");
+  gestor_.SetIdFrase(4);
+  gestor_.SetTipoFrase(TGestorAudio::kTipoEjercicio);
+  gestor_.IniciarComparar();
+  HastaElFin();  // the student's recording, then the native one starts
+  EXPECT_EQ(pagina_.ejercicios[4][408], 1);
+  HastaElFin();
+  EXPECT_EQ(pagina_.ejercicios[4][406], 2);
+  EXPECT_EQ(pagina_.ejercicios[4][407], 0);
+  EXPECT_EQ(pagina_.ejercicios[4][408], 1);
+  for (size_t i = 0; i < 410; ++i) {
+    if (i != 406 && i != 408) {
+      EXPECT_EQ(pagina_.ejercicios[4][i], 0) << i;
+    }
+  }
+  for (const auto& sonido : pagina_.sonidos) {
+    EXPECT_EQ(sonido, (std::array<uint8_t, 4>{}));
+  }
+}
+
 TEST_F(Gestor, InNavigationModeACompareStaysInState3) {
   banco_.Escribir("alu/S00001.STR", audio_test::CodificarSTR(audio_test::Voz(160 * 3)));
   pagina_.navegacion = true;

@@ -1,5 +1,10 @@
 // Recording sentences into .STR files through the pumped capture, and
 // playing .STR files back: damaged, empty and missing ones included.
+#include <speex/speex.h>
+
+#include <stdexcept>
+
+#include "media/ThreadGrabaAudio.h"
 #include "tests/media/audio_support.h"
 
 namespace {
@@ -124,6 +129,87 @@ TEST_F(Grabacion, AFileThatCannotBeCreatedEndsTheWaitAtOnce) {
   banco_.audio.FinGrabarFraseSTR();
   EXPECT_LT(std::chrono::steady_clock::now() - inicio, std::chrono::seconds(1));
   EXPECT_EQ(banco_.audio.Estado(), TAudio::kInactivo);
+}
+
+// The encoder's settings pinned apart from the code under test: a bare
+// libspeex narrowband encoder set to quality 10, DTX, VAD and complexity 3
+// before every frame writes the same frames, byte for byte.
+TEST_F(Grabacion, TheFramesAreThoseOfABareEncoderWithTheRecordingSettings) {
+  std::string esperado;
+  {
+    void* encoder = speex_encoder_init(&speex_nb_mode);
+    SpeexBits bits;
+    speex_bits_init(&bits);
+    std::vector<int16_t> relleno = voz_;
+    relleno.resize(160 * 41, 0);
+    for (size_t i = 0; i < relleno.size(); i += 160) {
+      float entrada[160];
+      for (int k = 0; k < 160; ++k) entrada[k] = relleno[i + k];
+      int calidad = 10, dtx = 1, vad = 1, complejidad = 3;
+      speex_encoder_ctl(encoder, SPEEX_SET_QUALITY, &calidad);
+      speex_encoder_ctl(encoder, SPEEX_SET_DTX, &dtx);
+      speex_encoder_ctl(encoder, SPEEX_SET_VAD, &vad);
+      speex_encoder_ctl(encoder, SPEEX_SET_COMPLEXITY, &complejidad);
+      speex_bits_reset(&bits);
+      speex_encode(encoder, entrada, &bits);
+      char trama[200];
+      const int n = speex_bits_write(&bits, trama, 200);
+      esperado += static_cast<char>(n);
+      esperado.append(trama, n);
+    }
+    speex_bits_destroy(&bits);
+    speex_encoder_destroy(encoder);
+  }
+  banco_.audio.GrabarAudioSTR(banco_.Ruta("frase.STR").c_str());
+  while (banco_.device().Pump()) {
+  }
+  banco_.audio.FinGrabarFraseSTR();
+  ASSERT_TRUE(banco_.EsperarAviso(TAudio::kFinGrabacion));
+  EXPECT_EQ(LeerFichero(banco_.Local("frase.STR")), esperado);
+}
+
+// Anything the compressor meets, not only the eHDD client's text: the
+// recording fails, reported once, and the next one is written whole.
+TEST_F(Grabacion, ACompressorExceptionIsReportedOnceAndTheNextRecordingWorks) {
+  std::atomic<int> lanzados{0};
+  banco_.audio.SetHookCompresorForTesting([&] {
+    ++lanzados;
+    throw std::runtime_error("codec");
+  });
+  banco_.audio.GrabarAudioSTR(banco_.Ruta("mala.STR").c_str());
+  while (banco_.device().Pump()) {
+  }
+  banco_.audio.FinGrabarFraseSTR();
+  EXPECT_EQ(banco_.audio.Estado(), TAudio::kInactivo);
+  EXPECT_EQ(banco_.EsperarMensajes(1), std::vector<std::string>{ThreadGrabaAudio::kErrorGrabacion});
+  EXPECT_EQ(lanzados.load(), 1);  // the failed recording's other packets are dropped
+  EXPECT_EQ(banco_.Avisos(TAudio::kFinGrabacion), 0);
+
+  banco_.audio.SetHookCompresorForTesting(nullptr);
+  banco_.device().SetCaptureFile(banco_.Local("mic.wav"), false);
+  banco_.audio.GrabarAudioSTR(banco_.Ruta("buena.STR").c_str());
+  while (banco_.device().Pump()) {
+  }
+  banco_.audio.FinGrabarFraseSTR();
+  ASSERT_TRUE(banco_.EsperarAviso(TAudio::kFinGrabacion));
+  EXPECT_EQ(ContarTramas(LeerFichero(banco_.Local("buena.STR"))), 41);
+  EXPECT_EQ(banco_.Mensajes().size(), 1u);
+}
+
+// The capture callback adds packets on its thread while the compressor
+// takes them on its own (the queue under TSan): every packet is written.
+TEST_F(Grabacion, PacketsAddedWhileTheCompressorTakesThemAreAllWritten) {
+  const std::vector<int16_t> larga = Voz(160 * 400);
+  std::string error;
+  ASSERT_TRUE(WriteWav16(banco_.Local("mic.wav"), 8000, larga.data(), larga.size(), &error));
+  banco_.audio.GrabarAudioSTR(banco_.Ruta("larga.STR").c_str());
+  std::thread captura([&] {
+    while (banco_.device().Pump()) std::this_thread::sleep_for(std::chrono::microseconds(100));
+  });
+  captura.join();
+  banco_.audio.FinGrabarFraseSTR();
+  ASSERT_TRUE(banco_.EsperarAviso(TAudio::kFinGrabacion));
+  EXPECT_EQ(ContarTramas(LeerFichero(banco_.Local("larga.STR"))), 400);
 }
 
 class ReproduccionSTR : public testing::Test {

@@ -75,6 +75,52 @@ TEST(AudioOgg, AFileOfAnotherFormatIsRefusedAndCancelled) {
   }
 }
 
+// The same stream under another serial number, so it can follow another
+// as a later link of a chained file.
+std::string OtraSerie(std::string bytes, uint32_t serie) {
+  size_t pos = 0;
+  while (pos + 27 <= bytes.size() && bytes.compare(pos, 4, "OggS") == 0) {
+    auto* cabecera = reinterpret_cast<unsigned char*>(&bytes[pos]);
+    const size_t segmentos = cabecera[26];
+    size_t cuerpo = 0;
+    for (size_t k = 0; k < segmentos; ++k) cuerpo += cabecera[27 + k];
+    for (int k = 0; k < 4; ++k) cabecera[14 + k] = static_cast<unsigned char>(serie >> (8 * k));
+    ogg_page pagina{cabecera, static_cast<long>(27 + segmentos), cabecera + 27 + segmentos,
+                    static_cast<long>(cuerpo)};
+    ogg_page_checksum_set(&pagina);
+    pos += 27 + segmentos + cuerpo;
+  }
+  return bytes;
+}
+
+TEST(AudioOgg, ALaterLinkOfAnotherFormatIsRefusedAtThatLink) {
+  for (auto [canales, frecuencia] : {std::pair<int, long>{1, 44100}, {2, 22050}}) {
+    Banco banco;
+    banco.Iniciar();
+    const std::string bien = ogg_fixture::Mono22050(2.0);
+    const std::string mal =
+        OtraSerie(ogg_fixture::Codificar(ogg_fixture::Senal(frecuencia / 2, frecuencia, canales),
+                                         canales, frecuencia),
+                  777);
+    const std::string ruta = banco.Escribir("cadena.ogg", bien + mal);
+    banco.audio.PlayAudioOGG(ruta.c_str());
+    // The first link plays; the second is refused when the loader reaches it.
+    int bombeados = 0;
+    while (banco.audio.Estado() == TAudio::kReproduciendo && bombeados < 200 &&
+           banco.BombearListo()) {
+      ++bombeados;
+    }
+    ASSERT_TRUE(EsperarQue([&] { return banco.audio.Estado() == TAudio::kCancelando; }));
+    ASSERT_TRUE(banco.device().Pump());
+    ASSERT_TRUE(banco.EsperarAviso(TAudio::kCancelOGG));
+    EXPECT_GE(bombeados, 19);  // 2 s of the first link: twenty buffers
+    EXPECT_EQ(banco.EsperarMensajes(1),
+              std::vector<std::string>{"El fichero OGG no tiene las caracteristicas correctas."});
+    EXPECT_TRUE(banco.Fines().empty());
+    EXPECT_EQ(banco.Avisos(TAudio::kFinOGG), 0);
+  }
+}
+
 TEST(AudioOgg, BytesThatAreNoOggAndAMissingFileCancel) {
   Banco banco;
   banco.Iniciar();

@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 
 #include "tests/media/audio_support.h"
+#include "tests/media/real_device.h"
 #include "tests/support/OggFixture.h"
 
 namespace {
@@ -181,6 +182,30 @@ TEST_F(Herramienta, BadArgumentsGiveUsage) {
     EXPECT_EQ(r.codigo, 2) << args;
     EXPECT_NE(r.errores.find("usage: lectoria-audio"), std::string::npos) << args;
   }
+}
+
+// The real backend, no LECTORIA_AUDIO: the tool plays through a private
+// PulseAudio daemon's null sink and returns at the end of the sound.
+TEST_F(Herramienta, PlayThroughThePulseSinkReturnsAtTheEndOfTheSound) {
+  real_device::Dispositivo pulse(real_device::Tipo::kPulse);
+  PREPARAR_DISPOSITIVO_REAL(pulse);
+  EscribirFichero(F("dos.ogg"), ogg_fixture::Mono22050(2.0));
+  const std::string comando = "env -u LECTORIA_AUDIO " + std::string(LECTORIA_BIN_DIR) +
+                              "/lectoria-audio play " + F("dos.ogg") + " > " + F("out.txt") +
+                              " 2> " + F("err.txt");
+  const auto inicio = std::chrono::steady_clock::now();
+  const int status = std::system(comando.c_str());
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                      std::chrono::steady_clock::now() - inicio)
+                      .count();
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << LeerFichero(F("err.txt"));
+  // Played, not the silent fallback of a device that did not open.
+  EXPECT_EQ(LeerFichero(F("err.txt")).find("no sound device"), std::string::npos);
+  // Its length, the second allowed, and PulseAudio's own start through
+  // ALSA (it takes the first buffers, then plays them about a second later).
+  EXPECT_GE(ms, 2000);
+  EXPECT_LE(ms, 4500);
 }
 
 }  // namespace
