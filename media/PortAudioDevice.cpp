@@ -1,6 +1,7 @@
 // The one file of the engine that includes PortAudio.
 #include "media/PortAudioDevice.h"
 
+#include <dlfcn.h>
 #include <portaudio.h>
 
 #include <algorithm>
@@ -15,14 +16,13 @@
 
 // The host libraries under PortAudio write their own lines to stderr while
 // they look for devices; without a sound card that is a page of noise. Both
-// take a handler for them. They are reached weakly: a PortAudio built
-// without one of them leaves its symbol null.
+// take a handler for them. ALSA is linked; JACK is reached through the
+// process's symbols, as PortAudio loads it (a PortAudio built without it
+// leaves nothing to silence).
 extern "C" {
 using AlsaErrorHandler = void (*)(const char* file, int line, const char* function, int err,
                                   const char* fmt, ...);
 int snd_lib_error_set_handler(AlsaErrorHandler handler) __attribute__((weak));
-void jack_set_error_function(void (*handler)(const char*)) __attribute__((weak));
-void jack_set_info_function(void (*handler)(const char*)) __attribute__((weak));
 }
 
 namespace {
@@ -32,8 +32,10 @@ void SinJack(const char*) {}
 
 void CallarBibliotecas() {
   if (snd_lib_error_set_handler != nullptr) snd_lib_error_set_handler(&SinAlsa);
-  if (jack_set_error_function != nullptr) jack_set_error_function(&SinJack);
-  if (jack_set_info_function != nullptr) jack_set_info_function(&SinJack);
+  using JackHandler = void (*)(void (*)(const char*));
+  for (const char* nombre : {"jack_set_error_function", "jack_set_info_function"}) {
+    if (auto poner = reinterpret_cast<JackHandler>(dlsym(RTLD_DEFAULT, nombre))) poner(&SinJack);
+  }
 }
 
 // Pa_Initialize once per process, Pa_Terminate when the process ends.

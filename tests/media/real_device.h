@@ -5,6 +5,7 @@
 // started afresh on it. When a device cannot be made, Preparar says why.
 #pragma once
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <portaudio.h>
 #include <signal.h>
@@ -28,11 +29,6 @@
 #include "media/PortAudioDevice.h"
 
 extern char** environ;
-
-// JACK's lines while PortAudio looks for its server, dropped for the probe
-// as the engine drops them (reached weakly, as the engine does).
-extern "C" void jack_set_error_function(void (*handler)(const char*)) __attribute__((weak));
-extern "C" void jack_set_info_function(void (*handler)(const char*)) __attribute__((weak));
 
 namespace real_device {
 
@@ -199,8 +195,12 @@ class Dispositivo {
   // A stream of the engine's kind opens on PortAudio's default device.
   static void SinJack(const char*) {}
   static bool Probar(std::string* motivo) {
-    if (jack_set_error_function != nullptr) jack_set_error_function(&SinJack);
-    if (jack_set_info_function != nullptr) jack_set_info_function(&SinJack);
+    // JACK's lines while PortAudio looks for its server, dropped for the
+    // probe as the engine drops them.
+    using JackHandler = void (*)(void (*)(const char*));
+    for (const char* nombre : {"jack_set_error_function", "jack_set_info_function"}) {
+      if (auto poner = reinterpret_cast<JackHandler>(dlsym(RTLD_DEFAULT, nombre))) poner(&SinJack);
+    }
     if (Pa_Initialize() != paNoError) return Falla(motivo, "PortAudio does not start");
     PaStream* stream = nullptr;
     const PaError error =
