@@ -194,9 +194,13 @@ TEST_F(Herramienta, PlayThroughThePulseSinkReturnsAtTheEndOfTheSound) {
   real_device::Dispositivo pulse(real_device::Tipo::kPulse);
   PREPARAR_DISPOSITIVO_REAL(pulse);
   EscribirFichero(F("dos.ogg"), ogg_fixture::Mono22050(2.0));
-  const std::string comando = "env -u LECTORIA_AUDIO " + std::string(LECTORIA_BIN_DIR) +
-                              "/lectoria-audio play " + F("dos.ogg") + " > " + F("out.txt") +
-                              " 2> " + F("err.txt");
+  // Under TSan, what it sees inside the uninstrumented PulseAudio client.
+  const char* tsan = std::getenv("TSAN_OPTIONS");
+  const std::string opciones = std::string(tsan != nullptr ? tsan : "") +
+                               " suppressions=" LECTORIA_SOURCE_DIR "/tests/media/tsan_pulse.supp";
+  const std::string comando = "env -u LECTORIA_AUDIO TSAN_OPTIONS='" + opciones + "' " +
+                              std::string(LECTORIA_BIN_DIR) + "/lectoria-audio play " +
+                              F("dos.ogg") + " > " + F("out.txt") + " 2> " + F("err.txt");
   const auto inicio = std::chrono::steady_clock::now();
   const int status = std::system(comando.c_str());
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -207,9 +211,10 @@ TEST_F(Herramienta, PlayThroughThePulseSinkReturnsAtTheEndOfTheSound) {
   // Played, not the silent fallback of a device that did not open.
   EXPECT_EQ(LeerFichero(F("err.txt")).find("no sound device"), std::string::npos);
   // Its length, the second allowed, and PulseAudio's own start through
-  // ALSA (it takes the first buffers, then plays them about a second later).
+  // ALSA (it takes the first buffers, then plays them a second or two later
+  // on a busy machine).
   EXPECT_GE(ms, 2000);
-  EXPECT_LE(ms, 4500);
+  EXPECT_LE(ms, 5000);
 }
 
 }  // namespace
