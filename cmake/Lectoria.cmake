@@ -30,10 +30,13 @@ endfunction()
 # A harness defines LLVMFuzzerTestOneInput. With LECTORIA_FUZZ and clang it
 # builds a libFuzzer program; always it builds a replay program that feeds
 # every saved input of the corpus folder to the harness, run as a test.
+# Harnesses get LECTORIA_SOURCE_DIR (for inputs they read from the tree,
+# such as the sample course).
 function(lectoria_fuzzer name)
   cmake_parse_arguments(ARG "" "CORPUS" "SOURCES;DEPS" ${ARGN})
   add_executable(${name}_replay ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/fuzz/replay_main.cpp)
   target_link_libraries(${name}_replay PRIVATE ${ARG_DEPS})
+  target_compile_definitions(${name}_replay PRIVATE LECTORIA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   add_test(NAME fuzz_replay.${name} COMMAND ${name}_replay ${ARG_CORPUS})
   set_tests_properties(fuzz_replay.${name} PROPERTIES TIMEOUT 300)
   if(LECTORIA_FUZZ AND CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
@@ -41,6 +44,7 @@ function(lectoria_fuzzer name)
     target_compile_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_options(${name}_fuzzer PRIVATE -fsanitize=fuzzer,address,undefined)
     target_link_libraries(${name}_fuzzer PRIVATE ${ARG_DEPS})
+    target_compile_definitions(${name}_fuzzer PRIVATE LECTORIA_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
   endif()
 endfunction()
 

@@ -64,6 +64,13 @@ int32_t Acotar16(int32_t v) {
   return std::clamp<int32_t>(v, 0, 0xFFFF);
 }
 
+// A button's place as its tag gives it (any int32), kept where adding an
+// offset and a picture's size cannot overflow: past 16 bits the button draws
+// nothing and its region is cut to 16 bits all the same.
+int32_t CoordenadaTag(int32_t v) {
+  return std::clamp<int32_t>(v, -0x10000, 0x10000);
+}
+
 // Cuts a rectangle at the origin: the part left of or above 0 is dropped
 // (and the source moved by as much). False when nothing is left.
 bool Recortar(int32_t& x, int32_t& y, int32_t& w, int32_t& h, int32_t& sx, int32_t& sy) {
@@ -379,8 +386,8 @@ void TFormatae::TagBoton(const TagTAE& tag) {
   const char* texto = ftae_->doctae;
   switch (NumeroCampo(texto, tag, 0)) {
     case 1: {
-      const int32_t x = NumeroCampo(texto, tag, 1);
-      const int32_t y = NumeroCampo(texto, tag, 2);
+      const int32_t x = CoordenadaTag(NumeroCampo(texto, tag, 1));
+      const int32_t y = CoordenadaTag(NumeroCampo(texto, tag, 2));
       const Tamano t = PintarPNG("COMUN\\BTNSOLN", x, y);
       const uint16_t slot = NuevaRegion(kRegionSolucion, x, y, x + t.ancho, y + t.alto, 0);
       if (conejescrito_ && slot != 0) conejescrito_->boton_solucion = Region(slot);
@@ -391,8 +398,8 @@ void TFormatae::TagBoton(const TagTAE& tag) {
       break;
     case 3: {
       const uint16_t personaje = static_cast<uint8_t>(NumeroCampo(texto, tag, 1));
-      const int32_t x = NumeroCampo(texto, tag, 2);
-      const int32_t y = NumeroCampo(texto, tag, 3);
+      const int32_t x = CoordenadaTag(NumeroCampo(texto, tag, 2));
+      const int32_t y = CoordenadaTag(NumeroCampo(texto, tag, 3));
       struct Boton {
         const char* imagen;
         int32_t dx;
@@ -409,8 +416,8 @@ void TFormatae::TagBoton(const TagTAE& tag) {
       break;
     }
     case 8: {
-      const int32_t x = NumeroCampo(texto, tag, 1);
-      const int32_t y = NumeroCampo(texto, tag, 2);
+      const int32_t x = CoordenadaTag(NumeroCampo(texto, tag, 1));
+      const int32_t y = CoordenadaTag(NumeroCampo(texto, tag, 2));
       const int32_t nivel = NumeroCampo(texto, tag, 3);
       if (nivel != 1 && nivel != 2) break;  // no such level: nothing
       const Tamano t = PintarPNG(nivel == 1 ? "COMUN\\BTNDIF1N" : "COMUN\\BTNDIF2N", x, y);
