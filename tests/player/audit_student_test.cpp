@@ -64,12 +64,33 @@ TEST(AuditFigures, StudyNewWordsAndGrammarFollowListensAndRecordings) {
   EXPECT_EQ(a.Progreso(4), 87);
 }
 
-TEST(AuditFigures, GrammarWithEightSoundsOrFewerIsSolvedOverFourPlus75) {
+TEST(AuditFigures, GrammarWithEightSoundsOrFewerNeedsEveryOneHeardAndRecordedFor75) {
   AuditoriaBanco banco({0, 0, 0, 0, 8, 0, 0, 0}, {0, 0, 0, 0, 4, 0, 0, 0});
+  TGestorAlumno& a = banco.alumno();
+  a.ActualizarGrammar();
+  EXPECT_EQ(a.Progreso(4), 0);  // untouched
   banco.documento(4).Ejercicio(1)[204] = 2;
   banco.documento(4).Ejercicio(3)[204] = 2;
-  banco.alumno().ActualizarGrammar();
-  EXPECT_EQ(banco.alumno().Progreso(4), 87);  // 50 / 4 + 75, nothing heard
+  Sonidos(banco.documento(4), 8, 1);
+  Sonidos(banco.documento(4), 7, 2);  // one sound not recorded: L 100, R 87
+  a.ActualizarGrammar();
+  EXPECT_EQ(a.Progreso(4), 29 + 16 + 33);
+  Sonidos(banco.documento(4), 8, 2);
+  a.ActualizarGrammar();
+  EXPECT_EQ(a.Progreso(4), 87);  // 50 / 4 + 75
+  // Nine sounds keep the test on n - 8: two heard and recorded (22 % of 9,
+  // 1.98 sounds, read as 1) reach it, one does not.
+  AuditoriaBanco nueve({0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 4, 0, 0, 0});
+  nueve.alumno().ActualizarGrammar();
+  EXPECT_EQ(nueve.alumno().Progreso(4), 0);
+  Sonidos(nueve.documento(4), 1, 1);
+  Sonidos(nueve.documento(4), 1, 2);
+  nueve.alumno().ActualizarGrammar();
+  EXPECT_EQ(nueve.alumno().Progreso(4), 3 + 3);
+  Sonidos(nueve.documento(4), 2, 1);
+  Sonidos(nueve.documento(4), 2, 2);
+  nueve.alumno().ActualizarGrammar();
+  EXPECT_EQ(nueve.alumno().Progreso(4), 75);
 }
 
 TEST(AuditFigures, RolePlayCountsRecordedLinesAndKeepsItsValueWithNone) {
