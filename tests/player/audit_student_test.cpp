@@ -106,6 +106,15 @@ TEST(AuditFigures, RolePlayCountsRecordedLinesAndKeepsItsValueWithNone) {
   for (int j = 0; j < 3; ++j) banco.leccion().lineas[j * 16 + 15] = 0;
   a.ActualizarRoleplay();
   EXPECT_EQ(a.Progreso(3), 100);
+  // A 59-line role play reaches 100 with every line recorded, 99 without one.
+  banco.leccion().numero_lineas = 59;
+  for (int j = 0; j < 58; ++j) banco.leccion().lineas[j * 16 + 15] = 1;
+  a.ActualizarRoleplay();
+  EXPECT_EQ(a.Progreso(3), 99);
+  banco.leccion().lineas[58 * 16 + 15] = 1;
+  a.ActualizarRoleplay();
+  EXPECT_EQ(a.Progreso(3), 100);
+  for (int j = 0; j < 59; ++j) banco.leccion().lineas[j * 16 + 15] = 0;
   // A recorded slot past the line count does not count.
   banco.leccion().numero_lineas = 0;
   banco.leccion().lineas[15] = 1;
