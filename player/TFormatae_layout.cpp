@@ -184,10 +184,13 @@ void TFormatae::VolcarTexto() {
   const uint32_t n = it.run_longitud;
   if (n == 0) return;
   GrabarTexto(it.run, n);
-  if (!it.ocultar_texto && gdi_ != nullptr) {
-    // At its own y, signed: a tall font on the first line reaches above the
-    // surface and is clipped there, as its cell is.
-    const int32_t y = AjusteVertical(it.run_y, it.estilo.fuente.lfHeight);
+  // At its own y, signed: a tall font on the first line reaches above the
+  // surface and is clipped there, as its cell is. A run that starts past
+  // the surface (or absurdly far before it) shows nothing and is not drawn.
+  const int32_t y = AjusteVertical(it.run_y, it.estilo.fuente.lfHeight);
+  const bool visible = it.run_x >= -0x8000 && it.run_x < ftae_->ancho_superficie &&
+                       y >= -0x8000 && y < ftae_->alto_superficie;
+  if (!it.ocultar_texto && gdi_ != nullptr && visible) {
     const uint16_t slot = static_cast<uint16_t>(ftae_->slot_pagina);
     if (it.run_doble) {
       // Pairs are 16-bit characters, low byte first.
