@@ -88,7 +88,7 @@ void TGestorGDI::FillRect(uint16_t buffer, uint16_t x, uint16_t y, uint16_t w, u
   ConBuffer(buffer, [&](TBufferGDI& b) { b.superficie->Fill(Rect{x, y, w, h}, color); });
 }
 
-void TGestorGDI::TextoConFuente(uint16_t buffer, uint16_t x, uint16_t y, std::u16string_view texto,
+void TGestorGDI::TextoConFuente(uint16_t buffer, int32_t x, int32_t y, std::u16string_view texto,
                                 const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
                                 COLORREF color_fondo) {
   ConBuffer(buffer, [&](TBufferGDI& b) {
@@ -101,7 +101,7 @@ void TGestorGDI::TextoConFuente(uint16_t buffer, uint16_t x, uint16_t y, std::u1
   });
 }
 
-void TGestorGDI::TextOutFont(uint16_t buffer, uint16_t x, uint16_t y, const char* texto,
+void TGestorGDI::TextOutFont(uint16_t buffer, int32_t x, int32_t y, const char* texto,
                              int longitud, const LOGFONTA& fuente, int8_t extra,
                              COLORREF color_texto, COLORREF color_fondo) {
   if (texto == nullptr || longitud <= 0) longitud = 0;
@@ -110,7 +110,7 @@ void TGestorGDI::TextOutFont(uint16_t buffer, uint16_t x, uint16_t y, const char
   TextoConFuente(buffer, x, y, units, fuente, extra, color_texto, color_fondo);
 }
 
-void TGestorGDI::TextOutFontW(uint16_t buffer, uint16_t x, uint16_t y, const uint16_t* texto,
+void TGestorGDI::TextOutFontW(uint16_t buffer, int32_t x, int32_t y, const uint16_t* texto,
                               int longitud, const LOGFONTA& fuente, int8_t extra,
                               COLORREF color_texto, COLORREF color_fondo) {
   if (texto == nullptr || longitud <= 0) longitud = 0;

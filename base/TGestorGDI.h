@@ -73,10 +73,12 @@ class TGestorGDI {
                        HWND ventana);
   void MostrarBuffer(uint16_t buffer, uint16_t x, uint16_t y, uint16_t w, uint16_t h);
   void FillRect(uint16_t buffer, uint16_t x, uint16_t y, uint16_t w, uint16_t h, COLORREF color);
-  void TextOutFont(uint16_t buffer, uint16_t x, uint16_t y, const char* texto, int longitud,
+  // Text at (x, y), signed: a run partly above or left of the surface is
+  // drawn clipped to it.
+  void TextOutFont(uint16_t buffer, int32_t x, int32_t y, const char* texto, int longitud,
                    const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
                    COLORREF color_fondo);
-  void TextOutFontW(uint16_t buffer, uint16_t x, uint16_t y, const uint16_t* texto, int longitud,
+  void TextOutFontW(uint16_t buffer, int32_t x, int32_t y, const uint16_t* texto, int longitud,
                     const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
                     COLORREF color_fondo);
   // Advance of each byte 0-255 in the font, cut to 8 bits.
@@ -107,7 +109,7 @@ class TGestorGDI {
  private:
   template <typename F>
   void ConBuffer(uint16_t buffer, F&& f);
-  void TextoConFuente(uint16_t buffer, uint16_t x, uint16_t y, std::u16string_view texto,
+  void TextoConFuente(uint16_t buffer, int32_t x, int32_t y, std::u16string_view texto,
                       const LOGFONTA& fuente, int8_t extra, COLORREF color_texto,
                       COLORREF color_fondo);
   static void Liberar(TBufferGDI& b);

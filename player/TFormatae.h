@@ -502,6 +502,14 @@ class TFormatae {
   void TagHueco(const TagTAE& tag);
   void AbrirEjercicio(const TagTAE& tag);
   void CerrarEjercicio();
+  // Gap pieces: one begins where the first character of a gap (or of a
+  // level-2 exercise) is recorded on a line; it ends at x, at the line's end
+  // or at the closing tag.
+  void ContinuarPiezaHueco();
+  void CerrarPiezaHueco(int32_t x);
+  void CerrarPiezaNivel2(int32_t x);
+  // For each position of an entry's text, whether a gap piece starts there.
+  std::vector<bool> IniciosPiezas(uint16_t entrada) const;
   // The gaps: text (mode 1 typing, 2 page) and rows of boxes.
   void PintarHueco(const RECT_VIRTUAL& rv, uint8_t modo);
   void PintarHuecoCajas(const RECT_VIRTUAL& rv, uint8_t modo);
@@ -521,7 +529,7 @@ class TFormatae {
   uint16_t HuecoSiguiente(uint16_t desde, bool adelante, bool envolver) const;
   void Comprobar();
   void CorregirRespuesta(const EJE_PANTALLA& entrada, char* area, uint8_t nivel,
-                         platform::gfx::CodePage pagina);
+                         platform::gfx::CodePage pagina, const std::vector<bool>& inicios);
   enum class Evaluacion : uint8_t { kVacia, kMal, kBien };
   Evaluacion EvaluarRespuesta(const EJE_PANTALLA& entrada, const char* area, uint8_t nivel) const;
   void RedibujarPagina();
@@ -566,6 +574,20 @@ class TFormatae {
   EstiloEntrada estilos_entradas_[kEntradasEjePantalla];
   // The exercise being laid out switched to the treated background.
   bool ejercicio_tratado_ = false;
+  // A gap that wraps is a region piece on each line it reaches, linked as a
+  // sound's pieces are: the level-1 gap being laid out (itae's open region
+  // is its current piece) and the level-2 exercise laid out as one gap,
+  // whose pieces are registered when it closes.
+  struct PiezaHueco {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    uint8_t inicio = 0, longitud = 0;
+  };
+  bool hueco_pedido_ = false;    // the open level-1 gap registers regions
+  bool hueco_en_linea_ = false;  // its current piece is on the line being laid out
+  bool nivel2_pedido_ = false;   // the open exercise is a level-2 gap
+  bool nivel2_en_linea_ = false;
+  PiezaHueco nivel2_pieza_;
+  std::vector<PiezaHueco> nivel2_piezas_;
   // The speaking answer being recorded: its region and bytes so far.
   uint16_t region_speak_ = 0;
   uint16_t grabado_speak_ = 0;

@@ -170,6 +170,9 @@ void TFormatae::CerrarRegionLinea() {
     ejercicio->right = static_cast<uint16_t>(right);
     ejercicio->bottom = static_cast<uint16_t>(bottom);
   }
+  // A gap going on past the line ends its piece here.
+  if (it.en_hueco && hueco_pedido_) CerrarPiezaHueco(ftae_->area_x + it.pen);
+  if (nivel2_pedido_) CerrarPiezaNivel2(ftae_->area_x + it.pen);
 }
 
 void TFormatae::ReiniciarContextosPagina() {
@@ -193,6 +196,11 @@ void TFormatae::ReiniciarContextosPagina() {
   }
   ftae_->icono_visible = 0;
   ejercicio_tratado_ = false;
+  hueco_pedido_ = false;
+  hueco_en_linea_ = false;
+  nivel2_pedido_ = false;
+  nivel2_en_linea_ = false;
+  nivel2_piezas_.clear();
   speak_abierto_ = false;
   region_speak_ = 0;
   grabado_speak_ = 0;
@@ -202,6 +210,7 @@ void TFormatae::ReiniciarContextosPagina() {
 void TFormatae::GrabarTexto(const char* bytes, uint32_t longitud) {
   ITAE& it = *itae_;
   if (it.ejercicio_actual != 0) {
+    if (longitud > 0 && it.indice_grabado < kMaxGrabadoEjercicio) ContinuarPiezaHueco();
     if (EJE_PANTALLA* e = Entrada(conejescrito_ ? conejescrito_->num_entradas : 0)) {
       for (uint32_t i = 0; i < longitud && it.indice_grabado < kMaxGrabadoEjercicio; ++i) {
         e->texto[it.indice_grabado] = bytes[i];
@@ -342,9 +351,18 @@ void TFormatae::TagSonido(const TagTAE& tag) {
       if (RECT_VIRTUAL* rv = Region(it.region_abierta)) {
         rv->right = static_cast<uint16_t>(Acotar16(ftae_->area_x + it.pen));
         rv->bottom = static_cast<uint16_t>(Acotar16(AbajoLinea()));
-        // A one-piece sound that wrapped ends left of its start.
-        if (rv->right <= rv->left)
-          rv->right = static_cast<uint16_t>(Acotar16(int32_t{ftae_->area_x} + ftae_->area_ancho));
+        if (rv->right <= rv->left) {
+          if (rv->tipo == kRegionFraseUnica) {
+            // A one-piece sound that wrapped ends left of its start: it
+            // reaches the area's right edge.
+            rv->right =
+                static_cast<uint16_t>(Acotar16(int32_t{ftae_->area_x} + ftae_->area_ancho));
+          } else {
+            // The last piece of a sound whose closing tag opens a line holds
+            // nothing: it stays empty and catches no click.
+            rv->right = rv->left;
+          }
+        }
       }
       it.region_abierta = 0;
       it.region_abierta_flag = 0;

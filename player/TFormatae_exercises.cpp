@@ -156,6 +156,13 @@ void TFormatae::AbrirEjercicio(const TagTAE& tag) {
   }
   it.region_ejercicio = slot;
 
+  nivel2_pedido_ = registro->selector == 2 && (tipo == 3 || registro->resultado2 != 2);
+  nivel2_piezas_.clear();
+  if (nivel2_pedido_) {
+    nivel2_pieza_ = PiezaHueco{e.x, e.y, e.x, AbajoLinea(), 0, 0};
+    nivel2_en_linea_ = true;
+  }
+
   const uint8_t resultado = registro->selector == 2 ? registro->resultado2 : registro->resultado1;
   ejercicio_tratado_ = registro->comparaciones != 0 && resultado == 2;
   if (ejercicio_tratado_) {
@@ -190,17 +197,30 @@ void TFormatae::CerrarEjercicio() {
       rv->right = derecha;
       rv->bottom = e->abajo;
     }
-    const bool dictado = registro->tipo == 3;
-    if (registro->selector == 2 && (dictado || registro->resultado2 != 2)) {
-      const uint16_t slot =
-          NuevaRegion(kRegionHueco, e->x, e->y, derecha, e->abajo, it.ejercicio_actual);
-      if (RECT_VIRTUAL* rv = Region(slot)) {
+    // A gap left open ends with its exercise.
+    if (it.en_hueco && hueco_pedido_) CerrarPiezaHueco(x_fin);
+    hueco_pedido_ = false;
+    if (nivel2_pedido_) {
+      // The whole exercise is one gap, a piece on each line it reaches.
+      CerrarPiezaNivel2(x_fin);
+      if (nivel2_piezas_.empty()) nivel2_piezas_.push_back({e->x, e->y, e->x, e->abajo, 0, 0});
+      RECT_VIRTUAL* anterior = nullptr;
+      for (const PiezaHueco& p : nivel2_piezas_) {
+        const uint16_t slot =
+            NuevaRegion(kRegionHueco, p.left, p.top, p.right, p.bottom, it.ejercicio_actual);
+        RECT_VIRTUAL* rv = Region(slot);
+        if (rv == nullptr) break;
         ColaHueco cola;
         cola.entrada = conejescrito_->num_entradas;
-        cola.inicio = 0;
-        cola.longitud = fin;
-        cola.ancho = static_cast<uint16_t>(derecha - e->x);
+        cola.inicio = p.inicio;
+        cola.longitud = p.longitud;
+        cola.ancho = static_cast<uint16_t>(rv->right - rv->left);
         PonerColaHueco(*rv, cola);
+        if (anterior != nullptr) {
+          anterior->enlace = static_cast<int16_t>(slot);
+          rv->enlace = 0;
+        }
+        anterior = rv;
       }
     }
     if (it.longitud_hueco == 0) registro->resultado1 = 2;
@@ -213,6 +233,11 @@ void TFormatae::CerrarEjercicio() {
     }
   }
   ejercicio_tratado_ = false;
+  hueco_pedido_ = false;
+  hueco_en_linea_ = false;
+  nivel2_pedido_ = false;
+  nivel2_en_linea_ = false;
+  nivel2_piezas_.clear();
   it.ejercicio_actual = 0;
   it.en_hueco = 0;
   it.ocultar_texto = 0;
@@ -254,7 +279,9 @@ void TFormatae::TagHueco(const TagTAE& tag) {
         PonerColaHueco(*rv, cola);
       }
       it.region_abierta = slot;
-      it.region_abierta_flag = 0;  // one piece: the line ends do not touch it
+      it.region_abierta_flag = 0;  // not a sound's: its pieces are the gap's own
+      hueco_pedido_ = slot != 0;
+      hueco_en_linea_ = slot != 0;
     }
     it.en_hueco = 1;
     it.longitud_hueco = 0;
@@ -264,22 +291,101 @@ void TFormatae::TagHueco(const TagTAE& tag) {
   if (!it.en_hueco) return;  // a closing with no gap open is nothing
   if (nivel1) it.ocultar_texto = 0;
   if (pedido) {
-    if (RECT_VIRTUAL* rv = Region(it.region_abierta); rv != nullptr && rv->tipo == kRegionHueco) {
-      int32_t derecha = std::clamp<int32_t>(x, 0, 0xFFFF);
-      // A gap that wrapped reaches the area's right edge.
-      if (derecha <= rv->left) {
-        derecha = std::clamp<int32_t>(int32_t{ftae_->area_x} + ftae_->area_ancho, 0, 0xFFFF);
-      }
-      rv->right = static_cast<uint16_t>(derecha);
-      rv->bottom = static_cast<uint16_t>(std::clamp<int32_t>(AbajoLinea(), 0, 0xFFFF));
-      ColaHueco cola = LeerColaHueco(*rv);
-      cola.longitud = it.longitud_hueco;
-      cola.ancho = static_cast<uint16_t>(rv->right > rv->left ? rv->right - rv->left : 0);
-      PonerColaHueco(*rv, cola);
-    }
+    // The piece on this line ends here; a closing tag that opens a line
+    // finds the gap's last piece already ended at the line before.
+    if (hueco_pedido_) CerrarPiezaHueco(x);
     it.region_abierta = 0;
   }
+  hueco_pedido_ = false;
+  hueco_en_linea_ = false;
   it.en_hueco = 0;
+}
+
+void TFormatae::ContinuarPiezaHueco() {
+  ITAE& it = *itae_;
+  const int32_t x = it.run_x;
+  if (it.en_hueco && hueco_pedido_ && !hueco_en_linea_) {
+    RECT_VIRTUAL* anterior = Region(it.region_abierta);
+    if (anterior == nullptr || anterior->tipo != kRegionHueco) {
+      hueco_pedido_ = false;
+    } else {
+      ColaHueco cola = LeerColaHueco(*anterior);
+      const uint16_t left = static_cast<uint16_t>(std::clamp<int32_t>(x, 0, 0xFFFF));
+      const uint16_t top = static_cast<uint16_t>(std::clamp<int32_t>(ArribaLinea(), 0, 0xFFFF));
+      const uint16_t bottom = static_cast<uint16_t>(std::clamp<int32_t>(AbajoLinea(), 0, 0xFFFF));
+      if (cola.longitud == 0) {
+        // Nothing of the gap stood on the line it opened on: its piece
+        // moves to this one.
+        anterior->left = anterior->right = left;
+        anterior->top = top;
+        anterior->bottom = bottom;
+        cola.inicio = it.indice_grabado;
+        cola.ancho = 0;
+        PonerColaHueco(*anterior, cola);
+      } else {
+        const uint16_t slot = NuevaRegion(kRegionHueco, left, top, left, bottom, anterior->id);
+        RECT_VIRTUAL* pieza = Region(slot);
+        if (pieza == nullptr) {
+          // No room for the next piece: the gap ends on the line before.
+          hueco_pedido_ = false;
+          it.region_abierta = 0;
+          return;
+        }
+        anterior = Region(it.region_abierta);
+        ColaHueco nueva;
+        nueva.entrada = cola.entrada;
+        nueva.inicio = it.indice_grabado;
+        PonerColaHueco(*pieza, nueva);
+        anterior->enlace = static_cast<int16_t>(slot);
+        pieza->enlace = 0;
+        it.region_abierta = slot;
+      }
+      hueco_en_linea_ = true;
+    }
+  }
+  if (nivel2_pedido_ && !nivel2_en_linea_) {
+    nivel2_pieza_ = PiezaHueco{x, ArribaLinea(), x, AbajoLinea(), it.indice_grabado, 0};
+    nivel2_en_linea_ = true;
+  }
+}
+
+void TFormatae::CerrarPiezaHueco(int32_t x) {
+  ITAE& it = *itae_;
+  if (!hueco_en_linea_) return;
+  hueco_en_linea_ = false;
+  RECT_VIRTUAL* rv = Region(it.region_abierta);
+  if (rv == nullptr || rv->tipo != kRegionHueco) return;
+  rv->right = static_cast<uint16_t>(std::clamp<int32_t>(x, rv->left, 0xFFFF));
+  rv->bottom = static_cast<uint16_t>(std::clamp<int32_t>(AbajoLinea(), 0, 0xFFFF));
+  ColaHueco cola = LeerColaHueco(*rv);
+  cola.longitud = static_cast<uint8_t>(std::max(0, it.indice_grabado - cola.inicio));
+  cola.ancho = static_cast<uint16_t>(rv->right - rv->left);
+  PonerColaHueco(*rv, cola);
+}
+
+void TFormatae::CerrarPiezaNivel2(int32_t x) {
+  if (!nivel2_en_linea_) return;
+  nivel2_en_linea_ = false;
+  PiezaHueco& p = nivel2_pieza_;
+  p.left = std::clamp<int32_t>(p.left, 0, 0xFFFF);
+  p.top = std::clamp<int32_t>(p.top, 0, 0xFFFF);
+  p.right = std::clamp<int32_t>(x, p.left, 0xFFFF);
+  p.bottom = std::clamp<int32_t>(AbajoLinea(), 0, 0xFFFF);
+  p.longitud = static_cast<uint8_t>(std::max(0, itae_->indice_grabado - p.inicio));
+  // A line the exercise reached without a character keeps no piece.
+  if (p.longitud > 0) nivel2_piezas_.push_back(p);
+}
+
+std::vector<bool> TFormatae::IniciosPiezas(uint16_t entrada) const {
+  std::vector<bool> inicios(kTextoEjePantalla, false);
+  if (regiones_ == nullptr) return inicios;
+  for (uint16_t slot = 1; slot < regiones_->Cuenta(); ++slot) {
+    const RECT_VIRTUAL* rv = regiones_->Region(slot);
+    if (rv == nullptr || rv->tipo != kRegionHueco || rv->en_uso != 1) continue;
+    const ColaHueco cola = LeerColaHueco(*rv);
+    if (cola.entrada == entrada && cola.inicio < kTextoEjePantalla) inicios[cola.inicio] = true;
+  }
+  return inicios;
 }
 
 // Drawing the gaps.
@@ -294,7 +400,8 @@ void TFormatae::PintarHueco(const RECT_VIRTUAL& rv, uint8_t modo) {
   const platform::gfx::COLORREF color =
       modo == kModoPagina && *h.resultado == 2 ? 0x000000 : kColorHueco;
   int32_t x = 0;
-  for (int i = h.cola.inicio; i < kAreaRespuesta && !FinRespuesta(h.area[i]); ++i) {
+  const int fin = h.cola.inicio + h.cola.longitud;  // a piece shows its own positions only
+  for (int i = h.cola.inicio; i < fin && !FinRespuesta(h.area[i]); ++i) {
     const int32_t w = h.Ancho(h.area[i]);
     if (x + w > ancho) break;
     EscribirTexto(left + x, top, &h.area[i], 1, h.estilo->fuente, h.estilo->espaciado, color,
@@ -330,7 +437,8 @@ void TFormatae::PintarHuecoCajas(const RECT_VIRTUAL& rv, uint8_t modo) {
   const platform::gfx::COLORREF color =
       modo == kModoPagina && *h.resultado == 2 ? kColorCajasBien : kColorHueco;
   int32_t x = 0;
-  for (int i = h.cola.inicio; i < kAreaRespuesta && !FinRespuesta(h.area[i]); ++i) {
+  const int fin = h.cola.inicio + h.cola.longitud;
+  for (int i = h.cola.inicio; i < fin && !FinRespuesta(h.area[i]); ++i) {
     const int32_t ancho = h.Ancho(h.area[i]);
     if (x + ancho > h.cola.ancho) break;
     EscribirTexto(rv.left + x, rv.top, &h.area[i], 1, h.estilo->fuente, h.estilo->espaciado, color,
@@ -470,12 +578,18 @@ void TFormatae::MostrarSolucionHueco(uint16_t ejercicio) {
     if (area[pos] != e->texto[pos]) break;
   }
   RECT_VIRTUAL* elegido = nullptr;
-  for (uint16_t slot = 1; slot < regiones_->Cuenta() && elegido == nullptr; ++slot) {
+  for (uint16_t slot = 1; slot < regiones_->Cuenta(); ++slot) {
     RECT_VIRTUAL* rv = regiones_->Region(slot);
     if (rv == nullptr || rv->tipo != kRegionHueco || rv->en_uso != 1 || rv->id != ejercicio) {
       continue;
     }
-    if (nivel2 || LeerColaHueco(*rv).inicio == inicio_hueco) elegido = rv;
+    // The piece the position reached falls in: of the stretch's pieces (the
+    // gap's at level 1, the exercise's at level 2), the last one starting
+    // at or before it.
+    const int inicio = LeerColaHueco(*rv).inicio;
+    const int desde = nivel2 ? 0 : inicio_hueco;
+    if (desde < 0 || inicio < desde || inicio > std::max(pos, desde)) continue;
+    if (elegido == nullptr || inicio > LeerColaHueco(*elegido).inicio) elegido = rv;
   }
   if (elegido == nullptr) return;
   ElegirHueco(elegido);
@@ -624,7 +738,8 @@ void TFormatae::TeclaEjercicio(uint16_t codigo) {
 // Checking.
 
 void TFormatae::CorregirRespuesta(const EJE_PANTALLA& e, char* area, uint8_t nivel,
-                                  platform::gfx::CodePage pagina) {
+                                  platform::gfx::CodePage pagina,
+                                  const std::vector<bool>& inicios) {
   const int fin = FinTexto(e);
   // The stretches corrected: each gap at level 1, the whole text at level 2.
   std::vector<std::pair<int, int>> tramos;
@@ -643,9 +758,15 @@ void TFormatae::CorregirRespuesta(const EJE_PANTALLA& e, char* area, uint8_t niv
     }
   }
   for (const auto& [s, t] : tramos) {
-    // a. What was typed, up to the first '*', without doubled spaces.
+    // a. What was typed, up to the first '*', without doubled spaces. A
+    // stretch over several pieces (a gap that wraps) is typed piece by
+    // piece: each piece's text runs up to its own first '*'.
     std::vector<char> tecleado;
-    for (int i = s; i < t && !FinRespuesta(area[i]); ++i) {
+    for (int i = s; i < t; ++i) {
+      if (FinRespuesta(area[i])) {
+        while (i + 1 < t && !(i + 1 < static_cast<int>(inicios.size()) && inicios[i + 1])) ++i;
+        continue;
+      }
       if (area[i] == ' ' && i + 1 < t && area[i + 1] == ' ') continue;
       tecleado.push_back(area[i]);
     }
@@ -725,7 +846,8 @@ void TFormatae::Comprobar() {
   const EJE_PANTALLA entrada = *h.entrada;  // the page is drawn again below
   const uint16_t indice = h.cola.entrada;
   CorregirRespuesta(entrada, h.area, h.nivel,
-                    platform::gfx::CodePageForCharset(h.estilo->fuente.lfCharSet));
+                    platform::gfx::CodePageForCharset(h.estilo->fuente.lfCharSet),
+                    IniciosPiezas(indice));
   const Evaluacion evaluacion = EvaluarRespuesta(entrada, h.area, h.nivel);
   const bool dictado = entrada.tipo == 3;
   if (evaluacion != Evaluacion::kBien) {

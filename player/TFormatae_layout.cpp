@@ -8,12 +8,15 @@
 //     indent on the others; the first-line indent comes only as the extra
 //     advance of a TABULADOR on a first line;
 //   - one space at the start of a line is skipped;
-//   - a TAB moves the pen to the first tab stop to its right (none: it stays);
+//   - a TAB moves the pen to the first tab stop to its right (none: it
+//     stays); one whose stop passes the width goes to the next line, unless
+//     nothing but tags is on the line before it;
 //   - a character that would pass the area's width ends the line: a word
 //     that began after something else on the line goes whole to the next
 //     line (with the tags inside it), a word that began the line breaks
-//     before that character, a space is consumed and not drawn, and a
-//     character alone on its line stays there however wide it is;
+//     before that character, a space goes to the next line (whose start
+//     skips it), and a character alone on its line stays there however
+//     wide it is;
 //   - a double-byte character is a word of its own, as wide as drawing
 //     makes it (AnchoDoble plus the spacing);
 //   - an LF ends the line and the paragraph, a page break ends both and the
@@ -181,28 +184,28 @@ void TFormatae::VolcarTexto() {
   const uint32_t n = it.run_longitud;
   if (n == 0) return;
   GrabarTexto(it.run, n);
-  if (!it.ocultar_texto && gdi_ != nullptr) {
-    // Text above the surface's top edge is drawn from the edge.
-    const int32_t y = std::max<int32_t>(0, AjusteVertical(it.run_y, it.estilo.fuente.lfHeight));
-    if (it.run_x >= 0 && it.run_x <= 0xFFFF && y <= 0xFFFF) {
-      const uint16_t slot = static_cast<uint16_t>(ftae_->slot_pagina);
-      const uint16_t x = static_cast<uint16_t>(it.run_x);
-      if (it.run_doble) {
-        // Pairs are 16-bit characters, low byte first.
-        const uint32_t pares = n / 2;
-        unidades_.resize(pares);
-        const auto* bytes = reinterpret_cast<const uint8_t*>(it.run);
-        for (uint32_t i = 0; i < pares; ++i) {
-          unidades_[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-        }
-        gdi_->TextOutFontW(slot, x, static_cast<uint16_t>(y), unidades_.data(),
-                           static_cast<int>(pares), it.estilo.fuente, it.estilo.espaciado,
-                           it.estilo.color_texto, it.estilo.color_fondo);
-      } else {
-        gdi_->TextOutFont(slot, x, static_cast<uint16_t>(y), it.run, static_cast<int>(n),
-                          it.estilo.fuente, it.estilo.espaciado, it.estilo.color_texto,
-                          it.estilo.color_fondo);
+  // At its own y, signed: a tall font on the first line reaches above the
+  // surface and is clipped there, as its cell is. A run that starts past
+  // the surface (or absurdly far before it) shows nothing and is not drawn.
+  const int32_t y = AjusteVertical(it.run_y, it.estilo.fuente.lfHeight);
+  const bool visible = it.run_x >= -0x8000 && it.run_x < ftae_->ancho_superficie &&
+                       y >= -0x8000 && y < ftae_->alto_superficie;
+  if (!it.ocultar_texto && gdi_ != nullptr && visible) {
+    const uint16_t slot = static_cast<uint16_t>(ftae_->slot_pagina);
+    if (it.run_doble) {
+      // Pairs are 16-bit characters, low byte first.
+      const uint32_t pares = n / 2;
+      unidades_.resize(pares);
+      const auto* bytes = reinterpret_cast<const uint8_t*>(it.run);
+      for (uint32_t i = 0; i < pares; ++i) {
+        unidades_[i] = static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
       }
+      gdi_->TextOutFontW(slot, it.run_x, y, unidades_.data(), static_cast<int>(pares),
+                         it.estilo.fuente, it.estilo.espaciado, it.estilo.color_texto,
+                         it.estilo.color_fondo);
+    } else {
+      gdi_->TextOutFont(slot, it.run_x, y, it.run, static_cast<int>(n), it.estilo.fuente,
+                        it.estilo.espaciado, it.estilo.color_texto, it.estilo.color_fondo);
     }
   }
   it.run_volcado = 1;
@@ -313,8 +316,14 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
       break;
     }
     if (c == '\t') {
+      const int32_t parada = SiguienteTabulador(estilo, pen);
+      if (medir && parada > ancho && contenido) {
+        // A tab past the width goes to the next line (alone, it stays).
+        terminar(FinLinea::kLleno, pos, pos);
+        break;
+      }
       if (pintar) volcar();
-      pen = SiguienteTabulador(estilo, pen);
+      pen = parada;
       en_palabra = false;
       contenido = true;
       con_elementos = true;
@@ -425,8 +434,9 @@ void TFormatae::RecorrerLinea(ModoLinea modo, VistaEstilo vista, PosicionTAE ini
       const int32_t w = anchos[b] + espaciado;
       if (b == ' ') {
         if (medir && pen + w > ancho) {
-          // A space that does not fit is consumed and not drawn.
-          terminar(FinLinea::kLleno, PosicionTAE{q, false}, PosicionTAE{q + 1, false});
+          // A space that does not fit goes to the next line, whose start
+          // skips it: it is not drawn, and a second space after it is.
+          terminar(FinLinea::kLleno, PosicionTAE{q, false}, PosicionTAE{q, false});
           llena = true;
           break;
         }
@@ -561,6 +571,16 @@ int32_t TFormatae::PintarPagina(uint16_t n) {
   if (!usable_ || ftae_->doctae == nullptr || n >= ftae_->num_paginas) return 0;
   TGestorTAE::Bloqueo bloqueo(tae_);
   ITAE& it = *itae_;
+  // A draw that throws (a picture whose read lost the connection) still
+  // ends: the busy flag is cleared on every way out, or every mouse event
+  // would be dropped until another draw ended.
+  struct FinDibujo {
+    TFormatae* f;
+    ~FinDibujo() {
+      f->itae_->ultima_pagina = 0;
+      if (f->tae_ != nullptr) f->tae_->SetOcupado(0);
+    }
+  } fin_dibujo{this};
   PrepararPagina();
   if (gdi_ != nullptr) {
     gdi_->FillRect(static_cast<uint16_t>(ftae_->slot_pagina), 0, 0,

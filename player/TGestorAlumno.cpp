@@ -161,8 +161,14 @@ void TGestorAlumno::ActualizarRoleplay() {
 void TGestorAlumno::ActualizarGrammar() {
   const Estadisticas e = EstadisticasParte(4);
   const int n = e.n;
+  // The three-thirds figure while sounds are left to listen to or record.
+  // From 9 sounds on, up to 8 of them may be left; with 8 or fewer (where
+  // that allowance would cover them all) every one is needed, so a part
+  // left alone does not read 75. Without sounds there is none to wait for.
+  const bool faltan = n > 8 ? (e.L * n / 100 < n - 8 || e.R * n / 100 < n - 8)
+                            : (n > 0 && (e.L < 100 || e.R < 100));
   uint8_t progreso = 0;
-  if (e.L * n / 100 < n - 8 || e.R * n / 100 < n - 8) {
+  if (faltan) {
     const int suma = e.R / 3 + e.S / 3 + e.L / 3;
     progreso = static_cast<uint8_t>(suma >= 98 ? 100 : suma);
   } else {

@@ -438,6 +438,11 @@ TGestorTAE::~TGestorTAE() {
   for (const std::string& texto : mensajes_) OSALDeSesion(osal_).MostrarError(texto.c_str());
   mensajes_.clear();
 
+  // The animation and audio threads reach the dictionaries and the three
+  // contexts (a sound's end moves the role play on): they stop first.
+  DestruirAnim();
+  DestruirAudio();
+
   TListaStrings* uk = diccionario_uk_.exchange(nullptr);
   TListaStrings* es = diccionario_es_.exchange(nullptr);
   delete uk;
@@ -460,8 +465,6 @@ TGestorTAE::~TGestorTAE() {
   conrolplay_ = nullptr;
   conspeak_ = nullptr;
 
-  DestruirAnim();
-  DestruirAudio();
   delete bmp_;
   bmp_ = nullptr;
   OSAL::Trace(kTraceModulos, "Terminado TGestorTAE.");

@@ -5,6 +5,8 @@
 // line count (0 to 59), the width of a line's hit region, one audio name
 // per line, then one row per character: the numbers of that character's
 // lines, each followed by a comma.
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "base/OSAL.h"
@@ -14,7 +16,7 @@
 
 namespace {
 
-// A number line keeps this many bytes; the rest up to its CR is skipped.
+// A count line keeps this many bytes; the rest up to its CR is skipped.
 constexpr size_t kLineaNumeros = 80;
 constexpr uint32_t kBloqueLectura = 4096;
 
@@ -39,6 +41,9 @@ class LectorLineas {
     return kept;
   }
 
+  // The next byte of the file, -1 at its end.
+  int Byte() { return Siguiente(); }
+
  private:
   int Siguiente() {
     if (pos_ == llenos_) {
@@ -61,6 +66,37 @@ class LectorLineas {
   bool fin_ = false;
 };
 
+// A decimal number read one byte at a time as atoi reads it: leading blanks
+// (spaces and TABs) and a sign, then digits up to the first other byte;
+// saturating at +-2147483647.
+class NumeroEnCurso {
+ public:
+  void Anadir(char c) {
+    if (fin_) return;
+    if (!empezado_) {
+      if (c == ' ' || c == '\t') return;
+      empezado_ = true;
+      if (c == '-' || c == '+') {
+        negativo_ = c == '-';
+        return;
+      }
+    }
+    if (c < '0' || c > '9') {
+      fin_ = true;
+      return;
+    }
+    valor_ = std::min<int64_t>(valor_ * 10 + (c - '0'), kMaximo);
+  }
+  int32_t Valor() const { return static_cast<int32_t>(negativo_ ? -valor_ : valor_); }
+
+ private:
+  static constexpr int64_t kMaximo = 2147483647;
+  int64_t valor_ = 0;
+  bool empezado_ = false;
+  bool negativo_ = false;
+  bool fin_ = false;
+};
+
 int32_t LeerNumero(LectorLineas& lector) {
   char linea[kLineaNumeros];
   const size_t n = lector.Linea(linea, sizeof linea);
@@ -69,17 +105,26 @@ int32_t LeerNumero(LectorLineas& lector) {
 
 // Fills one character's row: the numbers ended by a comma that name one of
 // the role play's lines, at most kMaxLineasRolPlay - 1 of them, then 255.
+// The row is read whole, up to its CR or the end of the file, however long
+// it is; each number is read as atoi reads it while its bytes go by.
 void LeerFila(LectorLineas& lector, uint8_t* fila, uint8_t num_lineas) {
-  char linea[kLineaNumeros];
-  const size_t n = lector.Linea(linea, sizeof linea);
   int kept = 0;
-  size_t inicio = 0;
-  for (size_t i = 0; i < n; ++i) {
-    if (linea[i] != ',') continue;
-    const int32_t numero = TFormatae::NumeroTAE(linea + inicio, i - inicio);
-    inicio = i + 1;
-    if (numero < 0 || numero >= num_lineas || kept >= kMaxLineasRolPlay - 1) continue;
-    fila[kept++] = static_cast<uint8_t>(numero);
+  NumeroEnCurso numero;
+  for (;;) {
+    const int byte = lector.Byte();
+    if (byte < 0) break;
+    if (byte == '\r') {
+      lector.Byte();
+      break;
+    }
+    if (byte != ',') {
+      numero.Anadir(static_cast<char>(byte));
+      continue;
+    }
+    const int32_t valor = numero.Valor();
+    numero = NumeroEnCurso{};
+    if (valor < 0 || valor >= num_lineas || kept >= kMaxLineasRolPlay - 1) continue;
+    fila[kept++] = static_cast<uint8_t>(valor);
   }
   fila[kept] = kFinFilaRolPlay;
 }

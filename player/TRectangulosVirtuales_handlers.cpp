@@ -557,6 +557,11 @@ void TRectangulosVirtuales::TratarCIUAnswerSpeaking(RECT_VIRTUAL* rv) {
   TFormatae* f = Formatae();
   CON_SPEAK* cs = tae_->ConSpeak();
   if (f == nullptr || cs == nullptr || !f->Usable()) return;
+  // An answer without a sound (numbered past the name table, or named by no
+  // ASPEAK) has nothing to play, and nothing would end it: it changes nothing.
+  char nombre[kNombreSpeak + 1] = {};
+  if (rv->id < kRespuestasSpeak) std::memcpy(nombre, cs->nombres[rv->id], kNombreSpeak);
+  if (nombre[0] == '\0') return;
   f->RellenarRect(rv->right + 4, rv->top + 1, 529, 18, 0xFFFFFF);
   f->EscribirTexto(rv->right + 7, rv->top + 1, texto.data(), texto.size(), cs->fuente,
                    cs->espaciado, 0x000000, 0xFFFFFF);
@@ -565,12 +570,7 @@ void TRectangulosVirtuales::TratarCIUAnswerSpeaking(RECT_VIRTUAL* rv) {
   IAudioPagina& audio = Audio();
   audio.StopAudio();
   audio.SetEstado(estado_audio::kRespuesta);
-  // Answers numbered past the name table have no sound.
-  if (rv->id < kRespuestasSpeak) {
-    char nombre[kNombreSpeak + 1] = {};
-    std::memcpy(nombre, cs->nombres[rv->id], kNombreSpeak);
-    if (nombre[0] != '\0') audio.PlayAudio(nombre, 1);
-  }
+  audio.PlayAudio(nombre, 1);
   cs->respuesta_visible = 1;
   cs->region_respondida = rv;
 }

@@ -64,12 +64,33 @@ TEST(AuditFigures, StudyNewWordsAndGrammarFollowListensAndRecordings) {
   EXPECT_EQ(a.Progreso(4), 87);
 }
 
-TEST(AuditFigures, GrammarWithEightSoundsOrFewerIsSolvedOverFourPlus75) {
+TEST(AuditFigures, GrammarWithEightSoundsOrFewerNeedsEveryOneHeardAndRecordedFor75) {
   AuditoriaBanco banco({0, 0, 0, 0, 8, 0, 0, 0}, {0, 0, 0, 0, 4, 0, 0, 0});
+  TGestorAlumno& a = banco.alumno();
+  a.ActualizarGrammar();
+  EXPECT_EQ(a.Progreso(4), 0);  // untouched
   banco.documento(4).Ejercicio(1)[204] = 2;
   banco.documento(4).Ejercicio(3)[204] = 2;
-  banco.alumno().ActualizarGrammar();
-  EXPECT_EQ(banco.alumno().Progreso(4), 87);  // 50 / 4 + 75, nothing heard
+  Sonidos(banco.documento(4), 8, 1);
+  Sonidos(banco.documento(4), 7, 2);  // one sound not recorded: L 100, R 87
+  a.ActualizarGrammar();
+  EXPECT_EQ(a.Progreso(4), 29 + 16 + 33);
+  Sonidos(banco.documento(4), 8, 2);
+  a.ActualizarGrammar();
+  EXPECT_EQ(a.Progreso(4), 87);  // 50 / 4 + 75
+  // Nine sounds keep the test on n - 8: two heard and recorded (22 % of 9,
+  // 1.98 sounds, read as 1) reach it, one does not.
+  AuditoriaBanco nueve({0, 0, 0, 0, 9, 0, 0, 0}, {0, 0, 0, 0, 4, 0, 0, 0});
+  nueve.alumno().ActualizarGrammar();
+  EXPECT_EQ(nueve.alumno().Progreso(4), 0);
+  Sonidos(nueve.documento(4), 1, 1);
+  Sonidos(nueve.documento(4), 1, 2);
+  nueve.alumno().ActualizarGrammar();
+  EXPECT_EQ(nueve.alumno().Progreso(4), 3 + 3);
+  Sonidos(nueve.documento(4), 2, 1);
+  Sonidos(nueve.documento(4), 2, 2);
+  nueve.alumno().ActualizarGrammar();
+  EXPECT_EQ(nueve.alumno().Progreso(4), 75);
 }
 
 TEST(AuditFigures, RolePlayCountsRecordedLinesAndKeepsItsValueWithNone) {
@@ -85,6 +106,15 @@ TEST(AuditFigures, RolePlayCountsRecordedLinesAndKeepsItsValueWithNone) {
   for (int j = 0; j < 3; ++j) banco.leccion().lineas[j * 16 + 15] = 0;
   a.ActualizarRoleplay();
   EXPECT_EQ(a.Progreso(3), 100);
+  // A 59-line role play reaches 100 with every line recorded, 99 without one.
+  banco.leccion().numero_lineas = 59;
+  for (int j = 0; j < 58; ++j) banco.leccion().lineas[j * 16 + 15] = 1;
+  a.ActualizarRoleplay();
+  EXPECT_EQ(a.Progreso(3), 99);
+  banco.leccion().lineas[58 * 16 + 15] = 1;
+  a.ActualizarRoleplay();
+  EXPECT_EQ(a.Progreso(3), 100);
+  for (int j = 0; j < 59; ++j) banco.leccion().lineas[j * 16 + 15] = 0;
   // A recorded slot past the line count does not count.
   banco.leccion().numero_lineas = 0;
   banco.leccion().lineas[15] = 1;

@@ -167,6 +167,28 @@ TEST_F(Ejercicios, ARightDictationMovesToTheNextEntryAndPlaysIt) {
   Tecla(kEnter);
   EXPECT_EQ(Registro(1).resultado1, 2);
   EXPECT_EQ(audio_.log, (Log{"StopAudio", "PlayAudio D2 2"}));
+  // The page drawn again: the solved dictation keeps its entry, its button
+  // and its gap (a dictation's gap stays), its answer in the solved colour;
+  // the next entry's gap waits for its answer.
+  EXPECT_STREQ(formateador_->Entrada(1)->texto, "  ab}");
+  EXPECT_STREQ(formateador_->Entrada(1)->mascara, "**--}");
+  EXPECT_STREQ(formateador_->Entrada(2)->texto, "  cd}");
+  std::vector<uint8_t> tipos;
+  for (const Caja& c : Cajas()) tipos.push_back(c.tipo);
+  EXPECT_EQ(tipos, (std::vector<uint8_t>{2, 4, 11, 2, 4, 11}));
+  const RECT_VIRTUAL* resuelto = Primera(kRegionHueco, 0);
+  const RECT_VIRTUAL* siguiente = Primera(kRegionHueco, 1);
+  EXPECT_EQ(LeerColaHueco(*resuelto).entrada, 1);
+  EXPECT_EQ(LeerColaHueco(*resuelto).inicio, 2);
+  EXPECT_EQ(LeerColaHueco(*resuelto).longitud, 2);
+  EXPECT_EQ(Caja({resuelto->tipo, resuelto->left, resuelto->top, resuelto->right, resuelto->bottom}),
+            (Caja{11, 8, 1, 24, 15}));
+  EXPECT_EQ(Caja({siguiente->tipo, siguiente->left, siguiente->top, siguiente->right,
+                  siguiente->bottom}),
+            (Caja{11, 8, 21, 24, 35}));
+  EXPECT_EQ(LeerColaHueco(*siguiente).entrada, 2);
+  EXPECT_EQ(Superficie().GetPixel(9, 3), 0x2E5C5Cu);
+  EXPECT_EQ(Contexto().hueco, siguiente);
   EXPECT_EQ(audio_.Estado(), estado_audio::kDictado);
   EXPECT_EQ(Contexto().ejercicio_actual, 2);
   EXPECT_TRUE(ventana_.Caret().Visible());
@@ -238,7 +260,13 @@ TEST_F(Ejercicios, BoundsOfEntriesGapsAndAnswerAreas) {
   tae_.CambiarFormateador(formateador_.get());
   Pintar(0);
   EXPECT_EQ(std::string(formateador_->Entrada(1)->texto), std::string(198, 'x') + "}");
-  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco)).longitud, 198);
+  // A piece on each line it reaches (83 characters a line) as far as it is
+  // recorded: the fourth line's character is not.
+  ASSERT_EQ(Primera(kRegionHueco, 3), nullptr);
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 0)).longitud, 83);
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 1)).inicio, 83);
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 2)).inicio, 166);
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 2)).longitud, 32);
   ClicHueco();
   Escribir(u"zz");
   Tecla(kEnter);
@@ -270,6 +298,65 @@ TEST_F(Ejercicios, GapsOutsideExercisesAndWrappedExercisesStaySound) {
   ASSERT_NE(g, nullptr);
   EXPECT_EQ(e->right, 400);
   EXPECT_GT(g->right, g->left);
+}
+
+TEST_F(Ejercicios, AWrappedGapIsAPieceOnEachLineAndLeavesTheTextAfterIt) {
+  formateador_ = Formateador(100);  // 12 characters a line
+  Preparar(*formateador_);
+  // "ccc" does not fit after "bbbbbbbb ": the gap goes on on line 2, where
+  // " after" follows it.
+  const std::string texto = "<EJESCRITO:1,1,A>x <HUECO:1>bbbbbbbb ccc<HUECO:0> after<EJESCRITO:0>";
+  platform::gfx::Surface s = Pagina(texto);
+  ASSERT_EQ(Cajas(), (std::vector<Caja>{{2, 0, 1, 68, 35}, {11, 12, 1, 80, 15}, {11, 0, 21, 24, 35}}));
+  const RECT_VIRTUAL* primera = Primera(kRegionHueco, 0);
+  const RECT_VIRTUAL* segunda = Primera(kRegionHueco, 1);
+  EXPECT_EQ(primera->enlace, regiones_.Slot(segunda));
+  EXPECT_EQ(segunda->enlace, 0);
+  EXPECT_EQ(LeerColaHueco(*primera).inicio, 2);
+  EXPECT_EQ(LeerColaHueco(*primera).longitud, 9);
+  EXPECT_EQ(LeerColaHueco(*segunda).inicio, 11);
+  EXPECT_EQ(LeerColaHueco(*segunda).longitud, 3);
+  EXPECT_EQ(LeerColaHueco(*segunda).ancho, 24);
+  EXPECT_TRUE(Tinta(s, 28, 21, 40, 12));   // " after" is drawn
+  EXPECT_FALSE(Tinta(s, 0, 21, 24, 12));   // the gap's own text is hidden
+  EXPECT_FALSE(Tinta(s, 82, 0, 18, 40));  // nothing right of the gap (and its line)
+
+  // Typed piece by piece, the answer is checked as one gap: "bbbbbbbb"
+  // leaves the first piece's space untyped and is right all the same.
+  ClicHueco(0);
+  Escribir(u"bbbbbbbb");
+  ClicHueco(1);
+  EXPECT_EQ(Contexto().hueco, segunda);
+  Escribir(u"ccc");
+  EXPECT_EQ(Area(1, 14), "**bbbbbbbb*ccc");
+  Tecla(kEnter);
+  EXPECT_EQ(Registro(1).resultado1, 2);
+  EXPECT_EQ(formateador_->ftae()->errores, 0);
+  EXPECT_EQ(Area(1, 14), "**bbbbbbbb ccc");
+  s = Superficie();
+  EXPECT_TRUE(Tinta(s, 28, 21, 40, 12));
+
+  // At level 2 the whole exercise is the gap: a piece on each line.
+  Registro(1).selector = 2;
+  Pintar(0);
+  std::vector<Caja> huecos;
+  for (const Caja& c : Cajas()) {
+    if (c.tipo == kRegionHueco) huecos.push_back(c);
+  }
+  EXPECT_EQ(huecos, (std::vector<Caja>{{11, 0, 1, 80, 15}, {11, 0, 21, 68, 35}}));
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 0)).longitud, 11);
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 1)).inicio, 11);
+  EXPECT_EQ(LeerColaHueco(*Primera(kRegionHueco, 1)).longitud, 9);
+  // A wrong first character selects the first piece, one on line 2 the second.
+  ClicHueco(0);
+  Escribir(u"q");
+  Tecla(kEnter);
+  EXPECT_EQ(Contexto().hueco, Primera(kRegionHueco, 0));
+  std::memcpy(Registro(1).area2, "x bbbbbbbb qcc after", 20);
+  ClicHueco(1);
+  Tecla(kEnter);
+  EXPECT_EQ(Contexto().hueco, Primera(kRegionHueco, 1));
+  EXPECT_EQ(Contexto().indice_caret, 0);
 }
 
 }  // namespace

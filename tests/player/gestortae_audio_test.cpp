@@ -2,6 +2,7 @@
 // animation, and the real sound side on the null audio device: a click
 // plays, a long press records "S:\NAME.STR", the release compares.
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -130,6 +131,72 @@ TEST_F(SonidoReal, AClickPlaysALongPressRecordsAndTheReleaseCompares) {
   EXPECT_EQ(gestor.Estado(), TGestorAudio::kCompararAlumno);
   EXPECT_EQ(f_->Sonido(2)->grabaciones, 1);
   EXPECT_TRUE(std::filesystem::exists(alumno_ + "/NAME.STR"));
+}
+
+// A pumped null device whose streams note, as they close, whether the lesson
+// manager they sound for still has its three contexts.
+class DispositivoTestigo : public NullAudioDevice {
+ public:
+  DispositivoTestigo() : NullAudioDevice(Pacing::kPumped) {}
+
+  std::unique_ptr<AudioStream> OpenDefaultStream(const AudioStreamParams& params,
+                                                 AudioCallback callback, void* user,
+                                                 std::string* reason) override {
+    std::unique_ptr<AudioStream> stream =
+        NullAudioDevice::OpenDefaultStream(params, callback, user, reason);
+    if (stream == nullptr) return stream;
+    return std::make_unique<Testigo>(std::move(stream), *this);
+  }
+
+  const TGestorTAE* tae = nullptr;
+  int cierres = 0;
+  int cierres_sin_contextos = 0;
+
+ private:
+  class Testigo : public AudioStream {
+   public:
+    Testigo(std::unique_ptr<AudioStream> stream, DispositivoTestigo& d)
+        : stream_(std::move(stream)), d_(d) {}
+    ~Testigo() override {
+      stream_.reset();
+      ++d_.cierres;
+      if (d_.tae != nullptr && (d_.tae->ConEjEscrito() == nullptr ||
+                                d_.tae->ConRolPlay() == nullptr || d_.tae->ConSpeak() == nullptr)) {
+        ++d_.cierres_sin_contextos;
+      }
+    }
+    bool Start(std::string* reason) override { return stream_->Start(reason); }
+    void Stop() override { stream_->Stop(); }
+    uint32_t TimeMs() override { return stream_->TimeMs(); }
+
+   private:
+    std::unique_ptr<AudioStream> stream_;
+    DispositivoTestigo& d_;
+  };
+};
+
+TEST_F(GestorPagina, TheManagerStopsItsSoundBeforeItFreesTheContextsTheSoundReaches) {
+  const std::string alumno = almacen_.folder() + "/alumno";
+  std::filesystem::create_directories(alumno);
+  client_.Mount(alumno.c_str(), 'S');
+  client_.AddLocalLetter('S', "");
+  DispositivoTestigo dispositivo;
+  std::recursive_mutex cerrojo;
+  auto tae = std::make_unique<TGestorTAE>();
+  tae->SetOSAL(&osal_);
+  tae->SetGestorGDI(&gdi_);
+  tae->SetEHDDClient(&client_);
+  tae->SetCerrojoPagina(&cerrojo);
+  tae->SetDispositivoAudio(&dispositivo);
+  tae->Iniciar();
+  dispositivo.tae = tae.get();
+  // A recording runs (a student's role-play line, say) when the session stops.
+  tae->GetAudio()->GrabarAudioSTR("S:\\LINE.STR");
+  ASSERT_EQ(tae->GetAudio()->Estado(), TAudio::kGrabando);
+  for (int i = 0; i < 3; ++i) dispositivo.Pump();
+  tae.reset();
+  EXPECT_GE(dispositivo.cierres, 1);
+  EXPECT_EQ(dispositivo.cierres_sin_contextos, 0);
 }
 
 }  // namespace

@@ -92,15 +92,43 @@ TEST_F(RolPlay, RowsKeepNumbersEndedByACommaThatNameALine) {
   // 3 is past the line count, -1 before it, 2 has no comma after it.
   ASSERT_TRUE(Leer("1\r\n3\r\n40\r\na\r\nb\r\nc\r\n 1, 3,-1,0,2"));
   EXPECT_EQ(Fila(0), (std::vector<int>{1, 0, 255}));
-  // A number line keeps its first 80 bytes: 40 numbers of "0,".
-  std::string larga;
-  for (int i = 0; i < 45; ++i) larga += "0,";
-  ASSERT_TRUE(Leer("1\r\n1\r\n40\r\nn\r\n" + larga + "\r\n"));
-  EXPECT_EQ(Fila(0).size(), 41u);
+  // A row is read whole: 58 numbers after 300 blanks, and a number
+  // written with 90 leading zeros, are all kept.
+  std::string larga(300, ' ');
+  for (int i = 0; i < 58; ++i) larga += "0,";
+  ASSERT_TRUE(Leer("1\r\n2\r\n40\r\nn\r\nm\r\n" + larga + std::string(90, '0') + "1,\r\n"));
+  ASSERT_EQ(Fila(0).size(), 60u);
+  EXPECT_EQ(Fila(0)[58], 1);
+  EXPECT_EQ(Fila(0)[59], 255);
+  // The 60th number finds no room: 59 are kept and the row still ends.
+  ASSERT_TRUE(Leer("1\r\n2\r\n40\r\nn\r\nm\r\n" + larga + "1,1,\r\n"));
+  ASSERT_EQ(Fila(0).size(), 60u);
+  EXPECT_EQ(Fila(0)[58], 1);
   // A count line longer than 80 bytes is read from its start and skipped to its CR.
   ASSERT_TRUE(Leer("1" + std::string(100, ' ') + "9\r\n1\r\n40\r\nname\r\n0,\r\n"));
   EXPECT_EQ(tae_.ConRolPlay()->num_personajes, 1);
   EXPECT_EQ(Nombre(0), "name");
+}
+
+TEST_F(RolPlay, A59LineRolePlayOfTwoCharactersKeepsEveryLineInARow) {
+  // Rows of 85 and 82 bytes: the characters take turns over 59 lines.
+  std::string texto = "2\r\n59\r\n40\r\n";
+  for (int j = 0; j < 59; ++j) texto += "L" + std::to_string(j) + "\r\n";
+  std::vector<int> filas[2];
+  for (int i = 0; i < 2; ++i) {
+    for (int j = i; j < 59; j += 2) {
+      texto += std::to_string(j) + ",";
+      filas[i].push_back(j);
+    }
+    filas[i].push_back(255);
+    texto += "\r\n";
+  }
+  ASSERT_TRUE(Leer(texto));
+  EXPECT_EQ(Fila(0), filas[0]);
+  EXPECT_EQ(Fila(1), filas[1]);
+  EXPECT_EQ(Fila(0)[29], 58);
+  EXPECT_EQ(Fila(1)[28], 57);
+  EXPECT_TRUE(mensajes_.Textos().empty());
 }
 
 TEST_F(RolPlay, AFileThatDoesNotOpenIsReported) {

@@ -283,5 +283,63 @@ TEST_F(Regiones, ABoxOfARenderIsShownAfterTheLockWhileAReleaseWaits) {
   EXPECT_EQ(mensajes_.Textos(), (Log{"Error Font desconocido"}));
 }
 
+TEST_F(Regiones, TheEmptyLastPieceOfAWrappedSoundCatchesNoClick) {
+  // "hello" and 78 a fill line 1; the space goes to line 2, whose start
+  // skips it: the closing tag opens line 2 and its piece there is empty.
+  Pagina("<SONIDO:1,1,S1>hello" + std::string(78, 'a') + " <SONIDO:1,0>tail words here");
+  ASSERT_EQ(Cajas(), (std::vector<Caja>{{1, 0, 1, 664, 15}, {1, 0, 21, 0, 35}}));
+  Clic(300, 28);  // blank space right of "tail words here"
+  Clic(10, 28);   // "tail"
+  EXPECT_TRUE(audio_.log.empty());
+  Clic(10, 5);  // "hello"
+  EXPECT_EQ(audio_.log, (Log{"StopAudio", "StopAudio", "PlayAudio S1 1"}));
+  // A one-piece sound that wraps still reaches the area's right edge.
+  Pagina(std::string(83, 'x') + " <SONIDO:2,2,S2>ab<SONIDO:2,0>");
+  EXPECT_EQ(Cajas(), (std::vector<Caja>{{12, 0, 21, 16, 35}}));
+  Pagina(std::string(82, 'x') + " <SONIDO:2,2,S2>" + std::string(3, 'a') + " b<SONIDO:2,0>");
+  EXPECT_EQ(Cajas(), (std::vector<Caja>{{12, 660, 1, 664, 35}}));
+}
+
+TEST_F(Regiones, ASpeakingAnswerWithoutASoundChangesNothing) {
+  Imagen("COMUN\\BTNSOLN", 30, 18, 0x0000FF);
+  Pagina(std::string(12, 'x') + "<ASPEAK:100,S100>hundred<ASPEAK:0>\n" + std::string(12, 'x') +
+             "<ASPEAK:2>two<ASPEAK:0>\n" + std::string(12, 'x') + "<ASPEAK:1,S1>one<ASPEAK:0>",
+         "DOCPR.TAE");
+  Clic(30, 5);   // answer 100: past the name table
+  Clic(30, 25);  // answer 2: no name
+  EXPECT_TRUE(audio_.log.empty());
+  EXPECT_EQ(tae_.ConSpeak()->respuesta_visible, 0);
+  EXPECT_EQ(formateador_->ftae()->respuestas, 0);
+  // No answer was written over the x right of the buttons.
+  EXPECT_TRUE(Tinta(Superficie(), 56, 2, 40, 12));
+  EXPECT_TRUE(Tinta(Superficie(), 56, 22, 40, 12));
+  Clic(30, 45);  // answer 1 still answers
+  EXPECT_EQ(audio_.log, (Log{"StopAudio", "PlayAudio S1 1"}));
+  EXPECT_EQ(tae_.ConSpeak()->respuesta_visible, 1);
+  EXPECT_EQ(formateador_->ftae()->respuestas, 1);
+}
+
+// An animation whose background read loses the connection.
+class AnimSinConexion : public AnimGrabadora {
+ public:
+  void PintarFondo(uint16_t, uint16_t, uint16_t) override {
+    throw std::string("Error de conexion con el servidor.");
+  }
+};
+
+TEST_F(Regiones, APageDrawThatThrowsLeavesThePageFreeForTheNextPress) {
+  AnimSinConexion sin_conexion;
+  sin_conexion.cargada = true;
+  tae_.SetAnimPagina(&sin_conexion);
+  Cargar("<SONIDO:1,1,N>a<SONIDO:1,0><BOTON:2>");
+  tae_.CambiarFormateador(formateador_.get());
+  audio_.log.clear();
+  EXPECT_THROW(formateador_->PintarPagina(0), std::string);
+  EXPECT_EQ(tae_.Ocupado(), 0);
+  Clic(4, 5);  // the sound was registered before the panel threw
+  EXPECT_EQ(audio_.log, (Log{"StopAudio", "StopAudio", "PlayAudio N 1"}));
+  tae_.SetAnimPagina(&anim_);
+}
+
 }  // namespace
 }  // namespace tae_test

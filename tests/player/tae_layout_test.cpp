@@ -34,8 +34,9 @@ TEST_F(Layout, AWordEndingAtTheWidthStaysAndOnePixelMoreMovesIt) {
   Cargar("aaaa " + std::string(78, 'a') + "n tail");
   Pintar(0);
   ASSERT_GE(formateador_->LineasPintadas().size(), 2u);
-  EXPECT_EQ(formateador_->LineasPintadas()[0].fin, Offset("tail"));  // the space is consumed
-  EXPECT_EQ(formateador_->LineasPintadas()[1].inicio, Offset("tail"));
+  // The space goes to the next line, which skips it.
+  EXPECT_EQ(formateador_->LineasPintadas()[0].fin, Offset(" tail"));
+  EXPECT_EQ(formateador_->LineasPintadas()[1].inicio, Offset(" tail"));
 
   Cargar("aaaa " + std::string(78, 'a') + "m tail");
   Pintar(0);
@@ -43,15 +44,60 @@ TEST_F(Layout, AWordEndingAtTheWidthStaysAndOnePixelMoreMovesIt) {
   EXPECT_EQ(formateador_->Pagina(0)->lineas, 3);
 }
 
-TEST_F(Layout, ASpaceThatDoesNotFitIsNotDrawnAndTheNextLineSkipsOneLeadingSpace) {
+TEST_F(Layout, ASpaceThatDoesNotFitGoesToTheNextLineWhichSkipsOnlyIt) {
   // 83 characters fill 664 px; the space after them would end at 668.
   Cargar("<COLORF:AZUL>" + std::string(83, 'a') + "  b");
-  const auto s = Pintar(0);
+  auto s = Pintar(0);
   EXPECT_EQ(s.GetPixel(663, 14), 0xFF0000u);  // the blue cell of the last character
   EXPECT_FALSE(Tinta(s, 664, 0, 23, 15));     // no blue space past it
-  // The line consumed one space; the next skips the other and starts with b.
-  EXPECT_EQ(formateador_->LineasPintadas()[1].inicio, Offset("  b") + 1);
-  EXPECT_EQ(s.GetPixel(0, 25), 0u);  // black 'b' at x 0, no space cell before it
+  // The next line starts at the first space and skips it; the second is
+  // drawn (a blue 4 px cell) and b follows it.
+  EXPECT_EQ(formateador_->LineasPintadas()[0].fin, Offset("  b"));
+  EXPECT_EQ(formateador_->LineasPintadas()[1].inicio, Offset("  b"));
+  EXPECT_EQ(s.GetPixel(0, 25), 0xFF0000u);
+  EXPECT_EQ(s.GetPixel(3, 25), 0xFF0000u);
+  EXPECT_EQ(s.GetPixel(4, 25), 0u);
+  // One space at the wrap: b opens the next line.
+  Cargar("<COLORF:AZUL>" + std::string(83, 'a') + " b");
+  s = Pintar(0);
+  EXPECT_EQ(s.GetPixel(0, 25), 0u);
+  EXPECT_EQ(formateador_->Pagina(0)->lineas, 2);
+}
+
+TEST_F(Layout, ATabWhoseStopPassesTheWidthGoesToTheNextLine) {
+  // 80 a end at 640; the stop after them is the width itself, or one past it.
+  Cargar("<TABULADOR:0,0,100,664>" + std::string(80, 'a') + "\tz");
+  auto s = Pintar(0);
+  ASSERT_EQ(formateador_->LineasPintadas().size(), 2u);
+  EXPECT_EQ(formateador_->LineasPintadas()[0].fin, Offset("z"));  // the tab stays
+  EXPECT_TRUE(Tinta(s, 0, 20, 7, 12));  // z could not follow it
+
+  Cargar("<TABULADOR:0,0,100,665>" + std::string(80, 'a') + "\tz");
+  s = Pintar(0);
+  ASSERT_EQ(formateador_->LineasPintadas().size(), 2u);
+  EXPECT_EQ(formateador_->LineasPintadas()[1].inicio, Offset("\tz"));
+  EXPECT_FALSE(Tinta(s, 640, 0, 47, 15));  // nothing right of the a
+  EXPECT_FALSE(Tinta(s, 0, 20, 100, 15));
+  EXPECT_TRUE(Tinta(s, 100, 20, 7, 12));  // the tab moved z to the stop at 100
+  EXPECT_EQ(formateador_->Pagina(0)->lineas, 2);
+  // A tab alone on its line stays there, past the width or not.
+  Cargar("<TABULADOR:0,0,665>\tz");
+  EXPECT_EQ(formateador_->Pagina(0)->lineas, 2);
+}
+
+TEST_F(Layout, AFirstLineOfSize33IsDrawn16PixelsAboveTheSurfaceAndClipped) {
+  // Glyphs 30 px tall: at y -16 their ink ends at row 13; the next line's
+  // cell (from row 21) cuts nothing of them.
+  platform::gfx::SetFontBackend(std::make_shared<platform::gfx::FakeFontBackend>(8, 30, 3));
+  Cargar("<TAMANO:33>A\n<TAMANO:15>B\n<TAMANO:33>\t\tC");
+  const auto s = Pintar(0);
+  EXPECT_TRUE(Tinta(s, 0, 0, 7, 14));    // A's last 14 rows
+  EXPECT_FALSE(Tinta(s, 0, 14, 7, 7));   // nothing of it below row 13
+  EXPECT_EQ(PrimeraFilaConTinta(s, 0, 7, 14), 21);  // B
+  // The same glyph on the third line (y 40) starts 16 px above it, whole.
+  EXPECT_EQ(PrimeraFilaConTinta(s, 90, 7), 24);
+  EXPECT_TRUE(Tinta(s, 90, 53, 7, 1));
+  EXPECT_FALSE(Tinta(s, 90, 54, 7, 1));
 }
 
 TEST_F(Layout, TextOfSize33IsDrawn16PixelsHigherAndSize6TenLower) {
@@ -238,7 +284,7 @@ TEST_F(Layout, PagesDrawInAnyOrderFromTheirOwnEntries) {
   const auto tercera = Pintar(2);
   const auto primera = Pintar(0);
   EXPECT_EQ(Pintar(2).Pixels(), tercera.Pixels());
-  EXPECT_EQ(PrimeraFilaConTinta(primera, 0, 8), 0);  // -20 draws 4 px up, from the edge
+  EXPECT_EQ(PrimeraFilaConTinta(primera, 0, 8), 0);  // -20 draws 4 px up, clipped at the edge
   EXPECT_EQ(tae_.Estilo(formateador_->Pagina(1)->estilo).fuente.lfHeight, -20);
   EXPECT_EQ(formateador_->Pagina(2)->estilo, 0);  // back to the default style
 }

@@ -233,6 +233,27 @@ TEST_F(Herramienta, RenderClicksTypesAndPrintsThePage) {
   EXPECT_EQ(Correr("render " + doc + " --page 1 --out " + png).out, "");
 }
 
+TEST_F(Herramienta, RenderOfASoundClosingAtALineStartPlaysOnlyFromItsText) {
+  // The sound goes on past its paragraph's end: its closing tag opens line 2.
+  const std::string doc =
+      Escribir("PHSI.TAE", "<SONIDO:1,1,S1>hello there\n<SONIDO:1,0>tail words here");
+  const std::string png = (dir_ / "ph.png").string();
+  const std::string orden = "render " + doc + " --page 1 --out " + png + " --regions";
+  Salida s = Correr(orden);
+  ASSERT_EQ(s.codigo, 0) << s.err;
+  const std::vector<std::string> l = Lineas(s.out);
+  ASSERT_GE(l.size(), 3u);
+  EXPECT_EQ(l[1].rfind("region 1 1 0 1 ", 0), 0u) << l[1];
+  EXPECT_EQ(l[2], "region 2 1 0 21 0 35 0 1 \"S1\"");  // empty
+  // Blank space right of the text, and "tail": nothing plays; "hello" plays.
+  for (const char* clic : {"300,28", "4,28"}) {
+    s = Correr(orden + " --click " + clic);
+    EXPECT_EQ(s.out.find("PlayAudio"), std::string::npos) << clic << "\n" << s.out;
+  }
+  s = Correr(orden + " --click 10,8");
+  EXPECT_NE(s.out.find("call PlayAudio \"S1\" 1"), std::string::npos) << s.out;
+}
+
 TEST_F(Herramienta, RenderRefusesPagesEventsAndPicturesItCannotHave) {
   const std::string doc = Escribir("R.TAE", "a<SALTOPAG:>b");
   const std::string png = (dir_ / "p.png").string();
