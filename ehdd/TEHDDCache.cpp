@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -23,6 +24,27 @@ bool BloqueDe(const TMemoryBlockStore::Nodo& node, const std::string& key, size_
   std::string_view node_key;
   return TBlockStore::PartirNombre(std::string_view(node.nombre), index, node_key) &&
          node_key == key;
+}
+
+// The reference of a key's block, the key's hash remembered from the last
+// call on this thread: a reader asks about one file many times in a row.
+// The memory is plain bytes, nothing to destroy: a thread's last
+// destructors may still read.
+constexpr size_t kClaveRecordada = 256;
+TMemoryBlockStore::RefBloque RefDe(const std::string& key, uint32_t index) {
+  thread_local char last_key[kClaveRecordada];
+  thread_local size_t last_length = SIZE_MAX;
+  thread_local size_t last_hash = 0;
+  if (key.size() != last_length || std::memcmp(key.data(), last_key, key.size()) != 0) {
+    last_hash = TMemoryBlockStore::RefBloque::HashClave(key);
+    if (key.size() <= kClaveRecordada) {
+      std::memcpy(last_key, key.data(), key.size());
+      last_length = key.size();
+    } else {
+      last_length = SIZE_MAX;  // long keys are hashed each time
+    }
+  }
+  return {key, index, true, last_hash};
 }
 
 }  // namespace
@@ -61,7 +83,7 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   const uint32_t last = static_cast<uint32_t>(end / kBloque);
   uint32_t missing = 0;
   bool marked = false;
-  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, first);
+  TMemoryBlockStore::RefBloque ref = RefDe(key, first);
   entries.reserve(entries.size() + (last - first) + 1);
   // One look at both levels for the whole range: what a reader sees is the
   // range as it stood at one moment.
@@ -96,7 +118,7 @@ bool TEHDDCache::EscribirRango(const std::string& key, const unsigned char* data
   uint32_t i = position / kBloque;
   const uint32_t last = static_cast<uint32_t>((static_cast<uint64_t>(position) + length) / kBloque);
   uint32_t taken = 0;
-  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, i);
+  TMemoryBlockStore::RefBloque ref = RefDe(key, i);
   while (taken < length && i <= last) {
     const uint32_t n = std::min(length - taken, block_size);
     CriticalSectionGuard guard(lock_);
@@ -124,7 +146,7 @@ void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsig
     const uint32_t tail = length % kBloque;
     std::memset(buffers[used - 1] + tail, 0, kBloque - tail);
   }
-  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, position / kBloque);
+  TMemoryBlockStore::RefBloque ref = RefDe(key, position / kBloque);
   CriticalSectionGuard guard(lock_);
   // Blocks of a file none of which is in memory go in without a look each.
   const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
@@ -148,7 +170,7 @@ uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32
                                unsigned char* destination) {
   uint32_t offset = position % kBloque;
   if (entries.empty()) return 0;
-  TMemoryBlockStore::RefBloque ref = TMemoryBlockStore::RefBloque::De(key, entries[0].indice);
+  TMemoryBlockStore::RefBloque ref = RefDe(key, entries[0].indice);
   CriticalSectionGuard guard(lock_);
   if (entries.size() == 1) {
     TBloqueCache* block = memoria_.Tomar(ref);
@@ -178,7 +200,7 @@ void TEHDDCache::Olvidar(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   if (!slots_.abierto()) {
     // Memory only: drop this key's blocks and keep the others.
-    const size_t key_hash = std::hash<std::string_view>{}(key);
+    const size_t key_hash = TMemoryBlockStore::RefBloque::HashClave(key);
     for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
       auto next = std::next(it);
       uint32_t index = 0;
@@ -186,6 +208,15 @@ void TEHDDCache::Olvidar(const std::string& key) {
       it = next;
     }
     return;
+  }
+  // The file's own blocks are dropped from memory first: written to the
+  // slot file now they would only be cleared from it below.
+  const size_t key_hash = TMemoryBlockStore::RefBloque::HashClave(key);
+  for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
+    auto next = std::next(it);
+    uint32_t index = 0;
+    if (BloqueDe(*it, key, key_hash, index)) memoria_.Quitar(it->ref);
+    it = next;
   }
   slots_.IndexAdd("eHDD", key);
   memoria_.Flush();
@@ -196,7 +227,7 @@ void TEHDDCache::Olvidar(const std::string& key) {
 uint32_t TEHDDCache::BytesEnCache(const std::string& key) {
   CriticalSectionGuard guard(lock_);
   std::set<uint32_t> indices;
-  const size_t key_hash = std::hash<std::string_view>{}(key);
+  const size_t key_hash = TMemoryBlockStore::RefBloque::HashClave(key);
   for (const auto& node : memoria_.nodes()) {
     uint32_t index = 0;
     if (BloqueDe(node, key, key_hash, index)) indices.insert(index);

@@ -15,7 +15,7 @@ TMemoryBlockStore::RefBloque TMemoryBlockStore::Ref(std::string_view name) {
   if (TBlockStore::PartirNombre(name, index, key) && (name[0] != '0' || name[1] == '_')) {
     return RefBloque::De(key, index);
   }
-  return {name, 0, false, std::hash<std::string_view>{}(name)};
+  return {name, 0, false, RefBloque::HashClave(name)};
 }
 
 unsigned char* TMemoryBlockStore::BufferNuevo(uint32_t length) {

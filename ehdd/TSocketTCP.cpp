@@ -7,6 +7,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -111,23 +112,33 @@ int TSocketTCP::Connect(const std::string& host, uint16_t port) {
 int TSocketTCP::Send(const void* head, size_t head_length, const void* body, size_t body_length) {
   if (fd_ < 0) return kSocketLost;
   last_sent_ = 0;
-  const struct {
-    const void* data;
-    size_t length;
-  } parts[2] = {{head, head_length}, {body, body ? body_length : 0}};
-  for (const auto& part : parts) {
-    size_t done = 0;
-    while (done < part.length) {
-      ssize_t put =
-          send(fd_, static_cast<const char*>(part.data) + done, part.length - done, MSG_NOSIGNAL);
-      if (put < 0 && errno == EINTR) continue;
-      if (put <= 0) {
-        Close();
-        return kSocketLost;
+  // Head and body leave in one call (one segment when they fit), the rest
+  // of a short send following until everything is out.
+  iovec parts[2] = {{const_cast<void*>(head), head_length},
+                    {const_cast<void*>(body), body ? body_length : 0}};
+  const size_t total = head_length + parts[1].iov_len;
+  while (last_sent_ < total) {
+    size_t skip = last_sent_;
+    iovec left[2];
+    int n = 0;
+    for (const iovec& part : parts) {
+      if (skip >= part.iov_len) {
+        skip -= part.iov_len;
+        continue;
       }
-      done += static_cast<size_t>(put);
-      last_sent_ += static_cast<size_t>(put);
+      left[n++] = {static_cast<char*>(part.iov_base) + skip, part.iov_len - skip};
+      skip = 0;
     }
+    msghdr message{};
+    message.msg_iov = left;
+    message.msg_iovlen = static_cast<size_t>(n);
+    const ssize_t put = sendmsg(fd_, &message, MSG_NOSIGNAL);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      Close();
+      return kSocketLost;
+    }
+    last_sent_ += static_cast<size_t>(put);
   }
   return kSocketOk;
 }

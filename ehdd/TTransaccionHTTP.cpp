@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include "ehdd/EHDDProtocol.h"
@@ -24,14 +25,20 @@ constexpr uint32_t kMaxBackoffMs = 1000;
 constexpr size_t kMaxLecturaTurno = 256 * 1024;
 // What of a 5xx reply's body its box shows.
 constexpr size_t kMaxCuerpoCaja = 64 * 1024;
+// The longest wait with nothing due: a stop flag set without a wake is
+// still seen within this.
+constexpr int kEsperaMaximaMs = 1000;
 
 }  // namespace
 
-TTransaccionHTTP::TTransaccionHTTP() : TThreadOSAL(1) {}
+TTransaccionHTTP::TTransaccionHTTP() : TThreadOSAL(1) {
+  wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+}
 
 TTransaccionHTTP::~TTransaccionHTTP() {
   // The thread uses this object's members: stop it before they go.
   StopAndJoin();
+  if (wake_fd_ >= 0) close(wake_fd_);
   CriticalSectionGuard guard(lock_);
   ResetReader();
   for (auto& [id, p] : sent_) Fail(p);
@@ -58,6 +65,20 @@ void TTransaccionHTTP::SetSocket(TSocketTCP* socket) {
 void TTransaccionHTTP::SetTimeout(int32_t seconds) {
   CriticalSectionGuard guard(lock_);
   timeout_s_ = seconds < 0 ? 0 : seconds;
+  Wake();  // the deadlines the thread waits for have moved
+}
+
+void TTransaccionHTTP::StopAndJoin() {
+  stop.store(1);
+  Wake();
+  TThreadOSAL::StopAndJoin();
+}
+
+void TTransaccionHTTP::Wake() {
+  if (wake_fd_ < 0) return;
+  const uint64_t one = 1;
+  // A full counter already wakes the thread: the write may fail then.
+  [[maybe_unused]] const ssize_t n = write(wake_fd_, &one, sizeof(one));
 }
 
 void TTransaccionHTTP::SetCallback(Callback callback) {
@@ -143,11 +164,13 @@ bool TTransaccionHTTP::Submit(const std::string& command, const unsigned char* d
   SendWaiting();
   if (static_cast<int32_t>(sent_.size()) < window_ && !InHandshake() && socket_->IsConnected()) {
     Send(p);
-    wake_.Wake();
+    // A thread already waiting on this connection is woken by the reply;
+    // the new request's deadline is the latest of all.
+    if (espera_generacion_ != socket_->generation() || !socket_->IsConnected()) Wake();
     return true;
   }
   waiting_.push_back(std::move(p));
-  wake_.Wake();
+  Wake();
   return false;
 }
 
@@ -237,7 +260,7 @@ bool TTransaccionHTTP::Reconectar(const std::string& host, uint16_t port,
   header_block_ = ehdd_protocol::BloqueCabeceras(server_host, server_port);
   backoff_ms_ = 0;
   ResetReader();
-  wake_.Wake();
+  Wake();
   return socket_->IsConnected();
 }
 
@@ -467,13 +490,17 @@ void TTransaccionHTTP::EndBody() {
   }
 }
 
-void TTransaccionHTTP::Turn() {
+void TTransaccionHTTP::Turn(bool readable) {
   std::vector<std::pair<std::string, std::string>> cajas;
   {
     CriticalSectionGuard guard(lock_);
+    espera_generacion_ = 0;
     if (socket_ == nullptr) return;
     if (socket_->generation() != reader_generation_) ResetReader();
-    if (!sent_.empty() || InHandshake() || lectura_ != Lectura::kCabeza || !cabeza_.empty()) {
+    // What arrived is taken in, also with nothing on the wire (a late reply
+    // is dropped, a peer that closed is seen at once).
+    if (readable || !sent_.empty() || InHandshake() || lectura_ != Lectura::kCabeza ||
+        !cabeza_.empty()) {
       ReadAvailable();
     }
     if (InHandshake()) {
@@ -499,11 +526,35 @@ void TTransaccionHTTP::Turn() {
       poll_fd_ = socket_->IsConnected() ? fcntl(socket_->fd(), F_DUPFD_CLOEXEC, 0) : -1;
       poll_generation_ = socket_->generation();
     }
-    poll_wanted_ = socket_->IsConnected() && (!sent_.empty() || InHandshake());
+    // The connection is always waited on: whatever arrives ends the wait.
+    poll_wanted_ = socket_->IsConnected() && poll_fd_ >= 0;
+    espera_generacion_ = poll_wanted_ ? poll_generation_ : 0;
+    wait_ms_ = WaitBound();
     cajas.swap(cajas_);
   }
   for (const auto& [text, caption] : cajas)
     platform::ShowMessageBox(text, caption, platform::kMbOk);
+}
+
+int TTransaccionHTTP::WaitBound() const {
+  int64_t bound = kEsperaMaximaMs;
+  const uint32_t now = platform::TickCount();
+  if (timeout_s_ != 0) {
+    // A request fails once its age is more than the time-out: one
+    // millisecond past it.
+    const int64_t limit = static_cast<int64_t>(timeout_s_) * 1000 + 1;
+    auto due = [&](const TPeticionHTTP& p) {
+      bound = std::min<int64_t>(bound, std::max<int64_t>(0, limit - (now - p.submitted_ms)));
+    };
+    for (const auto& [id, p] : sent_) due(p);
+    for (const auto& p : waiting_) due(p);
+  }
+  if ((!waiting_.empty() || !sent_.empty()) && socket_ != nullptr && !socket_->IsConnected()) {
+    // A connection to make again, after its back-off.
+    const int32_t left = static_cast<int32_t>(next_reconnect_ms_ - now);
+    bound = std::min<int64_t>(bound, backoff_ms_ == 0 ? 0 : std::max<int32_t>(0, left) + 1);
+  }
+  return static_cast<int>(bound);
 }
 
 void TTransaccionHTTP::Run() {
@@ -511,15 +562,26 @@ void TTransaccionHTTP::Run() {
     CriticalSectionGuard guard(lock_);
     handshake_.Reiniciar();
   }
+  bool readable = false;
   while (stop.load() == 0) {
-    Turn();
-    // Wait up to 1 ms: for the reply when a request is on the wire, else
-    // for a new request. The descriptor waited on is this thread's own.
-    if (poll_wanted_ && poll_fd_ >= 0) {
-      pollfd p{poll_fd_, POLLIN, 0};
-      poll(&p, 1, 1);
-    } else {
-      wake_.WaitFor(1);
+    Turn(readable);
+    turns_.fetch_add(1);
+    if (stop.load() != 0) break;
+    // One wait on the wake event and, when a reply is expected, the
+    // socket (this thread's own copy of its descriptor), until the next
+    // deadline: a reply is taken in the moment it arrives.
+    pollfd fds[2] = {{wake_fd_, POLLIN, 0}, {poll_fd_, POLLIN, 0}};
+    const nfds_t n = poll_wanted_ && poll_fd_ >= 0 ? 2 : 1;
+    int wait_ms = wait_ms_ < 0 ? kEsperaMaximaMs : wait_ms_;
+    if (wake_fd_ < 0) {
+      fds[0].fd = -1;  // no event to be woken by: short turns, as a fallback
+      wait_ms = std::min(wait_ms, 1);
+    }
+    const int ready = poll(fds, n, wait_ms);
+    readable = ready > 0 && n == 2 && fds[1].revents != 0;
+    if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
+      uint64_t count = 0;
+      [[maybe_unused]] const ssize_t got = read(wake_fd_, &count, sizeof(count));
     }
   }
 }

@@ -5,12 +5,16 @@
 // a back-off) and the requests in flight go out again; a 5xx reply fails
 // everything in flight; an NTLM proxy is answered.
 //
-// The engine's lock is never held while waiting for the socket: replies are
-// taken in as their bytes arrive (a reply that stalls keeps nobody waiting
+// The thread sleeps in one wait on the socket and its wake event, bounded by
+// the nearest deadline: a reply is taken in the moment its bytes arrive and
+// handed to its caller as soon as it is whole; a new request, a reconnect
+// or a stop wakes it. The engine's lock is never held while waiting for the
+// socket: replies are taken in as their bytes arrive (a reply that stalls keeps nobody waiting
 // and fails with its request's age), and the message boxes a reply asks for
 // are shown after the lock is left.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -21,7 +25,6 @@
 #include "base/CriticalSection.h"
 #include "base/TThreadOSAL.h"
 #include "ehdd/NTLM.h"
-#include "platform/WakeEvent.h"
 
 class TSocketTCP;
 struct TEHDDReply;
@@ -69,6 +72,8 @@ class TTransaccionHTTP : public TThreadOSAL {
               uint32_t receive_size);
 
   void Run() override;
+  // Sets the stop flag, wakes the thread out of its wait and joins it.
+  void StopAndJoin();
 
   // Closes the connection and connects the socket again to host:port (the
   // proxy, or the server itself), the requests then naming server_host and
@@ -79,6 +84,8 @@ class TTransaccionHTTP : public TThreadOSAL {
 
   int32_t outstanding() const;
   size_t waiting() const;
+  // Turns the thread has taken (each one wait and what follows it).
+  uint64_t turns() const { return turns_.load(); }
 
  private:
   // Where the reader stands in the reply that is arriving.
@@ -104,8 +111,12 @@ class TTransaccionHTTP : public TThreadOSAL {
   void ReadReply(const THTTPReply& reply, int64_t content_length);
   void StartDrain(int64_t bytes, Despues despues);
   void EndBody();
-  void Turn();
+  void Turn(bool readable);
   bool InHandshake() const;
+  // How long the thread may wait before a deadline needs it (a request's
+  // age, a reconnect's back-off); kSinFin when nothing does.
+  int WaitBound() const;
+  void Wake();
 
   mutable CriticalSection lock_;
   int32_t timeout_s_ = 30;
@@ -120,7 +131,9 @@ class TTransaccionHTTP : public TThreadOSAL {
   NtlmHandshake handshake_;
   uint32_t next_reconnect_ms_ = 0;
   uint32_t backoff_ms_ = 0;
-  platform::WakeEvent wake_;
+  // The thread's wake event, waited on in the same poll as the socket.
+  int wake_fd_ = -1;
+  std::atomic<uint64_t> turns_{0};
 
   // The reply being read, on the connection of reader_generation_.
   uint64_t reader_generation_ = 0;
@@ -145,4 +158,7 @@ class TTransaccionHTTP : public TThreadOSAL {
   int poll_fd_ = -1;
   uint64_t poll_generation_ = 0;
   bool poll_wanted_ = false;
+  int wait_ms_ = -1;
+  // The connection the thread waits on (0 for none), known under the lock.
+  uint64_t espera_generacion_ = 0;
 };

@@ -146,7 +146,11 @@ LectorOGG::Resultado LectorOGG::Llenar(int16_t* buffer, uint32_t muestras) {
   int huecos = 0;
   while (lleno < sitio) {
     int enlace = 0;
-    const long leidos = ov_read(&vf_, scratch_, kScratch, 0, 2, 1, &enlace);
+    // A read of the scratch's size that the buffer has room for goes
+    // straight into it: the same read, nothing to carry, no copy.
+    const bool directo = sitio - lleno >= kScratch;
+    char* const hacia = directo ? destino + lleno : scratch_;
+    const long leidos = ov_read(&vf_, hacia, kScratch, 0, 2, 1, &enlace);
     if (leidos == OV_HOLE && ++huecos < kMaxHuecosSeguidos) continue;
     if (leidos < 0) {
       fallo_ = kLectura;
@@ -170,7 +174,9 @@ LectorOGG::Resultado LectorOGG::Llenar(int16_t* buffer, uint32_t muestras) {
     }
     const uint32_t n = static_cast<uint32_t>(leidos);
     const uint32_t resto = sitio - lleno;
-    if (n <= resto) {
+    if (directo) {
+      lleno += n;  // at most kScratch, which fitted
+    } else if (n <= resto) {
       std::memcpy(destino + lleno, scratch_, n);
       lleno += n;
     } else {

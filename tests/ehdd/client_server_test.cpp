@@ -342,6 +342,38 @@ TEST_F(ServerClientTest, AFlushWaitingForTheServerHoldsUpNoOtherFile) {
   EXPECT_EQ(writes, (std::vector<std::string>{"CM=WR&OF=0&BS=32000", "CM=WR&OF=32000&BS=1"}));
 }
 
+// Sixteen blocks' worth read from an offset inside a block touch seventeen,
+// one more than the memory level holds (no slot file here): the read still
+// returns every byte right, in rounds the level can hold, and no block is
+// asked for twice.
+TEST_F(ServerClientTest, AnUnalignedReadOfSixteenBlocksTouchingSeventeenReadsWhole) {
+  constexpr size_t kLength = 20 * 4000;
+  std::ofstream(dir_ / "root" / "data" / "big.bin", std::ios::binary) << Pattern(kLength);
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  ASSERT_FALSE(TEHDDCache::Instance()->persistente());
+  TFicheroEHDD* f = client.Abrir("D:\\big.bin", 0);
+  ASSERT_NE(f, nullptr);
+  ASSERT_EQ(client.Posicionar(f, 2000, 0), 0);
+  std::vector<char> buffer(64000);
+  ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
+  EXPECT_EQ(std::string(buffer.data(), 64000), Pattern(kLength).substr(2000, 64000));
+  EXPECT_EQ(client.Posicion(f), 66000u);
+  // Blocks 0..15 in the first request; the 17th block (index 16) came in a
+  // later one, from its own offset.
+  const auto reads = Sent("CM=RD");
+  ASSERT_EQ(reads.size(), 2u);
+  EXPECT_EQ(reads[0].rfind("CM=RD&OF=0&BS=4000&NB=16&", 0), 0u);
+  EXPECT_EQ(reads[1].rfind("CM=RD&OF=64000&BS=4000&NB=16&", 0), 0u);
+  // One block past the level: the same read again still gives every byte.
+  ASSERT_EQ(client.Posicionar(f, 2000, 0), 0);
+  ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
+  EXPECT_EQ(std::string(buffer.data(), 64000), Pattern(kLength).substr(2000, 64000));
+  client.Cerrar(f);
+}
+
 TEST_F(ServerClientTest, AReadWhoseLaterRoundFailsLeavesTheOffsetWhereItBegan) {
   constexpr size_t kLength = 130000;
   FakePeer peer([&](const FakePeer::Request& r) {

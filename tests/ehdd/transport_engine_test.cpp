@@ -281,6 +281,51 @@ TEST(TransportEngine, ALaterConnectReconnectsUnderTheEnginesLock) {
   unsetenv("LECTORIA_REGISTRY_DIR");
 }
 
+// The thread sleeps while a request is on the wire and the reply is late;
+// the reply's arrival wakes it and is handed over in that same turn, and
+// an idle engine takes no turns of its own.
+TEST(TransportEngine, AReplyThatArrivesWhileTheThreadWaitsIsHandedOverInOneTurn) {
+  std::mutex mutex;
+  std::condition_variable cv;
+  bool arrived = false, release = false;
+  FakePeer peer([&](const FakePeer::Request& r) {
+    std::unique_lock<std::mutex> lock(mutex);
+    arrived = true;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+    FakePeer::Answer a;
+    a.bytes = FakePeer::Ok(r.id, "RT=1");
+    return a;
+  });
+  Engine e(peer.port(), 30);
+  TEHDDReply reply;
+  e.Submit("CM=CF&ID=1&IS=s", reply);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(10), [&] { return arrived; }));
+  }
+  // The request is on the wire and its reply held back: the thread settles
+  // into its wait and takes no turns meanwhile.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const uint64_t waiting_since = e.engine.turns();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(e.engine.turns(), waiting_since);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    release = true;
+    cv.notify_all();
+  }
+  ASSERT_TRUE(reply.semaphore.WaitFor(10000));
+  EXPECT_EQ(reply.status, 0);
+  // Woken by the reply, read and completed in the turn that followed.
+  EXPECT_LE(e.engine.turns() - waiting_since, 1u);
+  // Idle again: no turns while nothing is on the wire.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const uint64_t idle_since = e.engine.turns();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(e.engine.turns(), idle_since);
+}
+
 // Each caller frees its reply record (and so its semaphore) as soon as its
 // wait returns, while the releasing thread may still be inside Release.
 TEST(TransportEngine, AWaiterMayFreeItsReplyTheMomentItIsSignalled) {

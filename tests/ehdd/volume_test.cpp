@@ -325,6 +325,26 @@ TEST_F(DamagedVolumeTest, ChainCycle) {
   ExpectCleanFailure();
 }
 
+// The 'previous' links of two blocks name each other and the allocation
+// table agrees both ways: the walk back to a file's first block goes round
+// and round. It stops within the volume's block count and the volume is
+// reported damaged.
+TEST_F(DamagedVolumeTest, PreviousLinksThatLoopStopTheWalkAsDamage) {
+  const uint32_t first = FileBlock();
+  const uint32_t second =
+      GetU24(reinterpret_cast<const unsigned char*>(dat_.data()) + first * 512 + 283);
+  Entry(second, first);  // the table: second -> first, first -> second
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + first * 512 + 280, second);
+  PutU24(reinterpret_cast<unsigned char*>(dat_.data()) + second * 512 + 280, first);
+  Save();
+  TVolumen v;
+  ASSERT_TRUE(v.Abrir(prefix_));
+  TFicheroVolumen r = v.AbrirFichero("/A/FILE.BIN", "r", "YO");
+  EXPECT_EQ(v.Size(r), -1);
+  EXPECT_EQ(v.ultimo_error(), TVolumen::Error::kDanado);
+  ExpectCleanFailure();
+}
+
 TEST_F(DamagedVolumeTest, EntryPastTheCount) {
   Entry(FileBlock(), 0xFFFFFE);
   Save();

@@ -3,12 +3,17 @@
 // in it ("data/unit001#/PATH" is the member PATH of data/unit001.FAT/.DAT),
 // and can misbehave on purpose.
 //
-//   ehdd-server --root DIR --port N [--log FILE] [--delay-ms N]
+//   ehdd-server --root DIR --port N [--log FILE] [--delay-ms N] [--latency-ms N]
 //               [--close-mid-reply] [--status-503] [--wrong-id] [--bad-block]
 //               [--long-length] [--trickle-head] [--refuse] [--no-session]
 //
 // Port 0 picks a free port; the port is printed on the first line.
+// --delay-ms holds each reply that long before the next request is read (a
+// slow server); --latency-ms sends each reply that long after its request
+// arrived while later requests are read and answered meanwhile (a distant
+// server: requests overlap).
 #include <arpa/inet.h>
+#include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <signal.h>
@@ -17,7 +22,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -42,6 +51,7 @@ struct Options {
   int port = 0;
   std::string log;
   int delay_ms = 0;
+  int latency_ms = 0;
   bool close_mid_reply = false;
   bool status_503 = false;
   bool wrong_id = false;
@@ -159,15 +169,21 @@ void Reply(int fd, const std::string& id, const std::string& data, bool* keep) {
       if (!SendAll(fd, &c, 1)) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-  } else if (!SendAll(fd, head.data(), head.size())) {
-    return;
+  } else if (g_options.close_mid_reply) {
+    if (!SendAll(fd, head.data(), head.size())) return;
   }
   if (g_options.close_mid_reply) {
     SendAll(fd, body.data(), body.size() / 2);
     *keep = false;
     return;
   }
-  SendAll(fd, body.data(), body.size());
+  if (g_options.trickle_head) {
+    SendAll(fd, body.data(), body.size());
+    return;
+  }
+  // Head and body in one send: one segment for a small reply.
+  const std::string whole = head + body;
+  SendAll(fd, whole.data(), whole.size());
 }
 
 std::string Handle(const std::string& command, const std::string& data) {
@@ -229,25 +245,115 @@ std::string Handle(const std::string& command, const std::string& data) {
   return "RET=0";
 }
 
+// The bytes of one connection, read in large pieces: a request's head is
+// taken from what has arrived, and what follows it stays for the next.
+class Reader {
+ public:
+  explicit Reader(int fd) : fd_(fd) {}
+  // The head up to and including its empty line; false when the peer went.
+  bool Head(std::string& head) {
+    for (;;) {
+      const size_t end = buffer_.find("\r\n\r\n", start_);
+      if (end != std::string::npos) {
+        head.assign(buffer_, start_, end + 4 - start_);
+        start_ = end + 4;
+        return true;
+      }
+      if (buffer_.size() - start_ >= 65536) return false;
+      if (!Fill()) return false;
+    }
+  }
+  bool Bytes(std::string& out, size_t n) {
+    out.clear();
+    out.reserve(n);
+    while (out.size() < n) {
+      if (start_ == buffer_.size() && !Fill()) return false;
+      const size_t take = std::min(n - out.size(), buffer_.size() - start_);
+      out.append(buffer_, start_, take);
+      start_ += take;
+    }
+    return true;
+  }
+
+ private:
+  bool Fill() {
+    buffer_.erase(0, start_);
+    start_ = 0;
+    char chunk[65536];
+    const ssize_t got = recv(fd_, chunk, sizeof(chunk), 0);
+    if (got <= 0) return false;
+    buffer_.append(chunk, static_cast<size_t>(got));
+    return true;
+  }
+  int fd_;
+  std::string buffer_;
+  size_t start_ = 0;
+};
+
+// The replies of one connection held until their time (--latency-ms), sent
+// in order by a thread of their own.
+class Outbox {
+ public:
+  explicit Outbox(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+  ~Outbox() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  void Post(std::chrono::steady_clock::time_point due, std::function<bool()> send) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      queue_.emplace_back(due, std::move(send));
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return done_ || !queue_.empty(); });
+      if (queue_.empty()) return;  // done, nothing left to send
+      const auto due = queue_.front().first;
+      if (!done_ && cv_.wait_until(lock, due, [this] { return done_; })) continue;
+      if (done_) return;  // the connection went: what is held goes with it
+      auto send = std::move(queue_.front().second);
+      queue_.pop_front();
+      lock.unlock();
+      const bool keep = send();
+      lock.lock();
+      if (!keep) {
+        shutdown(fd_, SHUT_RDWR);  // ends the reading side too
+        queue_.clear();
+      }
+    }
+  }
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::pair<std::chrono::steady_clock::time_point, std::function<bool()>>> queue_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
 void Serve(int fd) {
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+  Reader reader(fd);
+  std::unique_ptr<Outbox> outbox;
+  if (g_options.latency_ms > 0) outbox = std::make_unique<Outbox>(fd);
   for (bool keep = true; keep;) {
     std::string head;
-    char c;
-    while (head.size() < 65536) {
-      if (recv(fd, &c, 1, 0) != 1) {
-        close(fd);
-        return;
-      }
-      head += c;
-      if (head.size() >= 4 && head.compare(head.size() - 4, 4, "\r\n\r\n") == 0) break;
-    }
+    if (!reader.Head(head)) break;
+    const auto arrived = std::chrono::steady_clock::now();
     size_t cl = head.find("Content-Length: ");
     size_t length = cl == std::string::npos ? 0 : std::strtoul(head.c_str() + cl + 16, nullptr, 10);
     if (length > (64u << 20)) break;
-    std::string body(length, '\0');
-    if (length > 0 && !RecvAll(fd, body.data(), length)) break;
+    std::string body;
+    if (length > 0 && !reader.Bytes(body, length)) break;
     if (length < 32) continue;  // an empty request (a proxy handshake): nothing to answer
     const std::string prefix = body.substr(0, 32);
     const size_t c1 = prefix.find(','), c2 = prefix.find(',', c1 + 1);
@@ -261,14 +367,25 @@ void Serve(int fd) {
       command = command.substr(0, wbd + 5);
     }
     Log(command);
+    if (outbox) {
+      // Answered now, in order; the reply leaves when its time has come.
+      outbox->Post(arrived + std::chrono::milliseconds(g_options.latency_ms),
+                   [fd, id, reply = Handle(command, data)] {
+                     bool keep_going = true;
+                     Reply(fd, id, reply, &keep_going);
+                     return keep_going;
+                   });
+      continue;
+    }
     Reply(fd, id, Handle(command, data), &keep);
   }
+  outbox.reset();  // joins the sender before the descriptor goes
   close(fd);
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: ehdd-server --root DIR --port N [--log FILE] [--delay-ms N] [--close-mid-reply]\n"
-                       "       [--status-503] [--wrong-id] [--bad-block] [--long-length] [--trickle-head]\n"
+  std::fprintf(stderr, "usage: ehdd-server --root DIR --port N [--log FILE] [--delay-ms N] [--latency-ms N]\n"
+                       "       [--close-mid-reply] [--status-503] [--wrong-id] [--bad-block] [--long-length] [--trickle-head]\n"
                        "       [--refuse] [--no-session]\n");
   return 2;
 }
@@ -277,6 +394,10 @@ int Usage() {
 
 int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
+  // Replies of tens of kilobytes come and go on every thread: keep freed
+  // memory instead of handing it back (and flushing the mappings) each time.
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&]() -> std::string { return i + 1 < argc ? argv[++i] : ""; };
@@ -284,6 +405,7 @@ int main(int argc, char** argv) {
     else if (a == "--port") g_options.port = std::atoi(value().c_str());
     else if (a == "--log") g_options.log = value();
     else if (a == "--delay-ms") g_options.delay_ms = std::atoi(value().c_str());
+    else if (a == "--latency-ms") g_options.latency_ms = std::atoi(value().c_str());
     else if (a == "--close-mid-reply") g_options.close_mid_reply = true;
     else if (a == "--status-503") g_options.status_503 = true;
     else if (a == "--wrong-id") g_options.wrong_id = true;
