@@ -202,6 +202,9 @@ class TForm1 : public QWidget, public Ui::TForm1 {
   std::shared_ptr<qorUiHost> ui_host_;
   std::unique_ptr<TAXeTAE> control_;
   bool control_given_up_ = false;
+  // A unit reached the control in this run: the results table may hold
+  // figures of this run to save.
+  bool unit_studied_ = false;
   qorKeyboardFilter* keyboard_hook_ = nullptr;
   bool hook_installed_ = false;
   bool restart_requested_ = false;

@@ -137,6 +137,7 @@ bool TForm1::LoadUnitIntoControl(TAXeTAE* control, const std::string& student, i
     FormLockGuard lock;
     UnitLoaded = true;
   }
+  unit_studied_ = true;
   StudyTabActive = true;
   return true;
 }
@@ -311,10 +312,20 @@ void TForm1::FormClose() {
     qApp->removeEventFilter(keyboard_hook_);
     hook_installed_ = false;
   }
-  // 2. The table reaches the disk before the control's last figures.
+  // 2. The table reaches the disk before the control's last figures. A
+  // table that could not be read at the start is not written over: it holds
+  // the learner's results. Nor is it when the control refused its first
+  // start (another program has this student's session): that program's
+  // files stay as it leaves them.
   const std::string table = DataFolder + "units.alu";
-  if (!DataFolder.empty() && !qorUnitsManager::Instance()->Save(table))
+  qorUnitsManager* units = qorUnitsManager::Instance();
+  if (DataFolder.empty() || (control_given_up_ && !unit_studied_)) {
+  } else if (units->LoadFailed()) {
+    std::fprintf(stderr, "velarno: %s could not be read at the start: it is not saved\n",
+                 table.c_str());
+  } else if (!units->Save(table)) {
     std::fprintf(stderr, "velarno: cannot save %s\n", table.c_str());
+  }
   // 3.
   PageControl1->setCurrentWidget(TabSheet2);
   // 4.

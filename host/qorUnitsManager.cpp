@@ -95,27 +95,31 @@ void qorUnitsManager::SetEntryFromLine(const std::string& line) {
 }
 
 bool qorUnitsManager::Load(const std::string& path) {
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
   std::string line;
   bool pending_cr = false;
-  for (int c; (c = std::fgetc(f)) != EOF;) {
-    if (c == '\r') {
-      pending_cr = true;
-    } else if (c == '\n') {
-      if (pending_cr) {
-        SetEntryFromLine(line);
-        line.clear();
-      }
-    } else {
-      line += static_cast<char>(c);
-      pending_cr = false;
-      if (line.size() > 4096) line.resize(4096);  // no line of the table is this long
-    }
-  }
+  const platform::ReadStatus status =
+      platform::ReadFileInPieces(path, [&](const char* data, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+          const char c = data[i];
+          if (c == '\r') {
+            pending_cr = true;
+          } else if (c == '\n') {
+            if (pending_cr) {
+              SetEntryFromLine(line);
+              line.clear();
+            }
+          } else {
+            line += c;
+            pending_cr = false;
+            if (line.size() > 4096) line.resize(4096);  // no line of the table is this long
+          }
+        }
+      });
+  load_failed_ = status == platform::ReadStatus::kFailed || status == platform::ReadStatus::kTooLarge;
+  if (status == platform::ReadStatus::kMissing) return false;
+  // What was read before a failure stays in the table.
   if (!line.empty()) SetEntryFromLine(line);
-  std::fclose(f);
-  return true;
+  return status == platform::ReadStatus::kRead;
 }
 
 bool qorUnitsManager::Save(const std::string& path) {
@@ -127,5 +131,7 @@ bool qorUnitsManager::Save(const std::string& path) {
       text += line + "\r\n";
     }
   }
-  return platform::WriteFileAtomically(path, text);
+  mode_t mode = 0644;
+  if (!platform::FileMode(path, mode)) mode = 0644;
+  return platform::WriteFileAtomically(path, text, mode);
 }

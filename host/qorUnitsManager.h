@@ -45,13 +45,20 @@ class qorUnitsManager {
   qorUnit* Entry(uint32_t n);
   void SetUnitName(const char* title, uint32_t n);
   // False when the file cannot be opened; the table then stays as it was.
+  // A file that is there but could not be read whole (refused, a read error
+  // part way) keeps what was read of it and is remembered (LoadFailed).
   bool Load(const std::string& path);
+  // The last Load found the file but could not read it whole: saving the
+  // table over it would replace the learner's results.
+  bool LoadFailed() const { return load_failed_; }
   // Writes the 144 lines to a temporary file beside the target, flushes it
   // to disk and renames it over the target, so an interrupted save never
-  // loses the old table. False when the file cannot be written.
+  // loses the old table; an existing file keeps its permission bits (a new
+  // one gets 0644). False when the file cannot be written.
   bool Save(const std::string& path);
   void SetEntryFromLine(const std::string& line);
 
  private:
   std::array<qorUnitContainerLevel, kLevels> levels_;
+  bool load_failed_ = false;
 };

@@ -599,6 +599,14 @@ void InterfaceAXInicializarAXeTAE() {
     OSAL::Trace(kTraceError, "Un worker anterior no termino: la sesion no se inicia.");
     return;
   }
+  // One session per student store: beside another one (in this process or
+  // another) nothing starts, and the host gives up as for a missing common
+  // store.
+  if (TomarSesionAlumno() == SesionAlumno::kOcupada) {
+    motor.test_result.store(2);
+    platform::ShowMessageBox(kTextoSesionOcupada, "ERROR", platform::kMbOk);
+    return;
+  }
   motor.test_result.store(0);
   IniciarModulosBase();
   if (motor.test_result.load() != 0) return;
@@ -758,6 +766,8 @@ void InterfaceAXUnloadAll(uint8_t modo) {
   motor.texto_instancia = "NULL";
   motor.base_iniciada = 0;
   motor.conectado = 0;
+  // The audit is saved and checked: the store is free for another session.
+  SoltarSesionAlumno();
   OSAL::Trace(kTraceModulos, "Terminado AXeTAE.");
 }
 

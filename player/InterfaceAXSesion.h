@@ -41,6 +41,10 @@ struct CanalServerEHDD {
   std::string raiz_local;             // the folder given with 3232 (UTF-8)
   std::string etiqueta;               // "[T" and the text of 6003, or empty
   std::string nombre_cache;           // CacheName of the student name
+  // The local copy's file name: the student name and the store it lives in
+  // (the real path of the local root, or the server host), set when the
+  // study session starts; empty before.
+  std::string nombre_copia;
 };
 
 struct MotorAX {

@@ -1,9 +1,6 @@
 #include "player/ServerEHDD.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,39 +26,52 @@ static_assert(kBytesAuditoriaMinima ==
 namespace {
 
 constexpr uint32_t kTrozo = 16384;
-constexpr const char* kComparacion = "CMP.QOR";
 
+// A file of the session's copy; "" before the session named it.
 std::string Fichero(const char* extension) {
-  return CarpetaCache() + Motor().canal.nombre_cache + extension;
+  const std::string& nombre = Motor().canal.nombre_copia;
+  const std::string carpeta = CarpetaCache();
+  if (nombre.empty() || carpeta.empty()) return std::string();
+  return carpeta + nombre + extension;
 }
 
 // A whole local file, at most `limite` bytes; false when it cannot be read
 // or is larger.
 bool LeerLocal(const std::string& path, size_t limite, std::string& bytes) {
-  bytes.clear();
-  FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  char trozo[4096];
-  bool ok = true;
-  for (;;) {
-    const size_t n = std::fread(trozo, 1, sizeof(trozo), f);
-    if (n == 0) {
-      ok = std::ferror(f) == 0;
-      break;
-    }
-    if (bytes.size() + n > limite) {
-      ok = false;
-      break;
-    }
-    bytes.append(trozo, n);
-  }
-  std::fclose(f);
-  return ok;
+  return !path.empty() &&
+         platform::ReadWholeFile(path, limite, bytes) == platform::ReadStatus::kRead;
 }
 
 bool Existe(const std::string& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  return !path.empty() && platform::IsRegularFile(path);
+}
+
+// Removes a file; one that is not there counts as removed.
+bool Borrar(const std::string& path) {
+  if (path.empty()) return true;
+  return platform::CurrentFileOps().unlink(path) == 0 || errno == ENOENT;
+}
+
+// The lock of the student store this process holds.
+platform::FileLock& CerrojoAlumno() {
+  static platform::FileLock* cerrojo = new platform::FileLock();
+  return *cerrojo;
+}
+
+std::string Minusculas(std::string texto) {
+  for (char& c : texto) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+  }
+  return texto;
+}
+
+// The student name as a relative local path ('\' written as '/').
+std::string AlumnoLocal() {
+  std::string ruta = Motor().sesion.nombre_alumno;
+  for (char& c : ruta) {
+    if (c == '\\') c = '/';
+  }
+  return ruta;
 }
 
 std::string RutaStore(uint8_t unidad, bool copia) {
@@ -158,21 +168,76 @@ void VaciarCarpetaCache() {
     TEHDDCache* cache = TEHDDCache::Instance();
     if (cache->persistente()) slots = cache->slots().path();
   }
-  DIR* dir = ::opendir(carpeta.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> borrar;
-  while (dirent* e = ::readdir(dir)) {
-    const std::string nombre = e->d_name;
-    if (nombre == "." || nombre == "..") continue;
-    if (TerminaEn(nombre, ".QOL") || TerminaEn(nombre, ".QOR")) continue;
+  const platform::FileOps& ops = platform::CurrentFileOps();
+  for (const std::string& nombre : platform::RegularFilesIn(carpeta)) {
+    // A session's lock file stays: removed, the next session would lock a
+    // new file beside the one still held.
+    if (TerminaEn(nombre, ".QOL") || TerminaEn(nombre, ".QOR") || TerminaEn(nombre, ".LCK"))
+      continue;
     const std::string path = carpeta + nombre;
-    struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
     if (!slots.empty() && path == slots) continue;
-    borrar.push_back(path);
+    ops.unlink(path);
   }
-  ::closedir(dir);
-  for (const std::string& path : borrar) ::unlink(path.c_str());
+}
+
+void NombrarCopiaLocal() {
+  MotorAX& motor = Motor();
+  CanalServerEHDD& canal = motor.canal;
+  std::string ubicacion;
+  if (canal.modo_local) {
+    const std::string real = platform::RealPath(canal.raiz_local);
+    ubicacion = "local:" + (real.empty() ? canal.raiz_local : real);
+  } else {
+    ubicacion = "server:" + Minusculas(canal.servidor);
+  }
+  canal.nombre_copia =
+      CacheName(motor.sesion.nombre_alumno.c_str()) + "_" + CacheName(ubicacion.c_str());
+}
+
+std::string RutaCerrojoAlumno() {
+  const CanalServerEHDD& canal = Motor().canal;
+  if (canal.nombre_copia.empty()) return std::string();
+  if (!canal.modo_local) return Fichero(".LCK");
+  const std::string raiz = platform::RealPath(canal.raiz_local);
+  if (raiz.empty()) return std::string();
+  return raiz + (raiz.back() == '/' ? "" : "/") + AlumnoLocal() + "/work.lck";
+}
+
+SesionAlumno TomarSesionAlumno() {
+  MotorAX& motor = Motor();
+  NombrarCopiaLocal();
+  platform::FileLock& cerrojo = CerrojoAlumno();
+  const std::string ruta = RutaCerrojoAlumno();
+  if (cerrojo.held() && cerrojo.path() == ruta) return SesionAlumno::kTomada;
+  cerrojo.Release();
+  // The folder the lock file lives in.
+  bool carpeta = false;
+  if (!ruta.empty()) {
+    if (motor.canal.modo_local) {
+      carpeta = platform::MakeFoldersUnder(platform::RealPath(motor.canal.raiz_local),
+                                           AlumnoLocal());
+    } else {
+      const std::string cache = CarpetaCache();
+      carpeta = platform::PrivateFolder(cache.substr(0, cache.size() - 1));
+    }
+  }
+  const platform::FileLock::Result r =
+      carpeta ? cerrojo.Take(ruta) : platform::FileLock::Result::kFailed;
+  switch (r) {
+    case platform::FileLock::Result::kTaken:
+      return SesionAlumno::kTomada;
+    case platform::FileLock::Result::kBusy:
+      TrazarF(kTraceError, "Sesion ya abierta sobre %s.", ruta.c_str());
+      return SesionAlumno::kOcupada;
+    case platform::FileLock::Result::kFailed:
+      break;
+  }
+  TrazarF(kTraceError, "Sin cerrojo de sesion (%s): la sesion sigue sin el.", ruta.c_str());
+  return SesionAlumno::kSinCerrojo;
+}
+
+void SoltarSesionAlumno() {
+  CerrojoAlumno().Release();
 }
 
 bool GuardarCopiaLocalAuditoria() {
@@ -188,9 +253,10 @@ bool GuardarCopiaLocalAuditoria() {
     return false;
   const std::string qol = Fichero(".QOL");
   const std::string qor = Fichero(".QOR");
+  if (qol.empty()) return false;
   // The old unit number goes first: from here on a cut leaves no pending
   // copy until both new files are whole.
-  if (::unlink(qol.c_str()) != 0 && errno != ENOENT) return false;
+  if (!Borrar(qol)) return false;
   if (!platform::WriteFileAtomically(qor, alumno->Construir().ABytes(), 0600)) {
     OSAL::Trace(kTraceError, "No se ha podido escribir la copia local de la auditoria.");
     return false;
@@ -207,27 +273,23 @@ bool GuardarCopiaLocalAuditoria() {
 bool HayCopiaLocalAuditoria(uint8_t& unidad) {
   unidad = 0;
   MotorAX& motor = Motor();
-  if (motor.canal.sin_guardar_auditoria || CarpetaCache().empty()) return false;
+  const std::string qol = Fichero(".QOL");
+  if (motor.canal.sin_guardar_auditoria || qol.empty()) return false;
   std::string bytes;
-  FILE* f = std::fopen(Fichero(".QOL").c_str(), "rb");
-  if (f == nullptr) return false;
-  char texto[33] = {};
-  const size_t n = std::fread(texto, 1, 32, f);
-  std::fclose(f);
-  texto[n] = 0;
-  const long valor = std::strtol(texto, nullptr, 10);
+  if (platform::ReadFileStart(qol, 32, bytes) != platform::ReadStatus::kRead) return false;
+  const long valor = std::strtol(bytes.c_str(), nullptr, 10);
   if (valor <= 0 || valor > 255) return false;
   if (!Existe(Fichero(".QOR"))) return false;
   unidad = static_cast<uint8_t>(valor);
   return true;
 }
 
-bool DescargarAuditoria(uint8_t unidad, bool copia) {
+bool DescargarAuditoria(uint8_t unidad, bool copia, std::string& bytes) {
+  bytes.clear();
   TEHDDClient* ehdd = Motor().sesion.ehdd;
-  if (ehdd == nullptr || CarpetaCache().empty()) return false;
+  if (ehdd == nullptr) return false;
   TFicheroEHDD* fichero = ehdd->Abrir(RutaStore(unidad, copia).c_str(), 0);
   if (fichero == nullptr) return false;
-  std::string bytes;
   bool entero = true;
   try {
     uint32_t longitud = 0, resto = 0;
@@ -255,12 +317,8 @@ bool DescargarAuditoria(uint8_t unidad, bool copia) {
     ehdd->Cerrar(fichero);
   } catch (const std::string&) {
   }
-  const std::string cmp = CarpetaCache() + kComparacion;
-  if (!entero) {
-    ::unlink(cmp.c_str());
-    return false;
-  }
-  return platform::WriteFileAtomically(cmp, bytes, 0600);
+  if (!entero) bytes.clear();
+  return entero;
 }
 
 bool SubirCopiaLocalAuditoria(uint8_t unidad, bool copia) {
@@ -273,8 +331,8 @@ bool SubirCopiaLocalAuditoria(uint8_t unidad, bool copia) {
   if (bytes.size() < kBytesAuditoriaMinima ||
       bytes.compare(0, AuditoriaUnit::kBytesMagia, AuditoriaUnit::kMagia) != 0) {
     OSAL::Trace(kTraceError, "La copia local de la auditoria no es una auditoria: se aparta.");
-    ::rename(qor.c_str(), Fichero(".BAD").c_str());
-    ::unlink(Fichero(".QOL").c_str());
+    platform::CurrentFileOps().rename(qor, Fichero(".BAD"));
+    Borrar(Fichero(".QOL"));
     return false;
   }
   try {
@@ -285,17 +343,16 @@ bool SubirCopiaLocalAuditoria(uint8_t unidad, bool copia) {
   }
 }
 
-bool CompararCopiaLocal() {
-  std::string a, b;
-  if (!LeerLocal(CarpetaCache() + kComparacion, AuditoriaUnit::kMaxBytes, a)) return false;
-  if (!LeerLocal(Fichero(".QOR"), AuditoriaUnit::kMaxBytes, b)) return false;
-  return a == b;
+bool CompararCopiaLocal(const std::string& descargada) {
+  std::string copia;
+  if (!LeerLocal(Fichero(".QOR"), AuditoriaUnit::kMaxBytes, copia)) return false;
+  return copia == descargada;
 }
 
-void BorrarCopiasLocales() {
-  ::unlink((CarpetaCache() + kComparacion).c_str());
-  ::unlink(Fichero(".QOR").c_str());
-  ::unlink(Fichero(".QOL").c_str());
+bool BorrarCopiasLocales() {
+  if (!Borrar(Fichero(".QOL"))) return false;
+  Borrar(Fichero(".QOR"));
+  return true;
 }
 
 bool SincronizarCopiaLocalAuditoria() {
@@ -304,12 +361,14 @@ bool SincronizarCopiaLocalAuditoria() {
   TrazarF(kTraceEstudio, "Copia local de la auditoria de la unit %03u pendiente.", unidad);
   for (int intento = 0; intento < 2; ++intento) {
     // Only the main file counts: it is the one the next load reads.
-    if (DescargarAuditoria(unidad, false) && CompararCopiaLocal()) {
+    std::string descargada;
+    if (DescargarAuditoria(unidad, false, descargada) && CompararCopiaLocal(descargada)) {
+      // The store holds the copy; a copy that could not be cleared is
+      // checked again at the next start.
       BorrarCopiasLocales();
       return true;
     }
     if (!SubirCopiaLocalAuditoria(unidad, false) && !Existe(Fichero(".QOR"))) break;
   }
-  ::unlink((CarpetaCache() + kComparacion).c_str());
   return false;
 }

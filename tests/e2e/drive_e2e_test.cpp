@@ -1,10 +1,13 @@
 // lectoria-drive run whole on a course folder the test makes (the unit's
 // volumes built with ehdd-volume, its pictures drawn here): the default
 // walk, a script, a unit that is missing, a server that is gone, the
-// watchdog, and its command lines.
+// watchdog, its command lines, and two runs at once: on one course (the
+// second is refused), after a killed one, and on two courses.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QColor>
 #include <QImage>
@@ -12,7 +15,9 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -106,6 +111,65 @@ class DriveTest : public testing::Test {
     return lines;
   }
   std::string Course() const { return "--course " + course_.string(); }
+
+  // A run in the background (its own process, so it can be killed); its
+  // output goes to root_/<name>.out and .err.
+  pid_t Start(const std::string& args, const std::string& name) {
+    const std::string command = "exec env LECTORIA_REGISTRY_DIR=" + (root_ / "registry").string() +
+                                " TMPDIR=" + (root_ / "tmp").string() + " " + kBin +
+                                "/lectoria-drive " + args + " > " + (root_ / (name + ".out")).string() +
+                                " 2> " + (root_ / (name + ".err")).string();
+    const pid_t pid = fork();
+    if (pid == 0) {
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    return pid;
+  }
+  // Waits (at most 60 s) until the run's output holds the text.
+  bool WaitForOutput(const std::string& name, const std::string& text) {
+    for (int i = 0; i < 6000; ++i) {
+      if (Read(root_ / (name + ".out")).find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+  // The run's exit code (at most 120 s; -1 when it did not exit).
+  static int Finish(pid_t pid) {
+    for (int i = 0; i < 12000; ++i) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    return -1;
+  }
+  // Every regular file of a folder and its bytes.
+  static std::map<std::string, std::string> Files(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(folder))
+      if (e.is_regular_file()) files[e.path().string()] = Read(e.path());
+    return files;
+  }
+  // The smallest audit of the fixture's unit (no sounds, no exercises) with
+  // the study time given, as the learner's stored work.
+  static std::string Audit(uint32_t study_ms) {
+    std::string a = "ALUMNOVe1.0    ";
+    std::string head(48, '\0');
+    for (int i = 0; i < 4; ++i) head[i] = static_cast<char>(study_ms >> (8 * i));
+    a += head;
+    for (const char* part : {"SIT", "STU", "DIC", "ROL", "GRA", "WRI", "NEW", "SPE"})
+      a += std::string("<TAG:") + part + ">" + "<TAG:BUFSON>" + std::string(2, '\0') +
+           "<TAG:BUFEJE>" + std::string(2, '\0');
+    return a + "<TAG:EX_ROL>" + std::string(960, '\0');
+  }
+  static uint32_t StudyTime(const std::string& audit) {
+    if (audit.size() < 19) return 0;
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= uint32_t{static_cast<unsigned char>(audit[15 + i])} << (8 * i);
+    return v;
+  }
 
   fs::path root_, course_;
 };
@@ -232,6 +296,69 @@ TEST_F(DriveTest, CommandLinesAndTheMemberList) {
   EXPECT_EQ(lines.front(), "1 property Version");
   EXPECT_EQ(lines[1], "2 method ServerEHDD");
   EXPECT_EQ(lines.back(), "43 property PlaySTR_GetLength");
+}
+
+TEST_F(DriveTest, ASecondRunOnTheCourseIsRefusedAndTouchesNothing) {
+  const fs::path script = root_ / "slow.txt";
+  std::ofstream(script) << "wait 3000\n";
+  const pid_t first = Start(Course() + " --unit 7 --out " + (root_ / "out1").string() +
+                                " --script " + script.string(),
+                            "first");
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitForOutput("first", "part 0 page 1 of 26")) << Read(root_ / "first.err");
+  const auto before = Files(course_);
+  const DriveRun second = Drive(Course() + " --unit 7 --out " + (root_ / "out2").string());
+  EXPECT_EQ(second.code, 1);
+  EXPECT_NE(second.err.find("lectoria-drive: box \"ERROR\": Ya hay una sesion abierta con estos "
+                            "datos de alumno.\n"),
+            std::string::npos)
+      << second.err;
+  EXPECT_EQ(second.out, "");
+  EXPECT_EQ(Files(course_), before);
+  // The first goes on and saves its work.
+  EXPECT_EQ(Finish(first), 0) << Read(root_ / "first.err");
+  const std::string alu = Read(course_ / "userdata/work/C007/AUDIT.ALU");
+  EXPECT_EQ(alu, Read(course_ / "userdata/work/C007/AUDIT.BKP"));
+  EXPECT_EQ(alu.rfind("ALUMNOVe1.0    ", 0), 0u);
+}
+
+TEST_F(DriveTest, AKilledRunDoesNotBlockTheNext) {
+  const fs::path script = root_ / "slow.txt";
+  std::ofstream(script) << "wait 60000\n";
+  const pid_t first = Start(Course() + " --unit 7 --script " + script.string(), "first");
+  ASSERT_GT(first, 0);
+  ASSERT_TRUE(WaitForOutput("first", "part 0 page 1 of 26")) << Read(root_ / "first.err");
+  kill(first, SIGKILL);
+  EXPECT_EQ(Finish(first), -1);
+  const DriveRun next = Drive(Course() + " --unit 7 --out " + (root_ / "out").string());
+  EXPECT_EQ(next.code, 0) << next.err;
+  EXPECT_EQ(Lines(next.out).size(), 26u);
+}
+
+TEST_F(DriveTest, TwoCoursesEndingTogetherEachKeepTheirOwnWork) {
+  constexpr uint32_t kA = 360000000, kB = 720000000;  // 100 and 200 hours studied
+  const fs::path other = root_ / "other";
+  fs::copy(course_, other, fs::copy_options::recursive);
+  fs::create_directories(course_ / "userdata/work/C007");
+  fs::create_directories(other / "userdata/work/C007");
+  for (const auto& [course, ms] : {std::pair{course_, kA}, {other, kB}}) {
+    std::ofstream(course / "userdata/work/C007/AUDIT.ALU", std::ios::binary) << Audit(ms);
+    std::ofstream(course / "userdata/work/C007/AUDIT.BKP", std::ios::binary) << Audit(ms);
+  }
+  const fs::path script = root_ / "end.txt";
+  std::ofstream(script) << "wait 1500\n";
+  const pid_t a = Start(Course() + " --unit 7 --script " + script.string(), "a");
+  const pid_t b =
+      Start("--course " + other.string() + " --unit 7 --script " + script.string(), "b");
+  EXPECT_EQ(Finish(a), 0) << Read(root_ / "a.err");
+  EXPECT_EQ(Finish(b), 0) << Read(root_ / "b.err");
+  for (const char* name : {"AUDIT.ALU", "AUDIT.BKP"}) {
+    const uint32_t of_a = StudyTime(Read(course_ / "userdata/work/C007" / name));
+    const uint32_t of_b = StudyTime(Read(other / "userdata/work/C007" / name));
+    EXPECT_GE(of_a, kA) << name;
+    EXPECT_LT(of_a, kB) << name;
+    EXPECT_GE(of_b, kB) << name;
+  }
 }
 
 }  // namespace

@@ -139,6 +139,57 @@ TEST_F(HostFilesTest, AFailedSaveKeepsTheOldTable) {
   EXPECT_FALSE(units.Save((dir_ / "no" / "units.alu").string()));
 }
 
+TEST_F(HostFilesTest, ATableThatCouldNotBeReadIsToldFromAMissingOne) {
+  qorUnitsManager units;
+  const std::string path = (dir_ / "units.alu").string();
+  EXPECT_FALSE(units.Load(path));
+  EXPECT_FALSE(units.LoadFailed());  // missing: created at the close as before
+  // A read error part way: what came before it is kept, and it is told.
+  std::string text;
+  for (int n = 1; n <= 144; ++n) text += std::to_string(n) + ":0:" + std::to_string(n) + ":0:0:0:50\r\n";
+  text += std::string(200 * 1024, ' ');
+  Write("units.alu", text);
+  platform::FileOps ops = platform::SystemFileOps();
+  int reads = 0;
+  ops.read_at = [&](int fd, void* b, size_t n, off_t at) -> ssize_t {
+    if (++reads == 2) return errno = EIO, -1;
+    return platform::SystemFileOps().read_at(fd, b, n, at);
+  };
+  platform::SetFileOpsForTesting(&ops);
+  EXPECT_FALSE(units.Load(path));
+  platform::SetFileOpsForTesting(nullptr);
+  EXPECT_TRUE(units.LoadFailed());
+  EXPECT_EQ(units.Entry(144)->answers, 144);
+  // Refused at the open: told as well, the table as it was.
+  ops.open = [](const std::string&, int, mode_t) { return errno = EACCES, -1; };
+  qorUnitsManager refused;
+  platform::SetFileOpsForTesting(&ops);
+  EXPECT_FALSE(refused.Load(path));
+  platform::SetFileOpsForTesting(nullptr);
+  EXPECT_TRUE(refused.LoadFailed());
+  EXPECT_EQ(refused.Entry(144)->answers, 0);
+  // A later load that reads it whole clears it.
+  EXPECT_TRUE(refused.Load(path));
+  EXPECT_FALSE(refused.LoadFailed());
+}
+
+TEST_F(HostFilesTest, TheSaveKeepsTheFilesMode) {
+  qorUnitsManager units;
+  const std::string path = (dir_ / "units.alu").string();
+  ASSERT_TRUE(units.Save(path));
+  struct stat st {};
+  ASSERT_EQ(stat(path.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0644u);  // a new file
+  for (mode_t mode : {mode_t{0600}, mode_t{0440}, mode_t{0664}}) {
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
+    units.Entry(1)->percent = static_cast<int32_t>(mode);
+    ASSERT_TRUE(units.Save(path));
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_NE(Read(path).find("1:0:0:0:0:0:" + std::to_string(mode) + "\r\n"), std::string::npos);
+  }
+}
+
 TEST_F(HostFilesTest, UnitNumbersAndLevelsAtTheirBounds) {
   qorUnitsManager units;
   ASSERT_NE(units.Entry(144), nullptr);

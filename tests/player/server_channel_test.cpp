@@ -1,6 +1,8 @@
 // The ServerEHDD channel and the local copy of the audit: each code, what
-// emptying the cache folder spares, the copy's files and their order under
-// failing writes, and the check of the store against the copy.
+// emptying the cache folder spares, the copy's name (its student and its
+// store), the copy's files and their order under failing writes, the check
+// of the store against the copy under failing steps, and copies of two
+// stores side by side.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -18,6 +20,68 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// Fails the n-th call of any file operation through the platform's table
+// (EIO), counting every call, while it lives.
+class FalloEnLaLlamada {
+ public:
+  explicit FalloEnLaLlamada(int n) : n_(n) {
+    using platform::SystemFileOps;
+    ops_ = SystemFileOps();
+    ops_.open = [this](const std::string& p, int f, mode_t m) {
+      return Falla() ? Error() : SystemFileOps().open(p, f, m);
+    };
+    ops_.open_temporary = [this](std::string& t) {
+      return Falla() ? Error() : SystemFileOps().open_temporary(t);
+    };
+    ops_.read_at = [this](int fd, void* b, size_t s, off_t at) -> ssize_t {
+      return Falla() ? Error() : SystemFileOps().read_at(fd, b, s, at);
+    };
+    ops_.write_at = [this](int fd, const void* d, size_t s, off_t at) -> ssize_t {
+      return Falla() ? Error() : SystemFileOps().write_at(fd, d, s, at);
+    };
+    ops_.chmod = [this](int fd, mode_t m) { return Falla() ? Error() : SystemFileOps().chmod(fd, m); };
+    ops_.fsync = [this](int fd) { return Falla() ? Error() : SystemFileOps().fsync(fd); };
+    ops_.rename = [this](const std::string& a, const std::string& b) {
+      return Falla() ? Error() : SystemFileOps().rename(a, b);
+    };
+    ops_.unlink = [this](const std::string& p) {
+      return Falla() ? Error() : SystemFileOps().unlink(p);
+    };
+    ops_.fsync_folder = [this](const std::string& f) {
+      return Falla() ? Error() : SystemFileOps().fsync_folder(f);
+    };
+    ops_.stat = [this](const std::string& p, struct stat* st) {
+      return Falla() ? Error() : SystemFileOps().stat(p, st);
+    };
+    platform::SetFileOpsForTesting(&ops_);
+  }
+  ~FalloEnLaLlamada() { platform::SetFileOpsForTesting(nullptr); }
+  FalloEnLaLlamada(const FalloEnLaLlamada&) = delete;
+  FalloEnLaLlamada& operator=(const FalloEnLaLlamada&) = delete;
+  int llamadas() const { return llamadas_; }
+
+ private:
+  bool Falla() { return ++llamadas_ == n_; }
+  static int Error() {
+    errno = EIO;
+    return -1;
+  }
+  const int n_;
+  int llamadas_ = 0;
+  platform::FileOps ops_;
+};
+
+// Temporary files of atomic saves left in a folder.
+int Temporales(const std::string& carpeta) {
+  int n = 0;
+  for (const auto& e : fs::directory_iterator(carpeta)) {
+    const std::string nombre = e.path().filename();
+    n += nombre.find(".QOR.") != std::string::npos || nombre.find(".QOL.") != std::string::npos ||
+         nombre.find(".ALU.") != std::string::npos;
+  }
+  return n;
+}
 
 class Canal : public ControlTest {
  protected:
@@ -37,6 +101,8 @@ class Canal : public ControlTest {
     alumno_.Iniciar();
     InterfaceAXServerEHDD("127.0.0.1", "127.0.0.1", 80, 10);
     ASSERT_EQ(Motor().canal.nombre_cache, CacheName("userdata"));
+    NombrarCopiaLocal();
+    ASSERT_FALSE(Motor().canal.nombre_copia.empty());
   }
   void TearDown() override {
     SesionAX& s = Motor().sesion;
@@ -46,7 +112,7 @@ class Canal : public ControlTest {
     s.nombre_alumno.clear();
   }
   std::string Cache(const char* extension) const {
-    return temp_ + "eHDD/" + Motor().canal.nombre_cache + extension;
+    return temp_ + "eHDD/" + Motor().canal.nombre_copia + extension;
   }
   std::string Main() const { return raiz_ + "userdata/work/C007/AUDIT.ALU"; }
   std::string Backup() const { return raiz_ + "userdata/work/C007/AUDIT.BKP"; }
@@ -93,7 +159,7 @@ TEST_F(Canal, EachCodeSetsItsSetting) {
 
 TEST_F(Canal, EmptyingTheCacheFolderSparesTheCopyAndFolders) {
   const std::string e = temp_ + "eHDD/";
-  for (const char* n : {"A.QOL", "b.qor", "C.QoR", "blocks", "x.tmp", "CMP.QOR.bak"})
+  for (const char* n : {"A.QOL", "b.qor", "C.QoR", "D.LCK", "e.lck", "blocks", "x.tmp", "CMP.QOR.bak"})
     Escribir(e + n, "x");
   fs::create_directories(e + "sub");
   fs::create_symlink(e + "blocks", e + "link");
@@ -108,7 +174,7 @@ TEST_F(Canal, EmptyingTheCacheFolderSparesTheCopyAndFolders) {
   std::vector<std::string> quedan;
   for (const auto& entry : fs::directory_iterator(e)) quedan.push_back(entry.path().filename());
   std::sort(quedan.begin(), quedan.end());
-  std::vector<std::string> esperado = {"A.QOL", "C.QoR", "b.qor", "link", "sub", slots};
+  std::vector<std::string> esperado = {"A.QOL", "C.QoR", "D.LCK", "b.qor", "e.lck", "link", "sub", slots};
   std::sort(esperado.begin(), esperado.end());
   EXPECT_EQ(quedan, esperado);
 }
@@ -218,47 +284,181 @@ TEST_F(Canal, ACopyShorterThanTheSmallestAuditIsNeverUploaded) {
 TEST_F(Canal, AFailingWriteAnywhereLeavesNoPendingPairButAWholeOne) {
   const std::string audit = Audit();
   int total = -1;
-  for (int n = 1; n < 40; ++n) {
+  for (int n = 1; n < 60; ++n) {
     fs::remove(Cache(".QOL"));
     fs::remove(Cache(".QOR"));
     // An earlier, different pending copy.
     Escribir(Cache(".QOL"), std::string("9\0", 2));
     Escribir(Cache(".QOR"), "old copy");
-    platform::FileOps ops = platform::SystemFileOps();
+    bool ok = false;
     int llamadas = 0;
-    auto falla = [&] { return ++llamadas == n; };
-    ops.open_temporary = [&](std::string& t) {
-      if (falla()) return errno = EIO, -1;
-      return platform::SystemFileOps().open_temporary(t);
-    };
-    ops.write_at = [&](int fd, const void* d, size_t s, off_t at) -> ssize_t {
-      if (falla()) return errno = ENOSPC, -1;
-      return platform::SystemFileOps().write_at(fd, d, s, at);
-    };
-    ops.fsync = [&](int fd) {
-      if (falla()) return errno = EIO, -1;
-      return platform::SystemFileOps().fsync(fd);
-    };
-    ops.rename = [&](const std::string& a, const std::string& b) {
-      if (falla()) return errno = EIO, -1;
-      return platform::SystemFileOps().rename(a, b);
-    };
-    platform::SetFileOpsForTesting(&ops);
-    const bool ok = GuardarCopiaLocalAuditoria();
-    platform::SetFileOpsForTesting(nullptr);
+    {
+      FalloEnLaLlamada fallo(n);
+      ok = GuardarCopiaLocalAuditoria();
+      llamadas = fallo.llamadas();
+    }
+    // Pending: the earlier pair whole, or the new one whole.
     uint8_t unidad = 0;
     const bool pendiente = HayCopiaLocalAuditoria(unidad);
+    const std::string qor = Leido(Cache(".QOR"));
+    const bool nueva = pendiente && unidad == 7 && qor == audit;
     if (pendiente) {
-      EXPECT_EQ(unidad, 7) << "failing call " << n;
-      EXPECT_EQ(Leido(Cache(".QOR")), audit) << "failing call " << n;
+      EXPECT_TRUE(nueva || (unidad == 9 && qor == "old copy")) << "failing call " << n;
     }
-    EXPECT_EQ(ok, pendiente) << "failing call " << n;
+    EXPECT_TRUE(!ok || nueva) << "failing call " << n;
+    EXPECT_EQ(Temporales(temp_ + "eHDD"), 0) << "failing call " << n;
     if (llamadas < n) {
+      EXPECT_TRUE(ok);
       total = n;
       break;
     }
   }
-  EXPECT_GT(total, 4);  // every step was failed once before a run went through
+  EXPECT_GT(total, 8);  // every step was failed once before a run went through
+}
+
+TEST_F(Canal, AFailingStepOfTheCheckLeavesTheOldOrTheNewAuditAndAWholeCopyOrNone) {
+  const std::string audit = Audit();
+  int total = -1;
+  for (int n = 1; n < 200; ++n) {
+    fs::remove(Cache(".QOL"));
+    fs::remove(Cache(".QOR"));
+    Escribir(Main(), "older");
+    ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+    bool ok = false;
+    int llamadas = 0;
+    {
+      FalloEnLaLlamada fallo(n);
+      ok = SincronizarCopiaLocalAuditoria();
+      llamadas = fallo.llamadas();
+    }
+    const std::string main = Leido(Main());
+    EXPECT_TRUE(main == "older" || main == audit) << "failing call " << n;
+    uint8_t unidad = 0;
+    if (HayCopiaLocalAuditoria(unidad)) {
+      EXPECT_EQ(Leido(Cache(".QOR")), audit) << "failing call " << n;
+    } else {
+      // Cleared only once the store holds it.
+      EXPECT_FALSE(fs::exists(Cache(".QOL"))) << "failing call " << n;
+      EXPECT_EQ(main, audit) << "failing call " << n;
+    }
+    EXPECT_TRUE(!ok || main == audit) << "failing call " << n;
+    EXPECT_EQ(Temporales(raiz_ + "userdata/work/C007"), 0) << "failing call " << n;
+    if (llamadas < n) {
+      EXPECT_TRUE(ok);
+      EXPECT_FALSE(fs::exists(Cache(".QOL")));
+      EXPECT_FALSE(fs::exists(Cache(".QOR")));
+      total = n;
+      break;
+    }
+  }
+  EXPECT_GT(total, 10);
+}
+
+TEST_F(Canal, TheCopyNameCarriesTheStudentAndTheStore) {
+  CanalServerEHDD& c = Motor().canal;
+  auto nombre = [&] {
+    NombrarCopiaLocal();
+    return c.nombre_copia;
+  };
+  c.servidor = "Host.Example";
+  c.puerto = 80;
+  const std::string servidor = nombre();
+  EXPECT_EQ(servidor.rfind(CacheName("userdata") + "_", 0), 0u);
+  // The alternate port and the host's case name the same server.
+  c.puerto = 6002;
+  EXPECT_EQ(nombre(), servidor);
+  c.servidor = "host.example";
+  EXPECT_EQ(nombre(), servidor);
+  c.servidor = "host.example2";
+  EXPECT_NE(nombre(), servidor);
+  EXPECT_EQ(RutaCerrojoAlumno(), temp_ + "eHDD/" + c.nombre_copia + ".LCK");
+  // Local: the folder's real path, however it is written.
+  c.modo_local = 1;
+  c.raiz_local = raiz_;
+  const std::string local = nombre();
+  fs::create_directory_symlink(raiz_, temp_ + "alias");
+  c.raiz_local = temp_ + "alias/";
+  EXPECT_EQ(nombre(), local);
+  c.raiz_local = raiz_ + "userdata/../.";
+  EXPECT_EQ(nombre(), local);
+  EXPECT_EQ(RutaCerrojoAlumno(), platform::RealPath(raiz_) + "/userdata/work.lck");
+  fs::create_directories(temp_ + "other");
+  c.raiz_local = temp_ + "other";
+  EXPECT_NE(nombre(), local);
+  EXPECT_NE(nombre(), servidor);
+  // Another student of the same folder.
+  c.raiz_local = raiz_;
+  Motor().sesion.nombre_alumno = "otro";
+  EXPECT_NE(nombre(), local);
+  Motor().sesion.nombre_alumno = "userdata";
+  // With no name yet there is no copy to write or find.
+  c.nombre_copia.clear();
+  EXPECT_FALSE(GuardarCopiaLocalAuditoria());
+  uint8_t unidad = 0;
+  EXPECT_FALSE(HayCopiaLocalAuditoria(unidad));
+  EXPECT_EQ(RutaCerrojoAlumno(), "");
+}
+
+TEST_F(Canal, ACopyOfAnotherStoreIsLeftForItsOwnSession) {
+  // Store A (this server) keeps a copy pending.
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  const std::string copia_a = Audit();
+  const std::string qol_a = Cache(".QOL"), qor_a = Cache(".QOR");
+  // A session of store B, same student and unit.
+  Motor().canal.servidor = "b.example";
+  NombrarCopiaLocal();
+  Escribir(Main(), "B's own");
+  uint8_t unidad = 0;
+  EXPECT_FALSE(HayCopiaLocalAuditoria(unidad));
+  EXPECT_FALSE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), "B's own");
+  // B's own copy is written, checked and cleared beside A's.
+  alumno_.SumarFrameMostrado();
+  const std::string copia_b = Audit();
+  ASSERT_NE(copia_b, copia_a);
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  EXPECT_NE(Cache(".QOR"), qor_a);
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), copia_b);
+  EXPECT_FALSE(fs::exists(Cache(".QOL")));
+  EXPECT_EQ(Leido(qol_a), std::string("7\0", 2));
+  EXPECT_EQ(Leido(qor_a), copia_a);
+  // A's next session uploads A's copy and clears it.
+  Motor().canal.servidor = "127.0.0.1";
+  NombrarCopiaLocal();
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), copia_a);
+  EXPECT_FALSE(fs::exists(qol_a));
+  EXPECT_FALSE(fs::exists(qor_a));
+}
+
+TEST_F(Canal, TwoStoresUnloadingTogetherEachKeepTheirOwn) {
+  const std::string raiz_b = temp_ + "course2/";
+  fs::create_directories(raiz_b + "userdata/work/C007");
+  CanalServerEHDD& c = Motor().canal;
+  c.modo_local = 1;
+  auto store = [&](const std::string& raiz) {
+    c.raiz_local = raiz;
+    cliente_.SetLocalRoot(raiz);
+    NombrarCopiaLocal();
+  };
+  // A writes its copy and its audit; B does the same before A's check.
+  store(raiz_);
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  const std::string de_a = Audit();
+  Escribir(Main(), de_a);
+  store(raiz_b);
+  alumno_.SumarFrameMostrado();
+  const std::string de_b = Audit();
+  ASSERT_TRUE(GuardarCopiaLocalAuditoria());
+  Escribir(raiz_b + "userdata/work/C007/AUDIT.ALU", de_b);
+  // Each check finds its own store holding its own copy.
+  store(raiz_);
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  store(raiz_b);
+  EXPECT_TRUE(SincronizarCopiaLocalAuditoria());
+  EXPECT_EQ(Leido(Main()), de_a);
+  EXPECT_EQ(Leido(raiz_b + "userdata/work/C007/AUDIT.ALU"), de_b);
 }
 
 }  // namespace

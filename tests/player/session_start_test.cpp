@@ -3,6 +3,8 @@
 // check, the connection to a server (a refused port, then the alternate
 // one; both refused), a restart over a loaded unit, and the unload's ways:
 // without a unit, during a page command, after a worker that never ends.
+// One session per student store, and copies of two stores in one cache
+// folder.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -14,6 +16,8 @@
 
 #include "base/ThreadRecord.h"
 #include "ehdd/TEHDDClient.h"
+#include "platform/FileIo.h"
+#include "player/AuditoriaUnit.h"
 #include "player/ServerEHDD.h"
 #include "player/TGestorAlumno.h"
 #include "player/ThreadEvents.h"
@@ -33,6 +37,39 @@ class SesionControl : public ControlTest {
   }
   std::string Alu() const { return unidad_.CarpetaAlumno() + "AUDIT.ALU"; }
   std::string Bkp() const { return unidad_.CarpetaAlumno() + "AUDIT.BKP"; }
+  // The store's lock file in local mode.
+  static std::string Cerrojo(const UnidadFixture& unidad) {
+    return platform::RealPath(unidad.raiz()) + "/userdata/work.lck";
+  }
+  // The study time an audit file holds (UINT32_MAX when it is no audit).
+  static uint32_t Tiempo(const std::string& bytes) {
+    AuditoriaUnit a;
+    if (AuditoriaUnit::DesdeBytes(bytes, &a).estado != LecturaAuditoria::kEntera) return UINT32_MAX;
+    return a.cabecera.tiempo_estudio;
+  }
+  // The files are gone once the unit is loaded (its audit read): only the
+  // unload can bring them back. It saves a whole audit of the unit, the
+  // backup equal to the main file, the study time the session counted.
+  void EsperarAuditoriaDeLaDescarga(uint32_t tiempo_minimo) {
+    ASSERT_TRUE(fs::exists(Alu()));
+    const std::string alu = Leido(Alu());
+    EXPECT_EQ(alu, Leido(Bkp()));
+    AuditoriaUnit a;
+    ASSERT_EQ(AuditoriaUnit::DesdeBytes(alu, &a).estado, LecturaAuditoria::kEntera);
+    for (int p = 0; p < 8; ++p) {
+      EXPECT_EQ(a.partes[p].n, UnidadFixture::kSonidos[p]) << "part " << p;
+      EXPECT_EQ(a.partes[p].m, UnidadFixture::kEjercicios[p]) << "part " << p;
+    }
+    EXPECT_GE(a.cabecera.tiempo_estudio, tiempo_minimo);
+  }
+  // Study time: a key pressed, the clock moved on, another key.
+  void Estudiar(CAXeTAE* c, uint32_t ms) {
+    c->TeclaPulsada(39);
+    c->EsperaFinEvento();
+    clock_.Advance(ms);
+    c->TeclaPulsada(39);
+    c->EsperaFinEvento();
+  }
 
   UnidadFixture unidad_;
 };
@@ -94,7 +131,7 @@ TEST_F(SesionControl, WithTheNoSaveCodeTheUnloadWritesNoAuditAndNoCopy) {
   c->ServerEHDD(B("127.0.0.1").get(), 80, 6002);
   c->UnloadAll();
   EXPECT_EQ(Leido(Alu()), antes);
-  EXPECT_FALSE(fs::exists(temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR"));
+  EXPECT_FALSE(fs::exists(temp_ + "eHDD/" + Motor().canal.nombre_copia + ".QOR"));
 }
 
 TEST_F(SesionControl, ARestartOverALoadedUnitSavesItAndKeepsTheTimer) {
@@ -182,10 +219,13 @@ TEST_F(SesionControl, TheUnloadDuringAPageCommandWaitsForIt) {
   CAXeTAE* c = Nuevo();
   IniciarLocal(c, unidad_.raiz());
   CargarUnidad(c);
+  Estudiar(c, 20000);
+  fs::remove(Alu());
+  fs::remove(Bkp());
   c->PaginaSiguiente();
   c->UnloadAll();
   EXPECT_EQ(Motor().sesion.eventos, nullptr);
-  EXPECT_TRUE(fs::exists(Alu()));
+  EsperarAuditoriaDeLaDescarga(20000);
 }
 
 TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
@@ -205,6 +245,9 @@ TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
   IniciarLocal(c, unidad_.raiz());
   CargarUnidad(c);
   ASSERT_NE(eventos, nullptr);
+  Estudiar(c, 20000);
+  fs::remove(Alu());
+  fs::remove(Bkp());
   armada = true;
   c->PaginaSiguiente();
   while (!dentro) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -219,7 +262,7 @@ TEST_F(SesionControl, AStuckWorkerLeavesWhatItUsesAllocated) {
       1)
       << testing::PrintToString(cajas);
   // The audit was saved before the stops.
-  EXPECT_TRUE(fs::exists(Alu()));
+  EsperarAuditoriaDeLaDescarga(20000);
   // Nothing new starts beside the worker that never ended.
   CAXeTAE* otra = Nuevo();
   IniciarLocal(otra, unidad_.raiz());
@@ -309,8 +352,8 @@ TEST_F(SesionControl, AWorkersBoxWhileItStopsIsServedAndTheStopEnds) {
 TEST_F(SesionControl, TheCopyCodeCopiesOnlyAnAuditThatWasRead) {
   CAXeTAE* c = Nuevo();
   IniciarLocal(c, unidad_.raiz());
-  const std::string qol = temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOL";
-  const std::string qor = temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR";
+  const std::string qol = temp_ + "eHDD/" + Motor().canal.nombre_copia + ".QOL";
+  const std::string qor = temp_ + "eHDD/" + Motor().canal.nombre_copia + ".QOR";
   // No unit yet: nothing to copy.
   c->ServerEHDD(B("").get(), 0, 1024);
   EXPECT_FALSE(fs::exists(qol));
@@ -338,7 +381,7 @@ TEST_F(SesionControl, ARefusedAuditIsNeitherCopiedNorSavedNorUploaded) {
   IniciarLocal(c, unidad_.raiz());
   CargarUnidad(c);
   ASSERT_TRUE(Motor().sesion.alumno->AuditoriaRechazada());
-  const std::string cache = temp_ + "eHDD/" + Motor().canal.nombre_cache;
+  const std::string cache = temp_ + "eHDD/" + Motor().canal.nombre_copia;
   c->ServerEHDD(B("").get(), 0, 1024);
   c->UnloadAll();
   EXPECT_FALSE(fs::exists(cache + ".QOL"));
@@ -385,6 +428,7 @@ TEST_F(SesionControl, AServerLostWithTheUnitOpenLeavesItsAuditForTheNextStart) {
   auto iniciar = [&](CAXeTAE* c, uint16_t puerto) {
     c->SetEHDDStudent(B("userdata").get());
     c->SetEHDDCommon(B("data\\common.dat").get());
+    c->ServerEHDD(B("").get(), 0, 3232);
     c->ServerEHDD(B("").get(), 0, 5252);
     c->ServerEHDD(B("127.0.0.1").get(), puerto, 10);
     c->InicializarAXeTAE();
@@ -407,10 +451,26 @@ TEST_F(SesionControl, AServerLostWithTheUnitOpenLeavesItsAuditForTheNextStart) {
   uint8_t pendiente = 0;
   ASSERT_TRUE(HayCopiaLocalAuditoria(pendiente));
   EXPECT_EQ(pendiente, UnidadFixture::kUnidad);
-  const std::string copia = Leido(temp_ + "eHDD/" + Motor().canal.nombre_cache + ".QOR");
+  const std::string copia = Leido(temp_ + "eHDD/" + Motor().canal.nombre_copia + ".QOR");
   EXPECT_EQ(copia.rfind("ALUMNOVe1.0    ", 0), 0u);
-  // The next start, with the server back, uploads the copy first.
+  // A local session of the same unit number in another folder: its store
+  // is not the server's, and the server's copy waits for the server.
   Soltar(c);
+  const std::string del_servidor = Motor().canal.nombre_copia;
+  UnidadFixture local;
+  ASSERT_TRUE(local.Construir());
+  ASSERT_TRUE(local.Auditorias());
+  const std::string alu_local = Leido(local.CarpetaAlumno() + "AUDIT.ALU");
+  CAXeTAE* l = Nuevo();
+  IniciarLocal(l, local.raiz());
+  ASSERT_EQ(Leer(l, lectoria::kDispTestResult), 0);
+  EXPECT_NE(Motor().canal.nombre_copia, del_servidor);
+  EXPECT_EQ(Leido(local.CarpetaAlumno() + "AUDIT.ALU"), alu_local);
+  l->UnloadAll();
+  Soltar(l);
+  EXPECT_EQ(Leido(local.CarpetaAlumno() + "AUDIT.ALU"), alu_local);
+  EXPECT_EQ(Leido(temp_ + "eHDD/" + del_servidor + ".QOR"), copia);
+  // The next start, with the server back, uploads the copy first.
   TestServer otro(unidad_.raiz(), temp_ + "server.log");
   ASSERT_NE(otro.port(), 0);
   CAXeTAE* d = Nuevo();
@@ -444,6 +504,93 @@ TEST_F(SesionControl, BothPortsRefusedGiveTheBoxNoTimerAndALaterRetryOnly) {
   EXPECT_EQ(Motor().sesion.eventos, eventos);
   EXPECT_EQ(Motor().sesion.ehdd, cliente);
   EXPECT_EQ(Motor().test_result.load(), 0);
+}
+
+TEST_F(SesionControl, ASecondSessionOfTheStoreStartsNothing) {
+  // Another session holds the store (a second process would hold it the
+  // same way: one lock file, one lock).
+  platform::FileLock otra_sesion;
+  ASSERT_EQ(otra_sesion.Take(Cerrojo(unidad_)), platform::FileLock::Result::kTaken);
+  const std::string alu = Leido(Alu()), bkp = Leido(Bkp());
+  CAXeTAE* c = Nuevo();
+  IniciarLocal(c, unidad_.raiz());
+  EXPECT_EQ(Leer(c, lectoria::kDispTestResult), 2);
+  EXPECT_EQ(Leer(c, lectoria::kDispAxStatus), 1);
+  EXPECT_EQ(Cajas(), std::vector<std::string>{
+                         "ERROR: Ya hay una sesion abierta con estos datos de alumno."});
+  // Nothing started: no client (no drive mounted, no audit read), no timer.
+  EXPECT_EQ(Motor().sesion.ehdd, nullptr);
+  EXPECT_EQ(Motor().sesion.sesion_activa.load(), 0);
+  EXPECT_EQ(host_->TimerCount(), 0u);
+  // The host gives up: the unload writes nothing either.
+  c->UnloadAll();
+  Soltar(c);
+  EXPECT_EQ(Leido(Alu()), alu);
+  EXPECT_EQ(Leido(Bkp()), bkp);
+  // Once the other session is gone, a session starts and holds the store
+  // through a restart, until its unload has saved the audit.
+  otra_sesion.Release();
+  CAXeTAE* d = Nuevo();
+  IniciarLocal(d, unidad_.raiz());
+  ASSERT_EQ(Leer(d, lectoria::kDispTestResult), 0);
+  platform::FileLock tercera;
+  EXPECT_EQ(tercera.Take(Cerrojo(unidad_)), platform::FileLock::Result::kBusy);
+  CargarUnidad(d);
+  d->InicializarAXeTAE();
+  EXPECT_EQ(Leer(d, lectoria::kDispTestResult), 0);
+  EXPECT_EQ(tercera.Take(Cerrojo(unidad_)), platform::FileLock::Result::kBusy);
+  CargarUnidad(d);
+  d->UnloadAll();
+  EXPECT_EQ(tercera.Take(Cerrojo(unidad_)), platform::FileLock::Result::kTaken);
+}
+
+TEST_F(SesionControl, AnotherFoldersPendingCopyNeverReachesThisOne) {
+  constexpr uint32_t kTiempoDeA = 180000000;  // 50 hours: A's work
+  UnidadFixture otra;
+  ASSERT_TRUE(otra.Construir());
+  ASSERT_TRUE(otra.Auditorias());
+  const std::string alu_b = otra.CarpetaAlumno() + "AUDIT.ALU";
+  const std::string bkp_b = otra.CarpetaAlumno() + "AUDIT.BKP";
+  // A's session writes its copy, then ends before the copy is checked (its
+  // unload under the no-save code writes nothing, as a killed one would).
+  CAXeTAE* a = Nuevo();
+  IniciarLocal(a, unidad_.raiz());
+  CargarUnidad(a);
+  a->ServerEHDD(B("").get(), 0, 1024);
+  const std::string de_a = Motor().canal.nombre_copia;
+  const std::string qor_a = temp_ + "eHDD/" + de_a + ".QOR";
+  AuditoriaUnit copia;
+  ASSERT_EQ(AuditoriaUnit::DesdeBytes(Leido(qor_a), &copia).estado, LecturaAuditoria::kEntera);
+  copia.cabecera.tiempo_estudio = kTiempoDeA;
+  std::ofstream(qor_a, std::ios::binary) << copia.ABytes();
+  const std::string bytes_a = copia.ABytes();
+  a->ServerEHDD(B("127.0.0.1").get(), 80, 6002);
+  a->UnloadAll();
+  Soltar(a);
+  const std::string alu_a = Leido(Alu());
+  ASSERT_NE(alu_a, bytes_a);
+  // B's session of the same unit studies and unloads.
+  CAXeTAE* b = Nuevo();
+  IniciarLocal(b, otra.raiz());
+  EXPECT_NE(Motor().canal.nombre_copia, de_a);
+  CargarUnidad(b);
+  Estudiar(b, 20000);
+  b->UnloadAll();
+  Soltar(b);
+  EXPECT_EQ(Leido(alu_b), Leido(bkp_b));
+  EXPECT_GE(Tiempo(Leido(alu_b)), 20000u);
+  EXPECT_LT(Tiempo(Leido(alu_b)), kTiempoDeA);
+  EXPECT_LT(Tiempo(Leido(bkp_b)), kTiempoDeA);
+  // A's copy waited for A; A's store is as A's session left it.
+  EXPECT_EQ(Leido(qor_a), bytes_a);
+  EXPECT_EQ(Leido(Alu()), alu_a);
+  // A's next session uploads it into A and clears it.
+  CAXeTAE* a2 = Nuevo();
+  IniciarLocal(a2, unidad_.raiz());
+  EXPECT_EQ(Leido(Alu()), bytes_a);
+  EXPECT_FALSE(fs::exists(qor_a));
+  EXPECT_FALSE(fs::exists(temp_ + "eHDD/" + de_a + ".QOL"));
+  EXPECT_LT(Tiempo(Leido(alu_b)), kTiempoDeA);
 }
 
 }  // namespace
