@@ -392,7 +392,9 @@ void TForm1::LoadStartupPacks(const std::string& folder) {
   // 13.
   ShapeSelector->setGeometry(16, 4, 120, 120);
   // 14.
-  IExplorer->Navigate(QString::fromStdString(HelpPageUrl));
+  // By path, as the start page: the URL form keeps a '#', '?' or '%' of the
+  // program folder's path unescaped.
+  IExplorer->Navigate(QString::fromStdString(folder + "data/abk.DAT"));
   // 15.
   Image20Click();
   // 16.

@@ -39,13 +39,12 @@ QFont TitleFont() {
   return font;
 }
 
-// White text anchored at its top-left corner, over a faint shadow that keeps
-// it legible on the light level colours.
-void TitleAt(QPainter& painter, int x, int y, const QString& text) {
+// Text anchored at its top-left corner, in whichever of black and white
+// reads on the band (white on the dark level colours, black on the light
+// ones and on yellow).
+void TitleAt(QPainter& painter, int x, int y, const QString& text, QColor band) {
   const int baseline = y + painter.fontMetrics().ascent();
-  painter.setPen(QColor(0, 0, 0, 110));
-  painter.drawText(QPoint(x + 1, baseline + 1), text);
-  painter.setPen(Qt::white);
+  painter.setPen(qorFormPictures::TextColourOn(band));
   painter.drawText(QPoint(x, baseline), text);
 }
 
@@ -150,8 +149,9 @@ void TForm1::DrawTile(QPainter& painter, int slot) {
   painter.drawRect(picture.adjusted(0, 0, -1, -1));
   // 4.2.
   const bool installed = n >= 1 && n <= kUnits && InstalledUnits[static_cast<size_t>(n)];
-  painter.fillRect(band,
-                   QColor::fromRgb(installed ? LevelColour(ShownLevel) : LightColour(ShownLevel)));
+  const QColor band_colour =
+      QColor::fromRgb(installed ? LevelColour(ShownLevel) : LightColour(ShownLevel));
+  painter.fillRect(band, band_colour);
   // 4.3. The title, kept inside its band.
   qorUnitContainerLevel* record =
       qorUnitsManager::Instance()->Level(static_cast<uint32_t>(ShownLevel));
@@ -160,8 +160,9 @@ void TForm1::DrawTile(QPainter& painter, int slot) {
   WrapTitle(record != nullptr ? record->titles[slot] : std::string(), kTitleWidth, first, second);
   painter.save();
   painter.setClipRect(band);
-  TitleAt(painter, 18 + 125 * c, 80 + 128 * r, FromAnsi(first));
-  if (!second.empty()) TitleAt(painter, 32 + 125 * c, 92 + 128 * r, FromAnsi(second));
+  TitleAt(painter, 18 + 125 * c, 80 + 128 * r, FromAnsi(first), band_colour);
+  if (!second.empty())
+    TitleAt(painter, 32 + 125 * c, 92 + 128 * r, FromAnsi(second), band_colour);
   painter.restore();
   // 4.4. The overlay of a unit that is not installed; black is clear.
   if (!installed) painter.drawImage(picture.topLeft(), overlay_clear_);

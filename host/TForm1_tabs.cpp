@@ -43,10 +43,13 @@ void TForm1::ShowTab(int tab) {
           std::snprintf(member, sizeof(member), "3:level%d.bmp", CurrentLevel);
           QImage menu;
           LoadPackBitmap(member, menu);
-          // Only a picture made for the menu's place replaces it; one of
-          // another shape would leave pieces of itself across the buttons.
-          if (!menu.isNull() && menu.size() == ImageMenuBar->size())
-            ImageMenuBar->setPixmap(QPixmap::fromImage(menu));
+          // Whatever its size, fitted to the menu's place as the other pack
+          // pictures are; a missing one leaves the menu as it was.
+          if (!menu.isNull()) {
+            ImageMenuBar->setAlignment(Qt::AlignCenter);
+            ImageMenuBar->setPixmap(
+                QPixmap::fromImage(qorFormPictures::FitInside(menu, ImageMenuBar->size())));
+          }
         }
       }
     }

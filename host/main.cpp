@@ -1,5 +1,6 @@
-// velarno: the course program. No arguments; VELARNO_PROGRAM_DIR names the
-// program folder, VELARNO_STARTUP_TRACE=1 reports the first paint. Exit 0
+// velarno: the course program. No arguments; the program folder is the
+// folder it runs from (VELARNO_PROGRAM_DIR overrides it for tests),
+// VELARNO_STARTUP_TRACE=1 reports the first paint. Exit 0
 // after the window closes; 1 after a self-update restarted the program.
 #include <cstdio>
 #include <exception>

@@ -53,15 +53,19 @@ AFILE* qorFileManager::Open(const std::string& path, const char* mode) {
   }
   FILE* f = std::fopen(path.c_str(), mode ? mode : "rb");
   if (f == nullptr) return nullptr;
+  // A plain file is bounded as a member is: one that cannot be measured, or
+  // is larger than a member may be, is refused as damaged rather than read
+  // as empty.
+  off_t size = -1;
+  if (fseeko(f, 0, SEEK_END) == 0) size = ftello(f);
+  if (size < 0 || size > static_cast<off_t>(qorZipManager::kMaxMember) ||
+      fseeko(f, 0, SEEK_SET) != 0) {
+    std::fclose(f);
+    return nullptr;
+  }
   auto handle = std::make_unique<AFILE>();
   handle->stream = f;
-  if (fseeko(f, 0, SEEK_END) == 0) {
-    const off_t size = ftello(f);
-    handle->size = size > 0 && size <= static_cast<off_t>(qorZipManager::kMaxMember)
-                       ? static_cast<uint32_t>(size)
-                       : 0;
-  }
-  fseeko(f, 0, SEEK_SET);
+  handle->size = static_cast<uint32_t>(size);
   open_.push_back(handle.get());
   return handle.release();
 }

@@ -4,7 +4,7 @@
 
 #include <string>
 
-// $VELARNO_PROGRAM_DIR when it is set and not empty, else the folder of the
-// running executable; always absolute (links resolved when the folder
-// exists) and with a trailing '/'.
+// The folder of the running executable; $VELARNO_PROGRAM_DIR, when it is set
+// and not empty, overrides it for tests. Always absolute (links resolved
+// when the folder exists) and with a trailing '/'.
 std::string ProgramFolder();

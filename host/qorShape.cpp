@@ -24,6 +24,7 @@ void qorShape::paintEvent(QPaintEvent*) {
 }
 
 void qorShape::mouseReleaseEvent(QMouseEvent* event) {
-  QWidget::mouseReleaseEvent(event);
-  if (event->button() == Qt::LeftButton) emit MouseUp();
+  event->accept();
+  // Any button's release counts, the right one as much as the left.
+  emit MouseUp();
 }

@@ -1,5 +1,5 @@
 // The frame that follows the mouse over the course map: a rectangle outline
-// with a clear inside. A click is reported when the button is released over
+// with a clear inside. A click is reported when any button is released over
 // it.
 #pragma once
 

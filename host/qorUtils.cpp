@@ -66,17 +66,26 @@ uint32_t FileCrc32(const char* path, uint32_t crc, int32_t start, int32_t length
 void WideToAnsi(const std::u16string& text, std::string& out, unsigned code_page) {
   if (text.empty() || !Known(code_page)) return;
   std::string result;
-  for (char16_t c : text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
       result += static_cast<char>(c);
       continue;
     }
     int found = -1;
-    for (int i = 0; i < 32; ++i) {
-      if (kHigh[i] == c) found = i;
+    for (int k = 0; k < 32; ++k) {
+      if (kHigh[k] == c) found = k;
     }
-    if (found < 0) return;  // not in the code page: out stays
-    result += static_cast<char>(0x80 + found);
+    if (found >= 0) {
+      result += static_cast<char>(0x80 + found);
+      continue;
+    }
+    // A character the code page cannot hold becomes the default character,
+    // one for a whole surrogate pair.
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF)
+      ++i;
+    result += '?';
   }
   out = result;
 }

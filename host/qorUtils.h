@@ -16,8 +16,9 @@ uint32_t FileCrc32(const char* path, uint32_t crc, int32_t start, int32_t length
 
 constexpr unsigned kCodePageAnsi = 0;  // the ANSI code page: cp1252 here
 constexpr unsigned kCodePage1252 = 1252;
-// Out unchanged for an empty input, an unknown code page, or a character
-// the code page cannot hold.
+// Out unchanged for an empty input or an unknown code page. A character the
+// code page cannot hold becomes '?' (one for a surrogate pair), as the
+// platform's conversion gives its default character.
 void WideToAnsi(const std::u16string& text, std::string& out, unsigned code_page);
 void AnsiToWide(const std::string& text, std::u16string& out, unsigned code_page);
 

@@ -10,7 +10,8 @@ import struct
 import sys
 import unittest
 
-from course_support import (TempDir, copy_course, load_builder, run_build, snapshot)
+from course_support import (TempDir, copy_course, load_builder, run_build, snapshot,
+                            tool)
 
 
 class CourseCopy(unittest.TestCase):
@@ -85,9 +86,9 @@ class Refusals(CourseCopy):
         self.refused("%s:%d" % (self.PR, line), "<BITMAPF: tag over 199 characters (200)")
 
     def test_a_parameter_list_holds_255_characters(self):
-        tag = "<BITMAPF:LLAVE,0,510,70>"
+        tag = "<BITMAPF:LLAVE,0,490,70>"
         line = self.line_of(self.ST, tag)
-        params = "LLAVE," + "x" * (255 - len("LLAVE,,510,70")) + ",510,70"
+        params = "LLAVE," + "x" * (255 - len("LLAVE,,490,70")) + ",490,70"
         self.assertEqual(len(params), 255)
         self.edit(self.ST, tag, "<BITMAPF:%s>" % params)
         self.check()
@@ -405,13 +406,14 @@ class Refusals(CourseCopy):
         self.refused("%s:%d" % (self.ST, line), "nothing draws the picture NADA (unit001/skin.draw)")
 
     def test_a_picture_stays_inside_the_page(self):
-        line = self.line_of(self.ST, "<BITMAPF:LLAVE,0,510,70>")
-        for good, bad, what in (("537,70", "538,70", "at 538, 70"), ("510,434", "510,435", "at 510, 435")):
+        # x counts from the page's margin (44): 44 + 493 + 150 is the last column.
+        line = self.line_of(self.ST, "<BITMAPF:LLAVE,0,490,70>")
+        for good, bad, what in (("493,70", "494,70", "at 538, 70"), ("490,434", "490,435", "at 534, 435")):
             with self.subTest(bad=bad):
                 text = self.read(self.ST)
-                self.write(self.ST, text.replace("LLAVE,0,510,70>", "LLAVE,0,%s>" % good))
+                self.write(self.ST, text.replace("LLAVE,0,490,70>", "LLAVE,0,%s>" % good))
                 self.check()
-                self.write(self.ST, text.replace("LLAVE,0,510,70>", "LLAVE,0,%s>" % bad))
+                self.write(self.ST, text.replace("LLAVE,0,490,70>", "LLAVE,0,%s>" % bad))
                 self.refused("%s:%d" % (self.ST, line),
                              "the picture LLAVE (150x100) %s reaches past 687x534" % what)
                 self.write(self.ST, text)
@@ -498,6 +500,48 @@ class Dialogue(CourseCopy):
         self.assertEqual(list(sections[:frames]), [0, 0, 1, 2, 3, 0, 0, 0])
 
 
+class Margins(CourseCopy):
+    """The page margin the builder adds to each stored document."""
+    ST = "unit001/CLA001ST.TAE"
+
+    def stored(self, text, surface=None):
+        builder = load_builder(self.course)
+        elements = builder.parse_tae("X.TAE", text)
+        margin = builder.PAGE_MARGINS[surface or builder.UNIT_SURFACE]
+        return builder.encode_tae("X.TAE", builder.with_margin("X.TAE", elements, margin))
+
+    def test_each_paragraph_starts_at_the_margin_with_its_own_indents(self):
+        stops = lambda first, *rest: ",".join(str(v) for v in (first,) + rest + tuple(
+            range(60 + 30 * (1 + len(rest)) + 44, 481 + 44, 30)))
+        text = ("Title\n"
+                "<TABULADOR:0,0,230>a\tb\n"
+                "c<TABULADOR:5,10>\n"
+                "\n"
+                "<BITMAPF:LLAVE,0,10,20><BOTON:3,1,420,80>x<BOTON:8,0,80,1><BOTON:2><SALTOPAG:>y\n"
+                "<TABULADOR:0>z")
+        self.assertEqual(self.stored(text).decode("ascii"),
+                         "<TABULADOR:44,44,%s>Title\r\n" % stops(104) +
+                         "<TABULADOR:44,44,%s>a\tb\r\n" % stops(274) +
+                         "<TABULADOR:44,44,%s>c\r\n" % stops(274) +
+                         "\r\n"
+                         "<TABULADOR:49,44,%s><BITMAPF:LLAVE,0,54,20><BOTON:3,1,464,80>x"
+                         "<BOTON:8,44,80,1><BOTON:2><SALTOPAG:>" % stops(274) +
+                         "<TABULADOR:49,44,%s>y\r\n" % stops(274) +
+                         # A TABULADOR at the start: the first-line indent in force.
+                         "<TABULADOR:44,54,%s>z" % stops(274))
+        # The mini-course's smaller page has a smaller margin.
+        builder = load_builder(self.course)
+        self.assertTrue(self.stored("m", builder.MINI_SURFACE).startswith(b"<TABULADOR:34,34,94,"))
+
+    def test_a_tabulador_between_texts_is_refused(self):
+        line = self.line_of(self.ST, "<CURSIVA:1>una reserva<CURSIVA:0>")
+        self.edit(self.ST, "<CURSIVA:1>una reserva<CURSIVA:0>",
+                  "<CURSIVA:1>una<TABULADOR:0,0,300> reserva<CURSIVA:0>")
+        self.refused("%s:%d" % (self.ST, line),
+                     "<TABULADOR: between the texts of a paragraph (it goes at the paragraph's "
+                     "start or end, where the page margin is added to it)")
+
+
 class Builds(CourseCopy):
     SUMMARY = re.compile(r"course: (\d+) units, (\d+) pages, (\d+) files, (\d+) bytes\Z")
 
@@ -509,9 +553,20 @@ class Builds(CourseCopy):
         self.assertIsNotNone(m, out)
         return [int(v) for v in m.groups()]
 
+    PROGRAM = ("velarno", "liblectoria.so")
+
     def built_files(self, folder):
         return {k: v[0] for k, v in snapshot(folder).items()
-                if not k.startswith("userdata") and k != os.path.join("data", "units.alu")}
+                if not k.startswith("userdata") and k != os.path.join("data", "units.alu")
+                and k not in self.PROGRAM}
+
+    def assert_program(self, folder):
+        """The program beside data/: DIR's own files, executable."""
+        for name in self.PROGRAM:
+            path = os.path.join(folder, name)
+            with open(path, "rb") as installed, open(tool(name), "rb") as built:
+                self.assertTrue(installed.read() == built.read(), name)
+            self.assertEqual(stat.S_IMODE(os.stat(path).st_mode), 0o755, name)
 
     def test_two_builds_are_the_same_bytes_and_a_third_is_up_to_date(self):
         code, out, err = run_build(self.course, self.out)
@@ -527,9 +582,37 @@ class Builds(CourseCopy):
         code, out2, err = run_build(self.course, other)
         self.assertEqual(code, 0, err)
         self.assertEqual(self.built_files(other), built)
+        self.assert_program(self.out)
+        self.assert_program(other)
         before = snapshot(self.out)
         code, out3, err = run_build(self.course, self.out)
         self.assertEqual((code, out3, err), (0, "course: up to date\n", ""))
+        self.assertEqual(snapshot(self.out), before)
+
+        # A program that differs from DIR's (an older build) is copied again,
+        # without rebuilding the data.
+        with open(os.path.join(self.out, "velarno"), "wb") as f:
+            f.write(b"an older build")
+        os.chmod(os.path.join(self.out, "velarno"), 0o700)
+        code, out4, err = run_build(self.course, self.out)
+        self.assertEqual((code, out4, err),
+                         (0, "course: program velarno copied\ncourse: up to date\n", ""))
+        self.assert_program(self.out)
+        after = snapshot(self.out)
+        for path in built:
+            self.assertEqual(after[path], before[path], path)
+
+    def test_the_program_is_needed_beside_the_tools(self):
+        tools = os.path.join(self.root, "tools")
+        os.makedirs(tools)
+        for name in os.listdir(tool("")):
+            if name != "liblectoria.so":
+                os.symlink(tool(name), os.path.join(tools, name))
+        before = snapshot(self.out)
+        code, out, err = run_build(self.course, self.out, tools=tools)
+        self.assertEqual(code, 1, out + err)
+        self.assertEqual(err, "course/build: liblectoria.so: not found in %s (build the "
+                              "project, or give --tools)\n" % tools)
         self.assertEqual(snapshot(self.out), before)
 
     def test_a_rebuild_keeps_the_learners_files(self):

@@ -132,6 +132,32 @@ TEST_F(PackTest, DamagedPacks) {
   EXPECT_EQ(Member(files, "k:texts.txt"), "linea 1\r\nlinea 2\r\n");
 }
 
+// A path no alias takes is a plain file, bounded as a member is: 64 MiB
+// reads whole, one byte more is refused, never read as an empty file.
+TEST_F(PackTest, APlainFileOverTheMemberLimitIsRefused) {
+  qorFileManager files;
+  const fs::path limit = dir_ / "limit.bin";
+  const fs::path over = dir_ / "over.bin";
+  Write("limit.bin", "head");
+  fs::resize_file(limit, qorZipManager::kMaxMember);  // sparse: no 64 MiB on disk
+  Write("over.bin", "head");
+  fs::resize_file(over, qorZipManager::kMaxMember + 1);
+  std::unique_ptr<unsigned char[]> bytes;
+  uint32_t length = 0;
+  ASSERT_TRUE(files.ReadWholeFile(limit.string(), bytes, length));
+  EXPECT_EQ(length, qorZipManager::kMaxMember);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes.get()), 4), "head");
+  bytes.reset();
+  length = 7;
+  EXPECT_FALSE(files.ReadWholeFile(over.string(), bytes, length));
+  EXPECT_EQ(length, 7u);
+  EXPECT_EQ(files.Open(over.string(), "rb"), nullptr);
+  // An empty plain file is an empty success.
+  Write("empty.bin", "");
+  ASSERT_TRUE(files.ReadWholeFile((dir_ / "empty.bin").string(), bytes, length));
+  EXPECT_EQ(length, 0u);
+}
+
 // Names as long as the reader's old fixed buffer, and one byte either side:
 // each is listed exactly, by the library and by the tool.
 TEST_F(PackTest, LongMemberNamesAreListedWhole) {

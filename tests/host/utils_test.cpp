@@ -43,10 +43,21 @@ TEST(HostUtils, AnsiCodePage) {
   std::string narrow = "old";
   WideToAnsi(u"\u00e9\u2122", narrow, kCodePage1252);
   EXPECT_EQ(narrow, "\xE9\x99");
-  WideToAnsi(u"\u4e2d", narrow, kCodePage1252);  // not in the code page: unchanged
-  EXPECT_EQ(narrow, "\xE9\x99");
   WideToAnsi(u"", narrow, kCodePage1252);
   EXPECT_EQ(narrow, "\xE9\x99");
+  // Characters outside the code page become '?', the rest converts: one for
+  // a surrogate pair, one for each lone surrogate, one for the C1 controls
+  // cp1252 does not hold.
+  WideToAnsi(u"a\u4e2db", narrow, kCodePage1252);
+  EXPECT_EQ(narrow, "a?b");
+  WideToAnsi(u"\U0001F600\u00e9", narrow, kCodePageAnsi);
+  EXPECT_EQ(narrow, "?\xE9");
+  WideToAnsi(std::u16string(u"\xDC00x\xD800", 3), narrow, kCodePage1252);
+  EXPECT_EQ(narrow, "?x?");
+  WideToAnsi(u"\u0080\u0081\u009f\u0178", narrow, kCodePage1252);
+  EXPECT_EQ(narrow, "?\x81?\x9F");
+  WideToAnsi(u"\u4e2d", narrow, 936);  // a code page this host does not have
+  EXPECT_EQ(narrow, "?\x81?\x9F");
 }
 
 TEST(HostUtils, HtmlBody) {

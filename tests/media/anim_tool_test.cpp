@@ -222,6 +222,62 @@ TEST_F(AnimToolTest, FramesListsWhatWasDrawnAtEachTime) {
   EXPECT_EQ(vacio.out, "0 frame none\n400 frame none\n");
 }
 
+// A background drawn again covers the casts drawn before it: frames lists
+// only the casts drawn since (restored ones included), as render shows.
+TEST_F(AnimToolTest, FramesListsOnlyTheCastsDrawnAfterTheLastBackground) {
+  Score s(30);
+  s.pistas[0][0] = 1;
+  s.pistas[0][10] = 1;  // the same background again
+  for (int f = 0; f < 30; ++f) {
+    s.pistas[1][f] = static_cast<uint8_t>(f % 3 + 1);  // cast 2 in every frame
+    s.secciones[f] = static_cast<uint16_t>(f / 5);
+  }
+  for (int f = 0; f < 5; ++f) s.pistas[2][f] = 1;  // cast 3 only before frame 10
+  s.pistas[2][11] = 2;                              // and once after it
+  carpeta_.Escribir("SCORE.VM", s.VM02());
+  Salida r = Correr("frames " + Dir() + " --at 800,2000,2200");
+  EXPECT_EQ(r.codigo, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "800 frame 4 section 0 background 1\n"
+            "800 cast 2 sprite 2 at 10,20\n"
+            "800 cast 3 sprite 1 at 100,120\n"
+            "2000 frame 10 section 2 background 1\n"
+            "2000 cast 2 sprite 2 at 10,20\n"
+            "2200 frame 11 section 2 background 1\n"
+            "2200 cast 2 sprite 3 at 10,20\n"
+            "2200 cast 3 sprite 2 at 100,120\n");
+  // A play from inside the scene: the scene of frame 10 is restored, cast 3
+  // with it only once it was drawn since that background.
+  r = Correr("frames " + Dir() + " --from 11 --at 2200");
+  EXPECT_EQ(r.out,
+            "2200 frame 11 section 2 background 1\n"
+            "2200 cast 2 sprite 3 at 10,20\n"
+            "2200 cast 3 sprite 2 at 100,120\n");
+  r = Correr("frames " + Dir() + " --from 12 --at 2400");
+  EXPECT_EQ(r.out,
+            "2400 frame 12 section 2 background 1\n"
+            "2400 cast 2 sprite 1 at 10,20\n"
+            "2400 cast 3 sprite 2 at 100,120\n");
+  s.pistas[2][11] = 0;
+  carpeta_.Escribir("SCORE.VM", s.VM02());
+  r = Correr("frames " + Dir() + " --from 12 --at 2400");
+  EXPECT_EQ(r.out,
+            "2400 frame 12 section 2 background 1\n"
+            "2400 cast 2 sprite 1 at 10,20\n");
+  // What render shows at frame 10: the background where cast 3 stood.
+  const std::string png = (carpeta_.Dir() / "AREA.PNG").string();
+  ASSERT_EQ(Correr("render " + Dir() + " --at 2000 --out " + png).codigo, 0);
+  TGestorGDI gdi;
+  TGestorBMP bmp(nullptr, &gdi, &carpeta_.cliente);
+  uint32_t ancho = 0;
+  uint32_t alto = 0;
+  uint8_t* rgb = bmp.LeerPNGToMemoryRGB("U:\\ANIM\\AREA.PNG", &ancho, &alto);
+  ASSERT_NE(rgb, nullptr);
+  const uint8_t* p = rgb + (static_cast<size_t>(125) * ancho + 105) * 3;
+  EXPECT_EQ(platform::gfx::Rgb(p[0], p[1], p[2]), platform::gfx::Rgb(10, 0, 99));  // background 1
+  OSAL::Free(rgb);
+}
+
 TEST_F(AnimToolTest, RenderWritesTheDrawingArea) {
   const std::string png = (carpeta_.Dir() / "AREA.PNG").string();
   const Salida s = Correr("render " + Dir() + " --at 4100 --out " + png);

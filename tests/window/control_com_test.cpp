@@ -180,8 +180,8 @@ TEST(ControlComTest, MembersGoThroughTheCallTableAndPropertiesByNumber) {
     EXPECT_EQ(control.Version(), "1.08.02.04A");
     component.version = u"2.0 \u00E9\u20AC";
     EXPECT_EQ(control.Version(), "2.0 \xE9\x80");
-    component.version = u"1.9 \u4E2D";  // not in the code page: no text
-    EXPECT_EQ(control.Version(), "");
+    component.version = u"1.9 \u4E2D";  // not in the code page: the default character
+    EXPECT_EQ(control.Version(), "1.9 ?");
     EXPECT_TRUE(control.WindowMessage(WM_MOUSEMOVE, 0, MouseLParam(3, 4)));
     EXPECT_FALSE(control.WindowMessage(WM_KEYDOWN, 8, 0));
   }

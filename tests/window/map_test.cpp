@@ -1,11 +1,14 @@
 // The course map read back from its picture: background, tiles, bands,
 // overlays, progress bars, the frame that follows the mouse, clicks and the
 // wrapping of titles.
+#include <QApplication>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 
 #include "WindowFixture.h"
+#include "host/qorFormPictures.h"
 #include "host/qorUnitsManager.h"
 
 using Calls = std::vector<std::string>;
@@ -44,11 +47,41 @@ TEST_F(MapTest, TilesBandsAndOverlays) {
   const QPoint three = Picture(2);
   EXPECT_EQ(At(three.x() + 5, three.y() + 20), LevelLightColours[0] & 0xFFFFFFu);
   EXPECT_EQ(At(three.x(), three.y() + 37), 0u);
-  // A title is drawn in white on its band.
+  // A title is drawn in black on the yellow band, never in white.
+  bool black = false;
   bool white = false;
-  for (int x = one.x(); x < one.x() + 60; ++x)
-    for (int y = 80; y < 92; ++y) white = white || At(x, y) == 0xFFFFFFu;
-  EXPECT_TRUE(white);
+  for (int x = one.x(); x < one.x() + 60; ++x) {
+    for (int y = 80; y < 92; ++y) {
+      black = black || At(x, y) == 0u;
+      white = white || At(x, y) == 0xFFFFFFu;
+    }
+  }
+  EXPECT_TRUE(black);
+  EXPECT_FALSE(white);
+}
+
+// Each level's titles read on their bands, installed or not: the ink's
+// contrast with the band is at least 4.5 to 1.
+TEST_F(MapTest, TitlesReadOnEveryBand) {
+  FolderOptions options;
+  options.installed.clear();
+  for (int level = 0; level < 6; ++level) options.installed.insert(24 * level + 1);
+  TForm1& form = Open(options);
+  for (int level = 0; level < 6; ++level) {
+    form.DrawCourseMap(level);
+    for (int slot : {0, 1}) {  // installed, not installed
+      const QPoint picture = Picture(slot);
+      const QColor band = QColor::fromRgb(At(picture.x() + 119, 80 + 27));
+      EXPECT_EQ(band.rgb() & 0xFFFFFFu,
+                (slot == 0 ? LevelColours[level] : LevelLightColours[level]) & 0xFFFFFFu);
+      // The pixel of the title farthest from the band's colour is its ink.
+      double best = 1.0;
+      for (int x = picture.x() + 2; x < picture.x() + 60; ++x)
+        for (int y = 81; y < 104; ++y)
+          best = std::max(best, qorFormPictures::ContrastRatio(QColor::fromRgb(At(x, y)), band));
+      EXPECT_GE(best, 4.5) << "level " << level << " slot " << slot;
+    }
+  }
 }
 
 TEST_F(MapTest, BarsFillWithThePercentAndStayInside) {
@@ -130,6 +163,56 @@ TEST_F(MapTest, AClickOnTheFrameOpensTheUnitUnderIt) {
   EXPECT_EQ(form.SelectedUnit, 54);
   EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet2);
   EXPECT_TRUE(opened_.empty());
+}
+
+// The release of any button on the frame opens the unit, the right one too.
+TEST_F(MapTest, ARightButtonReleaseOnTheFrameOpensTheUnit) {
+  TForm1& form = Open();
+  form.show();
+  form.ShowTab(1);
+  form.ImageCanvasMouseMove(16 + 125 * 4 + 10, 10);  // slot 4: unit 5
+  control_->Take();
+  QTest::mouseClick(form.ShapeSelector, Qt::RightButton);
+  const Calls calls = control_->Take();
+  EXPECT_NE(std::find(calls.begin(), calls.end(), "CargarUnit 5"), calls.end());
+  EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet2);
+  form.ShowTab(1);
+  form.ImageCanvasMouseMove(16 + 125 * 2 + 10, 130);  // slot 8: unit 9, not installed
+  QTest::mouseClick(form.ShapeSelector, Qt::MiddleButton);
+  EXPECT_EQ(opened_.size(), 1u);
+}
+
+// All four rows fit: neither the wheel nor the keys move the map, and the
+// first row stays where it was drawn.
+TEST_F(MapTest, TheMapDoesNotScroll) {
+  TForm1& form = Open();
+  form.show();
+  form.ShowTab(1);
+  QApplication::processEvents();
+  const QPoint tile = Picture(0) + QPoint(60, 37);  // inside unit 1's picture
+  const QPoint origin = form.ImageCanvas->mapTo(form.ScrollBox1, QPoint(0, 0));
+  EXPECT_EQ(origin, QPoint(0, 0));
+  const QRgb first = form.ScrollBox1->grab().toImage().pixel(tile) & 0xFFFFFFu;
+  EXPECT_EQ(first, TileColour(1).rgb() & 0xFFFFFFu);
+  for (int step = 0; step < 20; ++step) {
+    const QPointF at(tile);
+    QWheelEvent wheel(at, form.ImageCanvas->mapToGlobal(at), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(form.ImageCanvas, &wheel);
+  }
+  // Once clicked, the keys that scroll a view.
+  QTest::mouseClick(form.ImageCanvas, Qt::LeftButton, Qt::NoModifier, QPoint(5, 5));
+  for (Qt::Key key : {Qt::Key_PageDown, Qt::Key_Space, Qt::Key_Down, Qt::Key_End}) {
+    QWidget* focus = QApplication::focusWidget() != nullptr ? QApplication::focusWidget()
+                                                              : form.ScrollBox1;
+    QTest::keyClick(focus, key);
+    QTest::keyClick(form.ScrollBox1, key);
+  }
+  QApplication::processEvents();
+  EXPECT_EQ(form.ImageCanvas->mapTo(form.ScrollBox1, QPoint(0, 0)), origin);
+  EXPECT_EQ(form.ScrollBox1->grab().toImage().pixel(tile) & 0xFFFFFFu, first);
+  // The last row is inside the box.
+  EXPECT_LE(4 + 128 * 3 + 120, form.ScrollBox1->height());
 }
 
 TEST_F(MapTest, AUnitNotInstalledOpensItsLevelsLink) {

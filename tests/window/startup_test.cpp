@@ -79,6 +79,34 @@ TEST_F(StartupTest, ThePackHelpIsJoinedIntoTheShellPage) {
   EXPECT_FALSE(form.HelpBodyPending);
 }
 
+// The help page is opened by its path: a '#', '?' or '%' in the program
+// folder's path is part of a folder name, never a fragment, query or escape.
+TEST_F(StartupTest, AProgramFolderWithHashQuestionAndPercentShowsItsPages) {
+  const fs::path parent = root_;
+  struct Cleanup {
+    fs::path path;
+    ~Cleanup() {
+      std::error_code error;
+      fs::remove_all(path, error);
+    }
+  } cleanup{parent};
+  root_ = parent / "course #1 ?50%25 %";
+  fs::create_directories(root_);
+  FolderOptions options;
+  options.help_txt = "<body>\r\n<p>ayuda del curso</p>\r\n</body>\r\n";
+  TForm1& form = Open(options);
+  EXPECT_EQ(form.HelpPageUrl, "file://" + folder_ + "data/abk.DAT");  // unescaped, as built
+  EXPECT_EQ(form.IExplorer->PageUrl().toLocalFile().toStdString(), folder_ + "data/abk.DAT");
+  const QString help = form.IExplorer->toPlainText();
+  EXPECT_TRUE(help.contains("ayuda del curso")) << help.toStdString();
+  EXPECT_FALSE(form.HelpBodyPending);
+  EXPECT_TRUE(form.IE_Start->toPlainText().contains("Bienvenido"));
+  // A link of the start page resolves inside the same folder.
+  emit form.IE_Start->LinkClicked(QUrl("second.htm"));
+  EXPECT_EQ(form.IE_Start->PageUrl().toLocalFile().toStdString(), folder_ + "data/doc/second.htm");
+  EXPECT_TRUE(form.IE_Start->toPlainText().contains("Segunda"));
+}
+
 TEST_F(StartupTest, UnitTitlesPastTheLastUnitAreIgnored) {
   FolderOptions options;
   for (int i = 1; i <= 150; ++i) options.titles.push_back("Line " + std::to_string(i));

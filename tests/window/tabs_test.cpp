@@ -96,17 +96,31 @@ TEST_F(TabsTest, TheMenuPictureFollowsTheLevel) {
   EXPECT_EQ(MenuPixel(), QColor(Qt::magenta).rgb() & 0xFFFFFFu);
 }
 
-TEST_F(TabsTest, AMenuPictureOfAnotherShapeLeavesTheMenuAlone) {
+// A menu picture of any size is used, fitted into the menu's place: a
+// larger one is scaled down whole, a smaller one kept as it is.
+TEST_F(TabsTest, AMenuPictureOfAnotherSizeIsFitted) {
   FolderOptions options;
   options.level_pictures = {1, 2};
   options.level_picture_size = QSize(687, 24);  // a bar across, not the menu's column
   TForm1& form = Open(options);
   form.show();
-  const QImage before = form.ImageMenuBar->pixmap().toImage();
   Study(30);
   EXPECT_EQ(form.CurrentLevel, 1);
-  EXPECT_EQ(form.ImageMenuBar->pixmap().toImage(), before);
-  EXPECT_EQ(form.ImageMenuBar->pixmap().size(), form.ImageMenuBar->size());
+  const QImage shown = form.ImageMenuBar->pixmap().toImage();
+  EXPECT_EQ(shown.size(), QSize(91, 3));
+  EXPECT_EQ(shown.pixel(45, 1) & 0xFFFFFFu, LevelPictureColour(1).rgb() & 0xFFFFFFu);
+}
+
+TEST_F(TabsTest, ASmallerMenuPictureIsKeptAsItIs) {
+  FolderOptions options;
+  options.level_pictures = {1};
+  options.level_picture_size = QSize(60, 300);
+  TForm1& form = Open(options);
+  form.show();
+  Study(30);
+  const QImage shown = form.ImageMenuBar->pixmap().toImage();
+  EXPECT_EQ(shown.size(), QSize(60, 300));
+  EXPECT_EQ(shown.pixel(30, 150) & 0xFFFFFFu, LevelPictureColour(1).rgb() & 0xFFFFFFu);
 }
 
 // The unit caption, the level's description and the level buttons stay

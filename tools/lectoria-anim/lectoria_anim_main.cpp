@@ -8,6 +8,7 @@
 //
 // FOLDER is a virtual folder (U:\ANIM) or a local folder, read as a folder
 // store. The sound is a fake that starts at once and moves 50 ms a tick.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <set>
@@ -143,6 +144,86 @@ const char* Tipo(uint8_t tipo) {
   return tipo <= 5 ? kTipos[tipo] : "?";
 }
 
+// What the player draws, read from the description and the score as it
+// reads them: the background of a frame (one it loads, whose picture is in
+// the table) and the sprite of a cast (one listed under such a background,
+// whose pictures are in the table).
+uint8_t FondoDibujado(const TGestorAnim& anim, uint16_t frame) {
+  const uint8_t k = anim.Pista(0, frame);
+  if (k < 1 || k > anim.NumFondos() || anim.Fondo(k).prioridad > 1) return 0;
+  const uint16_t imagen = anim.Fondo(k).imagen.load();
+  return imagen != 0 && imagen < TGestorAnim::kEntradasImagen ? k : 0;
+}
+
+bool CastListado(const TGestorAnim& anim, uint8_t c) {
+  for (uint8_t k = 1; k <= anim.NumFondos(); ++k) {
+    const FondoAnim& fondo = anim.Fondo(k);
+    if (fondo.prioridad > 1) continue;
+    for (uint8_t i = 0; i < fondo.num_casts && i < 13; ++i) {
+      if (fondo.casts[i] == c) return true;
+    }
+  }
+  return false;
+}
+
+uint8_t SpriteDibujado(const TGestorAnim& anim, uint8_t c, uint16_t frame) {
+  if (c < TGestorAnim::kPrimerCast || c > anim.NumCasts() + 1 || !CastListado(anim, c)) return 0;
+  const CastAnim& cast = anim.Cast(c);
+  const uint8_t s = anim.Pista(static_cast<uint8_t>(c - 1), frame);
+  if (s < 1 || s > cast.num_sprites || cast.cargado.load() == 0) return 0;
+  const uint32_t indice = cast.primera_imagen.load() + s - 1u;
+  return indice != 0 && indice < TGestorAnim::kEntradasImagen ? s : 0;
+}
+
+// The casts on screen: drawn after the last background drawn. Followed frame
+// by frame as the player shows them; the first frame of a play that starts
+// inside a scene comes after the scene is restored (its background, then
+// each cast's last sprite since it, for the casts the frame leaves alone).
+class EnPantalla {
+ public:
+  explicit EnPantalla(const TGestorAnim& anim) : anim_(anim) {}
+
+  void Empezar() {
+    primero_ = true;
+    visibles_.fill(false);
+  }
+
+  void FrameMostrado(uint16_t frame) {
+    if (primero_) {
+      primero_ = false;
+      Restaurar(frame);
+    }
+    if (FondoDibujado(anim_, frame) != 0) visibles_.fill(false);
+    for (uint8_t c = TGestorAnim::kPrimerCast; c <= anim_.NumCasts() + 1; ++c) {
+      if (SpriteDibujado(anim_, c, frame) != 0) visibles_[c] = true;
+    }
+  }
+
+  bool Visible(uint8_t c) const { return c <= TGestorAnim::kUltimoCast && visibles_[c]; }
+
+ private:
+  void Restaurar(uint16_t frame) {
+    if (FondoDibujado(anim_, frame) != 0) return;
+    int desde = static_cast<int>(frame) - 1;
+    while (desde >= 0 && FondoDibujado(anim_, static_cast<uint16_t>(desde)) == 0) --desde;
+    if (desde < 0) return;
+    visibles_.fill(false);
+    for (uint8_t c = TGestorAnim::kPrimerCast; c <= anim_.NumCasts() + 1; ++c) {
+      if (SpriteDibujado(anim_, c, frame) != 0) continue;
+      for (int g = static_cast<int>(frame) - 1; g >= desde; --g) {
+        if (SpriteDibujado(anim_, c, static_cast<uint16_t>(g)) != 0) {
+          visibles_[c] = true;
+          break;
+        }
+      }
+    }
+  }
+
+  const TGestorAnim& anim_;
+  bool primero_ = true;
+  std::array<bool, TGestorAnim::kUltimoCast + 1> visibles_{};
+};
+
 // One engine set-up over the stores, with a headless control window.
 struct Motor {
   TEHDDClient cliente;
@@ -152,6 +233,7 @@ struct Motor {
   TGestorBMP bmp{&osal, &gdi, &cliente};
   FakeAudioAnim audio;
   TGestorAnim anim;
+  EnPantalla pantalla{anim};
   std::string carpeta;
 
   Motor() {
@@ -162,6 +244,7 @@ struct Motor {
     anim.SetEHDDClient(&cliente);
     anim.SetGestorBMP(&bmp);
     anim.SetAudio(&audio);
+    anim.SetPintarBarraAnim([this](uint16_t frame, uint16_t) { pantalla.FrameMostrado(frame); });
   }
   ~Motor() { SetUnitControlWindow(nullptr); }
 };
@@ -299,6 +382,7 @@ int Check(Motor& motor) {
 
 // Plays from the frame until the sound reaches ms or the player stops.
 void Tocar(Motor& motor, uint16_t desde, uint64_t ms) {
+  motor.pantalla.Empezar();
   motor.anim.PlayAnim(desde);
   // Far more ticks than the longest score needs.
   const uint64_t maximo =
@@ -347,9 +431,11 @@ int Frames(Motor& motor, const Argumentos& a) {
     std::printf("%llu frame %u section %u background %s\n", tiempo, static_cast<unsigned>(frame),
                 unsigned{anim.Seccion(static_cast<uint16_t>(frame))},
                 fondo == 0 ? "none" : std::to_string(fondo).c_str());
+    // Only what is on screen: a cast drawn before the last background is
+    // covered by it.
     for (uint8_t c = TGestorAnim::kPrimerCast; c <= anim.NumCasts() + 1; ++c) {
       const uint8_t sprite = anim.UltimoSpriteDibujado(c);
-      if (sprite == 0) continue;
+      if (sprite == 0 || !motor.pantalla.Visible(c)) continue;
       std::printf("%llu cast %u sprite %u at %d,%d\n", tiempo, unsigned{c}, unsigned{sprite},
                   anim.Cast(c).x, anim.Cast(c).y);
     }
