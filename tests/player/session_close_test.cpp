@@ -95,6 +95,8 @@ TEST_F(CierreControl, AnUnloadFiveSecondsIntoAFirstLoadFromASlowServerEndsSoonWi
   ASSERT_EQ(Leer(d, lectoria::kDispTestResult), 0);
   CargarUnidad(d);
   EXPECT_EQ(Leer(d, lectoria::kDispNumTotalPaginas), 26);
+  // Its unload while its server still runs.
+  Soltar(d);
 }
 
 TEST_F(CierreControl, AnUnloadAfterTheServerDiedMidLoadEndsWithinItsBoundPlusOneRequest) {
