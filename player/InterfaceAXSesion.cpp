@@ -68,6 +68,13 @@ void EsperarComandoEnGui(ThreadEvents* eventos) {
   }
 }
 
+// The unit's load asked to stop, with the animation's loader it waits on.
+void PararCarga() {
+  MotorAX& motor = Motor();
+  if (ThreadCargaUnit* carga = motor.sesion.carga_unit) carga->PedirParada();
+  if (motor.tae != nullptr && !motor.fuga) motor.tae->PararCargaAnim();
+}
+
 // A module that cannot be made: its message, then the end of the process.
 [[noreturn]] void FalloModulo(const char* modulo) {
   Motor().sesion.MostrarError(FormatoF("Module %s loaded ERROR.", modulo).c_str());
@@ -353,7 +360,7 @@ void CerrarUnidad(bool descarga) {
   ThreadCargaUnit* carga = sesion.carga_unit;
   bool cargada = true;
   if (carga != nullptr) {
-    carga->PedirParada();
+    PararCarga();
     EsperarEnGui([carga] { return carga->Hecho() || !carga->record().TieneThread(); },
                  MotorAX::kEsperaCargaMs);
     // A load still running past the bound (its animation, its skin) has
@@ -771,7 +778,7 @@ void InterfaceAXUnloadAll(uint8_t modo) {
   // picture or read (a read in progress ends within its request time).
   motor.cerrando.store(1);
   DescartarEntradasPendientes(sesion);
-  if (ThreadCargaUnit* carga = sesion.carga_unit) carga->PedirParada();
+  PararCarga();
   if (ThreadEvents* eventos = sesion.eventos) {
     eventos->PedirParada();
     EsperarComandoEnGui(eventos);

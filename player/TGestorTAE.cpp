@@ -358,6 +358,10 @@ void TGestorTAE::CrearAnim() {
   anim_pagina_.store(anim_gestor_.get());
 }
 
+void TGestorTAE::PararCargaAnim() {
+  if (gestor_anim_ != nullptr) gestor_anim_->PedirParadaCarga();
+}
+
 void TGestorTAE::DestruirAnim() {
   // Before the audio streams it plays on; without the page lock, which its
   // tick takes.

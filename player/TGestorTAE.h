@@ -202,6 +202,8 @@ class TGestorTAE {
   // objects it reaches (a progress byte) go first; GetGestorAnim() is null
   // after. Without the page lock, which the player's tick takes.
   void TerminarAnim() { DestruirAnim(); }
+  // The animation's loader asked to stop, nothing destroyed (a close).
+  void PararCargaAnim();
   ThreadPeriodicEventsRec* GetThreadPeriodicEvents() const { return periodic_; }
   CON_EJESCRITO* ConEjEscrito() const { return conejescrito_; }
   CON_ROLPLAY* ConRolPlay() const { return conrolplay_; }

@@ -283,7 +283,8 @@ TEST_F(CargaUnidad, AStopDuringTheLoadEndsTheCommandAndTheLoaderWithoutABoxOrAnA
   // has not ended.
   EXPECT_TRUE(eventos_.EsperarFin(10000));
   EXPECT_FALSE(carga_.Hecho());
-  EXPECT_EQ(eventos_.record().Estado(), ThreadRecord::kTerminado);
+  EXPECT_TRUE(eventos_.record().EsperarCondicion(
+      [&] { return eventos_.record().Estado() == ThreadRecord::kTerminado; }, 10000));
   EXPECT_FALSE(eventos_.Post(ThreadEvents::kEventoPaginaSiguiente, 0, kModoUnit));
   // The read in progress ends; the loader reads nothing after it.
   sesion_.documento(2).Soltar();
