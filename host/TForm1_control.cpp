@@ -247,6 +247,13 @@ void TForm1::Timer1Timer() {
   if (Busy() || closed_) return;
   FormLockGuard lock;
   if (UnitLoaded) RefreshAuditPanel(Control());
+  // A first load longer than the wait after CargarUnit left the counter at
+  // 00 / 00: it is read again once the control has the unit's pages.
+  TAXeTAE* control = Control();
+  if (UnitLoaded && control != nullptr && LabelTotalPages->text() == "00" &&
+      control->numtotalpaginas() > 0) {
+    RefreshPageCounter();
+  }
 }
 
 void TForm1::DestroyCaret() {

@@ -129,6 +129,18 @@ bool TGestorAnim::EsperarCarga(uint32_t timeout_ms) {
   return Cargada();
 }
 
+void TGestorAnim::PedirParadaCarga() {
+  if (carga_ == nullptr) return;
+  // A loader never started skips its body; a running one stops.
+  uint8_t estado = ThreadRecord::kNuevo;
+  if (!carga_->state.compare_exchange_strong(estado, ThreadRecord::kParar) &&
+      estado == ThreadRecord::kCorriendo) {
+    carga_->state.compare_exchange_strong(estado, ThreadRecord::kParar);
+  }
+  carga_->Notificar();
+  carga_->DespertarThread();
+}
+
 bool TGestorAnim::Cargada() const {
   return d_->cargada.load(std::memory_order_acquire) != 0;
 }

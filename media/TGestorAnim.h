@@ -149,6 +149,9 @@ class TGestorAnim {
   // Waits until the loader has finished; true when the animation is loaded.
   // Returns at once when it never will be (refused, no loader).
   bool EsperarCarga(uint32_t timeout_ms);
+  // Asks the loader to stop (the session is closing) without waiting: it
+  // leaves at its next picture or read, and EsperarCarga returns.
+  void PedirParadaCarga();
 
   // The frame step of the 50 ms session timer.
   void TimerTicAnim();

@@ -197,7 +197,19 @@ HRESULT CAXeTAE::CargarUnit(int32_t value) {
     SesionAX& sesion = Sesion();
     if (sesion.eventos == nullptr || Motor().cerrando.load() != 0) return S_OK;
     if (sesion.solo_stores.load() != 0) {
-      InterfaceAXCargarUnit(sesion, static_cast<uint32_t>(value));
+      // The stores-only load returns once its mounts and folders are done.
+      // They are server requests: the worker makes them while the GUI
+      // thread waits, served and bounded, as for any command.
+      ThreadEvents* eventos = sesion.eventos;
+      const auto libre = [eventos] { return eventos->Libre(); };
+      if (!EsperarEnGui(libre, ThreadEvents::kEsperaFinMs) ||
+          !eventos->Post(ThreadEvents::kEventoCargarUnit, static_cast<uint32_t>(value) & 0xFF,
+                         modo_)) {
+        OSAL::Trace(kTraceError, "CargarUnit: el trabajador sigue ocupado.");
+        return S_OK;
+      }
+      if (!EsperarEnGui(libre, ThreadEvents::kEsperaFinMs))
+        OSAL::Trace(kTraceError, "CargarUnit: los stores no se han montado a tiempo.");
     } else {
       Publicar(ThreadEvents::kEventoCargarUnit, static_cast<uint32_t>(value) & 0xFF, modo_);
     }

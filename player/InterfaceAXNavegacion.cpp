@@ -1,14 +1,17 @@
 #include "player/InterfaceAXNavegacion.h"
 
 #include <algorithm>
+#include <deque>
 #include <string>
 
 #include "base/TGestorBMP.h"
 #include "ehdd/TEHDDClient.h"
+#include "platform/ui/ControlSite.h"
 #include "platform/ui/UiHost.h"
 #include "player/IDocumentoParte.h"
 #include "player/ILeccion.h"
 #include "player/SesionAX.h"
+#include "player/TGestorTAE.h"
 #include "player/ThreadCargaUnit.h"
 #include "player/ThreadPeriodicEvents.h"
 
@@ -19,6 +22,88 @@ constexpr int kTraceClic = 15;
 constexpr const char* kGlosario = "data\\ehddservers\\GLOSSARY10\\GLOSSARY10.DAT";
 
 enum class Movimiento { kSaltar, kAdelante, kAtras };
+
+// Keys and button-ups that found the page busy, in the order they came, to
+// be handled once the page is free. Only the GUI thread touches them.
+constexpr size_t kMaxEntradasPendientes = 64;
+struct EntradaPendiente {
+  SesionAX* sesion;
+  bool tecla;  // a key, else a button-up
+  uint32_t valor;
+  uint16_t caracter;  // the key's character, as the site held it
+  uint16_t x, y;
+  uint8_t tipo, modo;
+};
+std::deque<EntradaPendiente>& EntradasPendientes() {
+  static std::deque<EntradaPendiente> entradas;
+  return entradas;
+}
+bool HayPendientes(SesionAX& sesion) {
+  for (const EntradaPendiente& e : EntradasPendientes()) {
+    if (e.sesion == &sesion) return true;
+  }
+  return false;
+}
+void Guardar(const EntradaPendiente& entrada) {
+  auto& entradas = EntradasPendientes();
+  if (entradas.size() >= kMaxEntradasPendientes) {
+    OSAL::Trace(kTraceError, "Demasiadas entradas esperando a la pagina: se pierde una.");
+    return;
+  }
+  entradas.push_back(entrada);
+}
+
+// The command worker's own stop, seen by the waits of the command it runs.
+bool ComandoParado(SesionAX& sesion) {
+  ThreadEvents* eventos = sesion.eventos;
+  return eventos != nullptr && eventos->ParadaPedida();
+}
+
+// The key, with the page lock held.
+void Tecla(SesionAX& sesion, uint32_t tecla, uint16_t caracter) {
+  if (sesion.Unit().activa.load() == 0 || sesion.leccion == nullptr) return;
+  // A key handled later is given the character it was typed with.
+  auto* sitio = dynamic_cast<platform::ui::ControlSiteBase*>(sesion.Unit().ventana);
+  const uint16_t antes = sitio != nullptr ? sitio->KeyChar() : 0;
+  if (sitio != nullptr) sitio->SetKeyChar(caracter);
+  sesion.leccion->TeclaPulsada(tecla);
+  if (sitio != nullptr) sitio->SetKeyChar(antes);
+}
+
+// The mouse event, with the page lock held.
+void Raton(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, uint8_t modo) {
+  InstanciaAX& instancia = sesion.instancias[modo];
+  ILeccion* leccion = sesion.leccion;
+  if (instancia.activa.load() == 0 || leccion == nullptr) return;
+  const uint8_t parte = std::min<uint8_t>(instancia.parte.load(), kNumPartes - 1);
+  leccion->CambiarFormateador(instancia.partes[parte].formatae, instancia.regiones);
+  leccion->EventoRaton(x, y, tipo, instancia.regiones);
+}
+
+// Handles the session's kept entries when the page lock is free; false
+// when some are still waiting.
+bool Atender(SesionAX& sesion) {
+  if (!HayPendientes(sesion)) return true;
+  TGestorTAE::Bloqueo bloqueo(sesion.cerrojo_pagina, false);
+  if (!bloqueo.Tomado()) return false;
+  auto& entradas = EntradasPendientes();
+  // Each is taken off before it runs: none runs twice.
+  for (auto it = entradas.begin(); it != entradas.end();) {
+    if (it->sesion != &sesion) {
+      ++it;
+      continue;
+    }
+    const EntradaPendiente e = *it;
+    it = entradas.erase(it);
+    if (e.tecla) {
+      Tecla(sesion, e.valor, e.caracter);
+    } else {
+      Raton(sesion, e.x, e.y, e.tipo, e.modo);
+    }
+    it = entradas.begin();
+  }
+  return true;
+}
 
 void Montar(SesionAX& sesion, const char* nombre, const std::string& store, char letra) {
   TrazarF(kTraceEstudio, "    -> Start conexion con el eHDD %s.", nombre);
@@ -41,7 +126,15 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
   if (periodicos != nullptr && documento != nullptr) {
     periodicos->InicioEsperaPagina(parte, documento->SuperficiePagina());
   }
-  if (sesion.carga_unit != nullptr) sesion.carga_unit->EsperarParte(modo == kModoUnit ? parte : 0);
+  if (sesion.carga_unit != nullptr) {
+    sesion.carga_unit->EsperarParte(modo == kModoUnit ? parte : 0,
+                                    [&sesion] { return ComandoParado(sesion); });
+  }
+  if (ComandoParado(sesion)) {
+    // The worker is stopping: the page is left as it is.
+    if (periodicos != nullptr) periodicos->FinEsperaPagina();
+    return;
+  }
   if (movimiento == Movimiento::kSaltar && modo == kModoUnit) {
     // The numbers of a part that was still loading are only now final.
     const int global = instancia.PrimeraPaginaDeParte(parte) + pagina_en_parte;
@@ -94,13 +187,27 @@ void InterfaceAXCargarUnit(SesionAX& sesion, uint32_t valor) {
   sesion.unidad.store(unidad);
   OSAL::Trace(kTraceEstudio, "Start Carga UNIT basica.");
 
-  Montar(sesion, "MULTIMEDIA", unit.nombre_multimedia, 'M');
-  Montar(sesion, "UNITS", unit.nombre_units, 'U');
-  Montar(sesion, "MINICOURSE", sesion.ruta_minicourse, 'Y');
-  Montar(sesion, "GLOSSARY", kGlosario, 'G');
-  Montar(sesion, "STUDENT", sesion.nombre_alumno + "\\work", 'S');
+  // Each step is a server request: a stop of the worker is looked at
+  // between them, and the load leaves with the unit not active.
+  const auto parado = [&sesion] {
+    if (!ComandoParado(sesion)) return false;
+    OSAL::Trace(kTraceEstudio, "Carga UNIT basica parada.");
+    return true;
+  };
+  const std::pair<const char*, std::pair<std::string, char>> kMontajes[] = {
+      {"MULTIMEDIA", {unit.nombre_multimedia, 'M'}},
+      {"UNITS", {unit.nombre_units, 'U'}},
+      {"MINICOURSE", {sesion.ruta_minicourse, 'Y'}},
+      {"GLOSSARY", {kGlosario, 'G'}},
+      {"STUDENT", {sesion.nombre_alumno + "\\work", 'S'}}};
+  for (const auto& [nombre, montaje] : kMontajes) {
+    if (parado()) return;
+    Montar(sesion, nombre, montaje.first, montaje.second);
+  }
   if (sesion.ehdd != nullptr) {
+    if (parado()) return;
     sesion.ehdd->CrearDirectorio(FormatoF("\\C%03u", unidad).c_str(), 'S');
+    if (parado()) return;
     sesion.ehdd->CrearDirectorio("\\MC", 'S');
   }
   if (sesion.solo_stores.load() != 0) {
@@ -109,6 +216,7 @@ void InterfaceAXCargarUnit(SesionAX& sesion, uint32_t valor) {
   }
 
   // The cover is read once here so the loading screen finds it in the cache.
+  if (parado()) return;
   TGestorBMP* bmp = sesion.leccion != nullptr ? sesion.leccion->GestorBMP() : nullptr;
   if (bmp != nullptr) {
     const std::string portada = FormatoF("M:\\DATOS\\SKIN\\CLASES\\PORT%03uA.PNG", unidad);
@@ -126,13 +234,16 @@ void InterfaceAXCargarUnit(SesionAX& sesion, uint32_t valor) {
     // Without a loader nothing would ever advance the steps.
     if (carga == nullptr || !carga->record().TieneThread()) periodicos->FijarProgreso(100);
   }
+  if (parado()) return;
   if (carga != nullptr) carga->Despertar();
-  if (periodicos != nullptr) periodicos->EsperarFinProgreso();
+  if (periodicos != nullptr) periodicos->EsperarFinProgreso([&sesion] { return ComandoParado(sesion); });
+  if (parado()) return;
   OSAL::Trace(kTraceEstudio, "End Carga UNIT basica.");
 
   unit.parte.store(0);
   unit.pagina.store(1);
   SecuenciaPagina(sesion, kModoUnit, 0, true, Movimiento::kSaltar, 0);
+  if (parado()) return;
 
   unit.activa.store(1);
   sesion.axstatus.store(4);
@@ -156,8 +267,11 @@ void InterfaceAXPaginaSiguiente(SesionAX& sesion, uint8_t modo) {
   instancia.pagina.store(nueva);
   const uint8_t parte = instancia.parte.load();
   if (parte < 7 && nueva == instancia.PrimeraPaginaDeParte(parte + 1)) {
-    instancia.parte.store(static_cast<uint8_t>(parte + 1));
-    SecuenciaPagina(sesion, modo, static_cast<uint8_t>(parte + 1), true, Movimiento::kSaltar, 0);
+    // Parts with no pages start where the next one does: they are passed.
+    uint8_t siguiente = static_cast<uint8_t>(parte + 1);
+    while (siguiente < 7 && instancia.PrimeraPaginaDeParte(siguiente + 1) <= nueva) ++siguiente;
+    instancia.parte.store(siguiente);
+    SecuenciaPagina(sesion, modo, siguiente, true, Movimiento::kSaltar, 0);
   } else {
     SecuenciaPagina(sesion, modo, parte, false, Movimiento::kAdelante, 0);
   }
@@ -174,7 +288,9 @@ void InterfaceAXPaginaAnterior(SesionAX& sesion, uint8_t modo) {
   instancia.pagina.store(nueva);
   const uint8_t parte = instancia.parte.load();
   if (parte > 0 && nueva < instancia.PrimeraPaginaDeParte(parte)) {
-    const uint8_t anterior = static_cast<uint8_t>(parte - 1);
+    // Back past parts with no pages too, to the last page of one that has.
+    uint8_t anterior = static_cast<uint8_t>(parte - 1);
+    while (anterior > 0 && instancia.PrimeraPaginaDeParte(anterior) > nueva) --anterior;
     instancia.parte.store(anterior);
     SecuenciaPagina(sesion, modo, anterior, true, Movimiento::kSaltar,
                     nueva - instancia.PrimeraPaginaDeParte(anterior));
@@ -198,8 +314,18 @@ void InterfaceAXTeclaPulsada(SesionAX& sesion, uint32_t tecla) {
   if (sesion.Unit().activa.load() == 0) return;
   TrazarF(kTraceInterfaz, "InterfaceAXTeclaPulsada %u.", tecla & 0xFFFF);
   if (sesion.leccion == nullptr) return;
-  std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
-  sesion.leccion->TeclaPulsada(tecla);
+  platform::ui::IControlSite* ventana = sesion.Unit().ventana;
+  const uint16_t caracter = ventana != nullptr ? ventana->KeyChar() : 0;
+  // The GUI thread never waits for a page being drawn: a key that finds the
+  // page busy (or keys before it still waiting) is kept for later.
+  if (Atender(sesion)) {
+    TGestorTAE::Bloqueo bloqueo(sesion.cerrojo_pagina, false);
+    if (bloqueo.Tomado()) {
+      sesion.leccion->TeclaPulsada(tecla);
+      return;
+    }
+  }
+  Guardar({&sesion, true, tecla, caracter, 0, 0, 0, kModoUnit});
 }
 
 void EventAXMouseEvent(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, uint8_t modo) {
@@ -210,17 +336,29 @@ void EventAXMouseEvent(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, u
   if (tipo == 2) OSAL::Trace(kTraceAudioPrimero, "Recibido CLIC del raton.");
   ILeccion* leccion = sesion.leccion;
   if (leccion == nullptr) return;
-  std::unique_lock<std::recursive_mutex> lock(sesion.cerrojo_pagina, std::defer_lock);
   const bool soltar = tipo == 3 || tipo == 5;
-  if (soltar) {
-    // A release is never lost: it ends what its press began.
-    lock.lock();
-  } else if (leccion->Ocupado() || !lock.try_lock()) {
-    return;  // dropped while a page or a click is being handled
+  if (Atender(sesion)) {
+    if (!soltar && leccion->Ocupado()) return;  // dropped while a page or a click is handled
+    TGestorTAE::Bloqueo bloqueo(sesion.cerrojo_pagina, false);
+    if (bloqueo.Tomado()) {
+      Raton(sesion, x, y, tipo, modo);
+      return;
+    }
   }
-  const uint8_t parte = std::min<uint8_t>(instancia.parte.load(), kNumPartes - 1);
-  leccion->CambiarFormateador(instancia.partes[parte].formatae, instancia.regiones);
-  leccion->EventoRaton(x, y, tipo, instancia.regiones);
+  // A release is never lost (it ends what its press began): one that finds
+  // the page busy is kept; a move or a press is dropped.
+  if (soltar) Guardar({&sesion, false, 0, 0, x, y, tipo, modo});
+}
+
+bool AtenderEntradasPendientes(SesionAX& sesion) {
+  return Atender(sesion);
+}
+
+void DescartarEntradasPendientes(SesionAX& sesion) {
+  auto& entradas = EntradasPendientes();
+  entradas.erase(std::remove_if(entradas.begin(), entradas.end(),
+                                [&sesion](const EntradaPendiente& e) { return e.sesion == &sesion; }),
+                 entradas.end());
 }
 
 void MoverContadorPagina(SesionAX& sesion, uint8_t modo, int paso) {

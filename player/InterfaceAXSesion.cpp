@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "base/OSAL.h"
@@ -31,6 +32,48 @@ namespace {
 constexpr uint32_t kColorTratado = 0xBFDFDF;
 // How often a stop's wait serves the GUI thread.
 constexpr uint32_t kPasoParadaMs = 5;
+
+// Runs f with the page lock held. The GUI thread only tries the lock, and is
+// served between the tries, so a page being drawn never blocks it; false
+// (f not run) when the lock stayed busy past the bound.
+bool ConPaginaEnGui(const std::function<void()>& f,
+                    uint32_t timeout_ms = ThreadEvents::kEsperaFinMs) {
+  SesionAX& sesion = Motor().sesion;
+  std::optional<TGestorTAE::Bloqueo> bloqueo;
+  EsperarEnGui(
+      [&] {
+        if (bloqueo) return true;
+        bloqueo.emplace(sesion.cerrojo_pagina, false);
+        if (bloqueo->Tomado()) return true;
+        bloqueo.reset();
+        return false;
+      },
+      timeout_ms);
+  if (!bloqueo) {
+    OSAL::Trace(kTraceError, "La pagina sigue ocupada: no se puede tomar.");
+    return false;
+  }
+  f();
+  return true;
+}
+
+// Waits, serving the GUI thread, until the command worker runs no command.
+// A wait that ended by time-out leaves a worker that may still use the
+// session's objects: it is taken as one that did not stop (they are kept).
+void EsperarComandoEnGui(ThreadEvents* eventos) {
+  if (eventos == nullptr) return;
+  if (!EsperarEnGui([eventos] { return eventos->Libre(); }, ThreadEvents::kEsperaFinMs)) {
+    OSAL::Trace(kTraceError, "El comando en curso no termina: lo que usa no se libera.");
+    Motor().fuga = true;
+  }
+}
+
+// The unit's load asked to stop, with the animation's loader it waits on.
+void PararCarga() {
+  MotorAX& motor = Motor();
+  if (ThreadCargaUnit* carga = motor.sesion.carga_unit) carga->PedirParada();
+  if (motor.tae != nullptr && !motor.fuga) motor.tae->PararCargaAnim();
+}
 
 // A module that cannot be made: its message, then the end of the process.
 [[noreturn]] void FalloModulo(const char* modulo) {
@@ -312,19 +355,21 @@ void CerrarUnidad(bool descarga) {
     periodicos->PedirFinUnit();
     periodicos->FaseFinUnit(2);
   }
-  // A unit is never unloaded while its background load runs.
+  // A unit is never unloaded while its background load runs: it is asked
+  // to stop, and leaves at its next document, picture or read.
   ThreadCargaUnit* carga = sesion.carga_unit;
   bool cargada = true;
   if (carga != nullptr) {
+    PararCarga();
     EsperarEnGui([carga] { return carga->Hecho() || !carga->record().TieneThread(); },
                  MotorAX::kEsperaCargaMs);
     // A load still running past the bound (its animation, its skin) has
     // read the audit all the same: the session's work is saved.
     cargada = carga->AuditoriaCargada();
   }
-  if (sesion.leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
-    sesion.leccion->SoltarFormateador();
+  if (ILeccion* leccion = sesion.leccion) {
+    // A page lock held past the bound is a thread that does not end.
+    if (!ConPaginaEnGui([leccion] { leccion->SoltarFormateador(); })) motor.fuga = true;
   }
   if (periodicos != nullptr) {
     periodicos->FaseFinUnit(3);
@@ -439,7 +484,8 @@ void DestruirObjetosSesion(bool reinicio) {
   ThreadPeriodicEvents* periodicos = sesion.periodicos;
   ThreadCargaUnit* carga = sesion.carga_unit;
   Detener(periodicos);
-  // The loader ends by itself once its unit is read.
+  // The loader ends by itself once its unit is read, or at once when asked.
+  if (carga != nullptr) carga->PedirParada();
   Detener(carga, false);
   if (reinicio) {
     // The audit manager goes first of the objects at a restart, but only
@@ -579,10 +625,11 @@ void InterfaceAXInicializarAXeTAE() {
     // A new session over a loaded unit: the unit is closed and its audit
     // saved first, under the audit lock like the unload. The lock is taken
     // around the save only: the loader, still reading, takes it too.
-    if (sesion.eventos != nullptr) {
-      EsperarEnGui([&sesion] { return sesion.eventos->Libre(); }, ThreadEvents::kEsperaFinMs);
-    }
-    LiberarMiniCourse();
+    EsperarComandoEnGui(sesion.eventos);
+    DescartarEntradasPendientes(sesion);
+    // A live MINI control keeps its window, its instance and its text: only
+    // what the old session made for it goes.
+    LiberarObjetosMiniCourse();
     CerrarUnidad(false);
     sesion.Unit().activa.store(0);
     DestruirObjetosSesion(true);
@@ -635,7 +682,8 @@ void InterfaceAXInicializarAXeTAE() {
 void InterfaceAXInicializarAXeTAEMiniCourse() {
   MotorAX& motor = Motor();
   SesionAX& sesion = motor.sesion;
-  if (motor.minicourse_iniciado.load() != 0) LiberarMiniCourse();
+  // A second start keeps the control's window and instance.
+  if (motor.minicourse_iniciado.load() != 0) LiberarObjetosMiniCourse();
   OSAL::Trace(kTraceInterfaz, "InterfaceAXInicializarAXeTAEMiniCourse.");
   // The mini-course draws with the unit session's objects.
   if (sesion.sesion_activa.load() == 0 || motor.tae == nullptr || motor.cerrando.load() != 0) {
@@ -675,25 +723,28 @@ void InterfaceAXCargarMiniCourse(const std::string& nombre) {
   motor.formatae_mini->SetColorNivel(kColorTratado);
   const int16_t paginas = motor.documento_mini->Paginas();
   mini.total.store(static_cast<uint8_t>(paginas < 0 ? 0 : paginas > 255 ? 255 : paginas));
-  {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+  const bool mostrada = ConPaginaEnGui([&motor, &mini] {
     motor.leccion->CambiarFormateador(motor.documento_mini, mini.regiones);
     motor.documento_mini->SaltarPagina(0);
     motor.documento_mini->SolicitudRepintar();
-  }
+  });
+  if (!mostrada) return;
   mini.activa.store(1);
   sesion.axstatus.store(6);
 }
 
-void LiberarMiniCourse() {
+void LiberarObjetosMiniCourse() {
   MotorAX& motor = Motor();
   SesionAX& sesion = motor.sesion;
   InstanciaAX& mini = sesion.instancias[kModoMini];
-  if (motor.leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
-    motor.leccion->SoltarFormateador();
-  }
+  // No MINI command starts from here; one already running (between its two
+  // page-lock sections) is waited for before its document goes.
+  mini.activa.store(0);
   mini.partes[0].formatae = nullptr;
+  EsperarComandoEnGui(sesion.eventos);
+  if (LeccionGestorTAE* leccion = motor.leccion) {
+    if (!ConPaginaEnGui([leccion] { leccion->SoltarFormateador(); })) motor.fuga = true;
+  }
   Borrar(motor.documento_mini);
   Borrar(motor.formatae_mini);
   TRectangulosVirtuales* regiones = mini.regiones;
@@ -704,11 +755,16 @@ void LiberarMiniCourse() {
     DestruirRegiones(regiones);
   }
   if (motor.minicourse_iniciado.load() != 0) LiberarSuperficies(mini);
-  mini.ventana = nullptr;
   mini.activa.store(0);
   motor.minicourse_iniciado.store(0);
   const uint8_t estado = sesion.axstatus.load();
   if (estado == 5 || estado == 6) sesion.axstatus.store(4);
+}
+
+void LiberarMiniCourse() {
+  MotorAX& motor = Motor();
+  LiberarObjetosMiniCourse();
+  motor.sesion.instancias[kModoMini].ventana = nullptr;
   // A unit control that is already gone stays gone.
   if (motor.texto_instancia == "MINI") motor.texto_instancia = "UNIT";
 }
@@ -725,10 +781,15 @@ void InterfaceAXUnloadAll(uint8_t modo) {
     return;
   }
   OSAL::Trace(kTraceInterfaz, "InterfaceAXUnloadAll.");
-  // No new command from here on; the one pending ends first.
+  // No new command from here on. The pending one and the unit's load are
+  // asked to stop, not waited for: each leaves at its next wait, document,
+  // picture or read (a read in progress ends within its request time).
   motor.cerrando.store(1);
+  DescartarEntradasPendientes(sesion);
+  PararCarga();
   if (ThreadEvents* eventos = sesion.eventos) {
-    EsperarEnGui([eventos] { return eventos->Libre(); }, ThreadEvents::kEsperaFinMs);
+    eventos->PedirParada();
+    EsperarComandoEnGui(eventos);
   }
   LiberarMiniCourse();
   // The save takes the audit lock; the wait for the loader before it must
@@ -777,6 +838,8 @@ void EventAXTimerTic() {
   if (sesion.sesion_activa.load() == 0) return;
   OSAL::Trace(kTraceRaton, "EventAXTimerTic.");
   try {
+    // Keys and button-ups that found the page busy, once it is free.
+    AtenderEntradasPendientes(sesion);
     TGestorTAE* tae = motor.tae;
     if (sesion.Unit().activa.load() == 0 || tae == nullptr) return;
     if (motor.anim != nullptr) motor.anim->TimerTicAnim();

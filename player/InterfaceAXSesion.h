@@ -119,6 +119,11 @@ void IniciarInstanciaMini(platform::ui::IControlSite* ventana);
 void InterfaceAXInicializarAXeTAE();
 void InterfaceAXInicializarAXeTAEMiniCourse();
 void InterfaceAXCargarMiniCourse(const std::string& nombre);
+// The MINI control's objects of the session (formatter, regions, the two
+// surfaces), after the command worker has left any MINI command; its window
+// and the instance text stay (a restart of either control).
+void LiberarObjetosMiniCourse();
+// The same, and the MINI window is forgotten (the unload).
 void LiberarMiniCourse();
 void InterfaceAXUnloadAll(uint8_t modo);
 void EventAXTimerTic();

@@ -95,24 +95,33 @@ class AnimNula : public IAnimPagina {
 
 }  // namespace
 
-TGestorTAE::Bloqueo::Bloqueo(TGestorTAE* tae, bool esperar) : tae_(tae) {
-  if (tae_ == nullptr) {
+TGestorTAE::Bloqueo::Bloqueo(TGestorTAE* tae, bool esperar)
+    : cerrojo_(tae != nullptr ? tae->cerrojo_ : nullptr) {
+  Tomar(esperar);
+}
+
+TGestorTAE::Bloqueo::Bloqueo(std::recursive_mutex& cerrojo, bool esperar) : cerrojo_(&cerrojo) {
+  Tomar(esperar);
+}
+
+void TGestorTAE::Bloqueo::Tomar(bool esperar) {
+  if (cerrojo_ == nullptr) {
     tomado_ = true;
     return;
   }
   if (esperar) {
-    tae_->cerrojo_->lock();
+    cerrojo_->lock();
     tomado_ = true;
   } else {
-    tomado_ = tae_->cerrojo_->try_lock();
+    tomado_ = cerrojo_->try_lock();
   }
   if (tomado_) ++g_bloqueos;
 }
 
 TGestorTAE::Bloqueo::~Bloqueo() {
-  if (tae_ == nullptr || !tomado_) return;
+  if (cerrojo_ == nullptr || !tomado_) return;
   --g_bloqueos;
-  tae_->cerrojo_->unlock();
+  cerrojo_->unlock();
 }
 
 void TGestorTAE::MostrarError(const char* texto) {
@@ -347,6 +356,10 @@ void TGestorTAE::CrearAnim() {
   gestor_anim_->Iniciar();
   anim_gestor_.reset(new (std::nothrow) AnimPaginaGestorAnim(gestor_anim_));
   anim_pagina_.store(anim_gestor_.get());
+}
+
+void TGestorTAE::PararCargaAnim() {
+  if (gestor_anim_ != nullptr) gestor_anim_->PedirParadaCarga();
 }
 
 void TGestorTAE::DestruirAnim() {

@@ -94,17 +94,21 @@ class TGestorTAE {
   void SetDispositivoAudio(AudioDevice* dispositivo) { dispositivo_ = dispositivo; }
 
   // Holds the page lock for a scope. Without esperar it only tries, and
-  // Tomado() says whether it got it. A null manager locks nothing.
+  // Tomado() says whether it got it. A null manager locks nothing. The
+  // second form holds the session's page lock itself (before or without a
+  // manager), counted the same.
   class Bloqueo {
    public:
     explicit Bloqueo(TGestorTAE* tae, bool esperar = true);
+    Bloqueo(std::recursive_mutex& cerrojo, bool esperar);
     ~Bloqueo();
     Bloqueo(const Bloqueo&) = delete;
     Bloqueo& operator=(const Bloqueo&) = delete;
     bool Tomado() const { return tomado_; }
 
    private:
-    TGestorTAE* tae_;
+    void Tomar(bool esperar);
+    std::recursive_mutex* cerrojo_;
     bool tomado_ = false;
   };
 
@@ -198,6 +202,8 @@ class TGestorTAE {
   // objects it reaches (a progress byte) go first; GetGestorAnim() is null
   // after. Without the page lock, which the player's tick takes.
   void TerminarAnim() { DestruirAnim(); }
+  // The animation's loader asked to stop, nothing destroyed (a close).
+  void PararCargaAnim();
   ThreadPeriodicEventsRec* GetThreadPeriodicEvents() const { return periodic_; }
   CON_EJESCRITO* ConEjEscrito() const { return conejescrito_; }
   CON_ROLPLAY* ConRolPlay() const { return conrolplay_; }

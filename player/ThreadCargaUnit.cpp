@@ -21,6 +21,11 @@ const char* const ThreadCargaUnit::kSkin[kNumSkin] = {
 namespace {
 
 constexpr uint32_t kPasoEsperaParteMs = 500;
+// How often a wait on the loader looks at its waiter's own stop.
+constexpr uint32_t kPasoParadaMs = 50;
+
+// Thrown inside the load when its stop is asked: the load leaves at once.
+struct CargaParada {};
 constexpr int kMaxPagina = 255;
 
 // Closes a file on every way out of a read.
@@ -49,6 +54,7 @@ bool ThreadCargaUnit::Crear() {
   auditoria_cargada_.store(0);
   for (auto& parte : parte_cargada_) parte.store(0);
   hecho_.store(0);
+  parada_.store(0);
   return record_.Crear("ThreadCargaUnit", "ThreadCargaUnit creation failed.", sesion_.osal,
                        [this] { Proc(); });
 }
@@ -63,12 +69,23 @@ bool ThreadCargaUnit::Corriendo() const {
          record_.Estado() != ThreadRecord::kTerminado;
 }
 
-bool ThreadCargaUnit::EsperarParte(uint8_t parte) {
+bool ThreadCargaUnit::EsperarParte(uint8_t parte, const std::function<bool()>& parar) {
   if (parte >= 8) return false;
-  while (!record_.EsperarCondicion([&] { return ParteCargada(parte) || !Corriendo(); },
-                                   kPasoEsperaParteMs)) {
+  // The waiter's stop wakes nothing here: it is looked at every short step.
+  const uint32_t paso = parar ? kPasoParadaMs : kPasoEsperaParteMs;
+  while (!record_.EsperarCondicion([&] { return ParteCargada(parte) || !Corriendo(); }, paso)) {
+    if (parar && parar()) break;
   }
   return ParteCargada(parte);
+}
+
+void ThreadCargaUnit::PedirParada() {
+  parada_.store(1);
+  record_.Notificar();
+}
+
+void ThreadCargaUnit::SeguirSiNoParada() const {
+  if (ParadaPedida()) throw CargaParada{};
 }
 
 bool ThreadCargaUnit::Terminar() {
@@ -120,6 +137,8 @@ void ThreadCargaUnit::Proc() {
   if (sesion_.solo_stores.load() == 0) {
     try {
       CargarUnit();
+    } catch (const CargaParada&) {
+      OSAL::Trace(kTraceCargaUnidad, "Carga UNIT parada.");
     } catch (const std::string& texto) {
       TrazarF(kTraceError, "Carga UNIT interrumpida: %s", texto.c_str());
     } catch (...) {
@@ -128,8 +147,11 @@ void ThreadCargaUnit::Proc() {
     if (!AuditoriaCargada() && sesion_.alumno != nullptr) {
       // The audit was never read: a fresh one must not replace it at the stop.
       sesion_.alumno->RechazarAuditoria();
-      sesion_.MostrarError(
-          "Error en la auditoría de la unidad, por favor póngase en contacto con Velarno.");
+      // A load stopped before the audit is a close, not an error.
+      if (!ParadaPedida()) {
+        sesion_.MostrarError(
+            "Error en la auditoría de la unidad, por favor póngase en contacto con Velarno.");
+      }
     }
     if (sesion_.periodicos != nullptr) sesion_.periodicos->FijarProgreso(100);
   }
@@ -153,9 +175,11 @@ void ThreadCargaUnit::CargarUnit() {
   Avanzar(1);
   InstanciaAX& instancia = sesion_.Unit();
   for (uint8_t parte = 0; parte < 8; ++parte) {
+    SeguirSiNoParada();
     TrazarF(kTraceCargaUnidad, "    -> Start carga %s.", kNombresParte[parte]);
     if (parte == 3 && sesion_.leccion != nullptr) {
       sesion_.leccion->LeerRolePlay(FormatoF("U:\\CLA%03u.RLP", unidad).c_str());
+      SeguirSiNoParada();
     }
     CargarParte(instancia.partes[parte].formatae, FormatoF(kDocumentos[parte], unidad),
                 color_nivel_.load());
@@ -167,9 +191,11 @@ void ThreadCargaUnit::CargarUnit() {
     TrazarF(kTraceCargaUnidad, "    -> End carga %s.", kNombresParte[parte]);
   }
   Avanzar(1);
+  SeguirSiNoParada();
   OSAL::Trace(kTraceCargaUnidad, "    -> Start carga animacion.");
   CargarAnimacion();
   OSAL::Trace(kTraceCargaUnidad, "    -> End carga animacion.");
+  SeguirSiNoParada();
   OSAL::Trace(kTraceCargaUnidad, "    -> Start carga AUDITORIA.");
   CargarAuditoria();
   OSAL::Trace(kTraceCargaUnidad, "    -> End carga AUDITORIA.");
@@ -194,6 +220,7 @@ void ThreadCargaUnit::CargarAnimacion() {
   if (leccion == nullptr) return;
   // Only an animation that will load is waited for.
   if (leccion->CargarAnim("U:\\ANIM") == 0) leccion->EsperarAnimacion();
+  SeguirSiNoParada();
   leccion->CargarDiccionarios("U:\\ANIM");
 }
 
@@ -208,7 +235,10 @@ void ThreadCargaUnit::CargarAuditoria() {
 }
 
 void ThreadCargaUnit::PrecargarSkin(const char* carpeta) {
-  for (const char* nombre : kSkin) PrecargarFichero(FormatoF("%s\\%s.PNG", carpeta, nombre));
+  for (const char* nombre : kSkin) {
+    SeguirSiNoParada();
+    PrecargarFichero(FormatoF("%s\\%s.PNG", carpeta, nombre));
+  }
 }
 
 void ThreadCargaUnit::PrecargarFichero(const std::string& path) {
@@ -220,6 +250,7 @@ void ThreadCargaUnit::PrecargarFichero(const std::string& path) {
   std::vector<unsigned char> buffer(kBytesLecturaSkin);
   // The data is dropped: the reads only bring the blocks into the cache.
   while (ehdd->Leer(buffer.data(), 1, kBytesLecturaSkin, fichero) == kBytesLecturaSkin) {
+    SeguirSiNoParada();
     platform::SleepMs(1);
   }
 }

@@ -5,11 +5,15 @@
 //
 // It runs once per unit and ends by itself. Whatever it meets (a lost
 // connection included) it ends with its done flag set, so no wait on it
-// hangs: the waits on its flags return once it does not run.
+// hangs: the waits on its flags return once it does not run. A stop asked
+// of it (PedirParada) is looked at between documents, pictures and reads:
+// it then leaves at once, with the parts it has not read unflagged and,
+// when the audit was not read, the audit refused without a box.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/ThreadRecord.h"
@@ -42,8 +46,14 @@ class ThreadCargaUnit {
   // Starts the load (once the stores are mounted and the loading screen asked for).
   void Despertar();
   // Waits until part n is loaded, or until the loader does not run (never
-  // started, ended, never made); true when the part is loaded.
-  bool EsperarParte(uint8_t parte);
+  // started, ended, never made), or until parar() holds (the waiter's own
+  // stop); true when the part is loaded.
+  bool EsperarParte(uint8_t parte, const std::function<bool()>& parar = {});
+  // Asks the load to stop; it does not wait.
+  void PedirParada();
+  bool ParadaPedida() const {
+    return parada_.load() != 0 || record_.Estado() == ThreadRecord::kParar;
+  }
   // Waits (bounded) for the loader to end; one that was never started ends
   // at once.
   bool Terminar();
@@ -72,6 +82,8 @@ class ThreadCargaUnit {
   void PrecargarSkin(const char* carpeta);
   void PrecargarFichero(const std::string& path);
   void MarcarParte(uint8_t parte);
+  // Leaves the load (by a throw Proc catches) once its stop is asked.
+  void SeguirSiNoParada() const;
   bool Corriendo() const;
 
   SesionAX& sesion_;
@@ -82,5 +94,6 @@ class ThreadCargaUnit {
   std::atomic<uint8_t> parte_cargada_[8] = {};
   std::atomic<uint8_t> hecho_{0};
   std::atomic<bool> despertado_{false};
+  std::atomic<uint8_t> parada_{0};
   bool numeracion_limitada_ = false;
 };

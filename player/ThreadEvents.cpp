@@ -38,6 +38,18 @@ bool ThreadEvents::Libre() const {
   return !record_.TieneThread() || record_.Estado() == ThreadRecord::kTerminado;
 }
 
+void ThreadEvents::PedirParada() {
+  if (!record_.TieneThread()) return;
+  // A worker never woken skips its body; a running one leaves its loop.
+  uint8_t estado = ThreadRecord::kNuevo;
+  if (!record_.state.compare_exchange_strong(estado, ThreadRecord::kParar) &&
+      estado == ThreadRecord::kCorriendo) {
+    record_.state.compare_exchange_strong(estado, ThreadRecord::kParar);
+  }
+  record_.Notificar();
+  record_.DespertarThread();
+}
+
 bool ThreadEvents::EsperarFin(uint32_t timeout_ms) {
   return record_.EsperarCondicion([this] { return Libre(); }, timeout_ms);
 }

@@ -48,6 +48,11 @@ class ThreadEvents {
   uint8_t Pendiente() const { return comando_.load(); }
   // True when no command is pending or nothing will run one.
   bool Libre() const;
+  // Asks the worker to stop without waiting: the command it runs leaves at
+  // its next wait or step, and no command runs after it.
+  void PedirParada();
+  // True once the worker's stop is asked: every wait of a command ends.
+  bool ParadaPedida() const { return record_.Estado() >= ThreadRecord::kParar; }
   ThreadRecord& record() { return record_; }
 
   // For tests: runs on the worker between its finding no command and its

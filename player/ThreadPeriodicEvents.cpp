@@ -100,10 +100,12 @@ void ThreadPeriodicEvents::PedirProgresoUnit(uint8_t unidad) {
   record_.DespertarThread();
 }
 
-void ThreadPeriodicEvents::EsperarFinProgreso() {
-  while (!record_.EsperarCondicion(
-      [this] { return peticion_progreso_.load() == 0 || !Corriendo(); }, kPasoEsperaMs)) {
+bool ThreadPeriodicEvents::EsperarFinProgreso(const std::function<bool()>& parar) {
+  const auto fin = [this] { return peticion_progreso_.load() == 0 || !Corriendo(); };
+  while (!record_.EsperarCondicion(fin, kPasoEsperaMs)) {
+    if (parar && parar()) return fin();
   }
+  return true;
 }
 
 void ThreadPeriodicEvents::InicioEsperaPagina(uint8_t parte, uint16_t superficie_pagina) {

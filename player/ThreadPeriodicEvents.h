@@ -45,8 +45,9 @@ class ThreadPeriodicEvents {
 
   // The loading screen of a unit: steps 0, the unit, the request on; wakes.
   void PedirProgresoUnit(uint8_t unidad);
-  // Waits until the loading screen has ended or the thread does not run.
-  void EsperarFinProgreso();
+  // Waits until the loading screen has ended or the thread does not run,
+  // or until parar() holds (the waiter's own stop); true when it ended.
+  bool EsperarFinProgreso(const std::function<bool()>& parar = {});
   // The load's progress in steps (0 to 100), advanced by the unit loader
   // and the animation loader.
   std::atomic<uint8_t>& Progreso() { return progreso_; }

@@ -282,7 +282,42 @@ TEST_F(DriveTest, TheWatchdogEndsARunPastItsTime) {
   EXPECT_NE(r.err.find("lectoria-drive: timed out after 1 s\n"), std::string::npos) << r.err;
 }
 
+// "unload took T ms" of a run's output, or -1.
+long UnloadMs(const std::string& out) {
+  const std::string key = "unload took ";
+  const size_t at = out.find(key);
+  return at == std::string::npos ? -1 : std::atol(out.c_str() + at + key.size());
+}
+
+TEST_F(DriveTest, ACloseFiveSecondsIntoALoadFromASlowServerEndsSoonWithNoBox) {
+  TestServer server(course_, root_ / "server.log", {"--delay-ms", "1500"});
+  ASSERT_NE(server.port(), 0);
+  const std::string audit = Read(course_ / "userdata/work/C007/AUDIT.ALU");
+  const DriveRun r = Drive(Course() + " --unit 7 --server 127.0.0.1:" +
+                           std::to_string(server.port()) + " --unload-after 5000 --timeout 110");
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_EQ(r.err.find("box"), std::string::npos) << r.err;
+  const long ms = UnloadMs(r.out);
+  ASSERT_GE(ms, 0) << r.out;
+  EXPECT_LT(ms, 15000);
+  // The load never reached the audit: nothing was written for it.
+  EXPECT_EQ(Read(course_ / "userdata/work/C007/AUDIT.ALU"), audit);
+}
+
+TEST_F(DriveTest, ABoxBeforeTheUnloadLeavesTheExitStatus0AndTheLoadedAuditIsSaved) {
+  const DriveRun r = Drive(Course() + " --unit 7 --unload-after 8000 --timeout 110");
+  // The course has no animation: its box comes during the load, before
+  // the unload, and does not count.
+  ASSERT_EQ(r.code, 0) << r.out << r.err;
+  EXPECT_NE(r.err.find("DEFANIM.TXT"), std::string::npos) << r.err;
+  EXPECT_GE(UnloadMs(r.out), 0) << r.out;
+  EXPECT_TRUE(fs::exists(course_ / "userdata/work/C007/AUDIT.BKP"));
+}
+
 TEST_F(DriveTest, CommandLinesAndTheMemberList) {
+  EXPECT_EQ(Drive(Course() + " --unit 7 --unload-after -1").code, 2);
+  EXPECT_EQ(Drive(Course() + " --unit 7 --unload-after").code, 2);
+  EXPECT_EQ(Drive(Course() + " --unit 7 --unload-after 10 --script x").code, 2);
   EXPECT_EQ(Drive("").code, 2);
   EXPECT_EQ(Drive("--unit 7").code, 2);
   EXPECT_EQ(Drive(Course() + " --unit 0").code, 2);

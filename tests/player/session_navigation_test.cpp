@@ -2,8 +2,12 @@
 // mouse entries.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
+#include "platform/ui/Headless.h"
 #include "player/InterfaceAXNavegacion.h"
 #include "player/ThreadCargaUnit.h"
 #include "tests/player/session_fixture.h"
@@ -224,23 +228,154 @@ TEST(KeysAndMouse, MovesAndPressesAreDroppedWhileBusyButAReleaseIsDelivered) {
   EXPECT_EQ(s.leccion.Actual(), &s.documento(2));
 }
 
-TEST(KeysAndMouse, WhileAPageIsDrawnAMoveIsDroppedAndAReleaseWaitsForTheLock) {
+// A page drawn on another thread (the command worker) holds the page lock
+// until let go; the test's thread is the GUI thread.
+class Dibujo {
+ public:
+  explicit Dibujo(SesionAX& sesion) : hilo_([this, &sesion] {
+      std::unique_lock<std::recursive_mutex> pagina(sesion.cerrojo_pagina);
+      std::unique_lock<std::mutex> lock(m_);
+      dentro_ = true;
+      cv_.notify_all();
+      cv_.wait(lock, [this] { return fin_; });
+    }) {
+    std::unique_lock<std::mutex> lock(m_);
+    cv_.wait(lock, [this] { return dentro_; });
+  }
+  ~Dibujo() { Terminar(); }
+  void Terminar() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      fin_ = true;
+    }
+    cv_.notify_all();
+    if (hilo_.joinable()) hilo_.join();
+  }
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool dentro_ = false, fin_ = false;
+  std::thread hilo_;
+};
+
+// A lesson that notes the character the site holds for each key.
+class LeccionConCaracter : public fakes::Leccion {
+ public:
+  explicit LeccionConCaracter(InstanciaAX& unit) : unit_(unit) {}
+  void TeclaPulsada(uint32_t tecla) override {
+    fakes::Leccion::TeclaPulsada(tecla);
+    caracteres.push_back(unit_.ventana != nullptr ? unit_.ventana->KeyChar() : 0);
+  }
+  std::vector<uint16_t> caracteres;
+
+ private:
+  InstanciaAX& unit_;
+};
+
+TEST(KeysAndMouse, WhileAPageIsDrawnAMoveIsDroppedAndAReleaseIsKeptForAfterTheDraw) {
   SesionFalsa s;
   s.Cargar();
-  std::unique_lock<std::recursive_mutex> render(s.sesion.cerrojo_pagina);  // a render runs
-  std::thread movimiento([&] { EventAXMouseEvent(s.sesion, 5, 5, 1, kModoUnit); });
-  movimiento.join();
-  EXPECT_TRUE(s.leccion.Log().empty());
-  std::atomic<bool> entregado{false};
-  std::thread soltar([&] {
+  {
+    Dibujo dibujo(s.sesion);
+    // Neither call waits for the draw (it is still holding the lock).
+    EventAXMouseEvent(s.sesion, 5, 5, 1, kModoUnit);
     EventAXMouseEvent(s.sesion, 7, 8, 3, kModoUnit);
-    entregado = true;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_FALSE(entregado.load());
-  render.unlock();
-  soltar.join();
+    EXPECT_TRUE(s.leccion.Log().empty());
+    EXPECT_FALSE(AtenderEntradasPendientes(s.sesion));
+    EXPECT_TRUE(s.leccion.Log().empty());
+  }
+  EXPECT_TRUE(AtenderEntradasPendientes(s.sesion));
+  EXPECT_TRUE(AtenderEntradasPendientes(s.sesion));
   EXPECT_EQ(s.leccion.Log(), (std::vector<std::string>{"formateador", "raton 3 7,8"}));
+}
+
+TEST(KeysAndMouse, AKeyTypedDuringADrawIsHandledOnceAfterItWithItsCharacterAndInOrder) {
+  SesionFalsa s;
+  s.Cargar();
+  platform::ui::HeadlessControlSite sitio(687, 534);
+  s.sesion.Unit().ventana = &sitio;
+  LeccionConCaracter leccion(s.sesion.Unit());
+  s.sesion.leccion = &leccion;
+  {
+    Dibujo dibujo(s.sesion);
+    sitio.SetKeyChar(u'a');
+    InterfaceAXTeclaPulsada(s.sesion, 0x41);
+    sitio.SetKeyChar(0);
+    EventAXMouseEvent(s.sesion, 3, 4, 3, kModoUnit);
+    sitio.SetKeyChar(u'b');
+    InterfaceAXTeclaPulsada(s.sesion, 0x42);
+    sitio.SetKeyChar(0);
+    EXPECT_TRUE(leccion.Log().empty());
+    // The timer's turns while the page is still drawn leave them waiting.
+    EXPECT_FALSE(AtenderEntradasPendientes(s.sesion));
+  }
+  // A key typed once the page is free comes after the ones kept.
+  sitio.SetKeyChar(u'c');
+  InterfaceAXTeclaPulsada(s.sesion, 0x43);
+  sitio.SetKeyChar(0);
+  EXPECT_TRUE(AtenderEntradasPendientes(s.sesion));
+  EXPECT_EQ(leccion.Log(), (std::vector<std::string>{"tecla 65", "formateador", "raton 3 3,4",
+                                                     "tecla 66", "tecla 67"}));
+  EXPECT_EQ(leccion.caracteres, (std::vector<uint16_t>{u'a', u'b', u'c'}));
+  EXPECT_EQ(sitio.KeyChar(), 0);
+}
+
+TEST(KeysAndMouse, KeptEntriesAreBoundedAndForgottenWithTheirSession) {
+  SesionFalsa s;
+  s.Cargar();
+  {
+    Dibujo dibujo(s.sesion);
+    for (int i = 0; i < 64; ++i) InterfaceAXTeclaPulsada(s.sesion, 0x30);
+    InterfaceAXTeclaPulsada(s.sesion, 0x31);  // one past the bound: not kept
+  }
+  EXPECT_TRUE(AtenderEntradasPendientes(s.sesion));
+  const auto log = s.leccion.Log();
+  EXPECT_EQ(log.size(), 64u);
+  EXPECT_EQ(std::count(log.begin(), log.end(), "tecla 49"), 0);
+  {
+    Dibujo dibujo(s.sesion);
+    InterfaceAXTeclaPulsada(s.sesion, 0x32);
+    DescartarEntradasPendientes(s.sesion);
+  }
+  EXPECT_TRUE(AtenderEntradasPendientes(s.sesion));
+  EXPECT_EQ(s.leccion.Log().size(), 64u);
+}
+
+TEST(PageMoves, PartsWithNoPagesArePassedForwardAndBack) {
+  // Parts 1 and 2 have no pages: part 0 is pages 1-3, part 3 starts at 4.
+  SesionFalsa s({3, 0, 0, 4, 1, 6, 2, 3});
+  s.Cargar();
+  InstanciaAX& unit = s.sesion.Unit();
+  unit.pagina = 3;
+  InterfaceAXPaginaSiguiente(s.sesion, kModoUnit);
+  EXPECT_EQ(unit.parte.load(), 3);
+  EXPECT_EQ(unit.pagina.load(), 4);
+  EXPECT_EQ(s.Movimientos(), (std::vector<std::string>{"3 saltar 0", "3 repintar"}));
+  EXPECT_EQ(s.leccion.Actual(), &s.documento(3));
+  s.LimpiarMovimientos();
+  InterfaceAXPaginaAnterior(s.sesion, kModoUnit);
+  EXPECT_EQ(unit.parte.load(), 0);
+  EXPECT_EQ(unit.pagina.load(), 3);
+  EXPECT_EQ(s.Movimientos(), (std::vector<std::string>{"0 saltar 2", "0 repintar"}));
+  // One empty part (part 2 of the fixture pattern): "next" from part 1's
+  // last page shows part 3's first page.
+  SesionFalsa una({3, 5, 0, 4, 1, 6, 2, 3});
+  una.Cargar();
+  una.sesion.Unit().parte = 1;
+  una.sesion.Unit().pagina = 8;
+  InterfaceAXPaginaSiguiente(una.sesion, kModoUnit);
+  EXPECT_EQ(una.sesion.Unit().parte.load(), 3);
+  EXPECT_EQ(una.sesion.Unit().pagina.load(), 9);
+  EXPECT_EQ(una.documento(3).Log(), (std::vector<std::string>{"saltar 0", "repintar"}));
+  // Empty parts at the end: the last page of part 5 is the unit's last.
+  SesionFalsa fin({3, 5, 2, 4, 1, 6, 0, 0});
+  fin.Cargar();
+  fin.sesion.Unit().parte = 5;
+  fin.sesion.Unit().pagina = 21;
+  InterfaceAXPaginaSiguiente(fin.sesion, kModoUnit);
+  EXPECT_EQ(fin.sesion.Unit().pagina.load(), 21);
+  EXPECT_EQ(fin.sesion.Unit().parte.load(), 5);
 }
 
 }  // namespace

@@ -269,4 +269,62 @@ TEST_F(CargaUnidad, AConnectionLostInPart4EndsTheLoadWithoutHangingOrLosingTheAu
   EXPECT_EQ(sesion_.sesion.Unit().parte.load(), 6);
 }
 
+TEST_F(CargaUnidad, AStopDuringTheLoadEndsTheCommandAndTheLoaderWithoutABoxOrAnAudit) {
+  Montar(true);
+  sesion_.documento(2).Retener();
+  ASSERT_TRUE(eventos_.Post(ThreadEvents::kEventoCargarUnit, UnidadFixture::kUnidad, kModoUnit));
+  // The loader reads part 2's document; the command waits for the screen.
+  for (int i = 0; i < 30000 && !sesion_.documento(2).Esperando(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(sesion_.documento(2).Esperando());
+  eventos_.PedirParada();
+  carga_.PedirParada();
+  // The command leaves its wait for the loading screen, though the load
+  // has not ended.
+  EXPECT_TRUE(eventos_.EsperarFin(10000));
+  EXPECT_FALSE(carga_.Hecho());
+  EXPECT_TRUE(eventos_.record().EsperarCondicion(
+      [&] { return eventos_.record().Estado() == ThreadRecord::kTerminado; }, 10000));
+  EXPECT_FALSE(eventos_.Post(ThreadEvents::kEventoPaginaSiguiente, 0, kModoUnit));
+  // The read in progress ends; the loader reads nothing after it.
+  sesion_.documento(2).Soltar();
+  EXPECT_TRUE(carga_.Terminar());
+  EXPECT_TRUE(carga_.Hecho());
+  for (uint8_t p = 0; p < 8; ++p) EXPECT_EQ(carga_.ParteCargada(p), p <= 2) << int(p);
+  EXPECT_EQ(sesion_.documento(3).Cargas(), 0);
+  EXPECT_FALSE(Contiene("roleplay U:\\CLA007.RLP"));
+  EXPECT_FALSE(Contiene("anim U:\\ANIM"));
+  // The audit was never read: refused for the session, and no box (a
+  // stop is a close, not an error).
+  EXPECT_FALSE(carga_.AuditoriaCargada());
+  EXPECT_TRUE(alumno_.AuditoriaRechazada());
+  EXPECT_TRUE(cajas_.Textos().empty());
+  EXPECT_EQ(sesion_.sesion.Unit().activa.load(), 0);
+  EXPECT_EQ(sesion_.sesion.axstatus.load(), 0);
+}
+
+TEST_F(CargaUnidad, AStopAfterTheAuditLeavesItReadAndNotRefused) {
+  Montar(true);
+  std::atomic<bool> soltar{false};
+  // The animation wait comes right before the audit: the stop is asked
+  // once the audit is read, while the loader is about to read the skin.
+  sesion_.leccion.espera_anim = [&] {
+    while (!soltar) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  };
+  ASSERT_TRUE(eventos_.Post(ThreadEvents::kEventoCargarUnit, UnidadFixture::kUnidad, kModoUnit));
+  for (int i = 0; i < 30000 && !Contiene("esperar anim"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(Contiene("esperar anim"));
+  soltar = true;
+  for (int i = 0; i < 30000 && !carga_.AuditoriaCargada(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  carga_.PedirParada();
+  eventos_.PedirParada();
+  EXPECT_TRUE(carga_.Terminar());
+  EXPECT_TRUE(eventos_.EsperarFin(10000));
+  EXPECT_TRUE(carga_.AuditoriaCargada());
+  EXPECT_FALSE(alumno_.AuditoriaRechazada());
+  EXPECT_TRUE(cajas_.Textos().empty());
+}
+
 }  // namespace

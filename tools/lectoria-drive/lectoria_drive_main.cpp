@@ -6,11 +6,18 @@
 //
 //   lectoria-drive --course DIR --unit N [--server HOST:PORT] [--out DIR]
 //                  [--script FILE] [--timeout S] [--library PATH]
+//   lectoria-drive --course DIR --unit N [--server HOST:PORT] --unload-after MS
 //   lectoria-drive --list-members [--library PATH]
+//
+// With --unload-after the unit's load starts as usual and, MS milliseconds
+// after CargarUnit, whatever the load's state, UnloadAll is called as the
+// window's close does; "unload took T ms" is printed and the exit status is
+// 1 when the engine showed a box during the unload.
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -43,6 +50,8 @@ int Usage() {
   std::fprintf(stderr,
                "usage: lectoria-drive --course DIR --unit N [--server HOST:PORT] [--out DIR]\n"
                "                      [--script FILE] [--timeout S] [--library PATH]\n"
+               "       lectoria-drive --course DIR --unit N [--server HOST:PORT] "
+               "--unload-after MS\n"
                "       lectoria-drive --list-members [--library PATH]\n");
   return 2;
 }
@@ -61,8 +70,13 @@ class DriveHost : public platform::ui::HeadlessUiHost {
   int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type) override {
     std::fprintf(stderr, "lectoria-drive: box \"%s\": %s\n", caption.c_str(), text.c_str());
     std::fflush(stderr);
+    ++boxes_;
     return HeadlessUiHost::ShowMessageBox(text, caption, type);
   }
+  int BoxCount() const { return boxes_.load(); }
+
+ private:
+  std::atomic<int> boxes_{0};
 };
 
 std::string SelfFolder() {
@@ -274,6 +288,21 @@ class Drive {
 
   platform::ui::HeadlessControlSite& site() { return site_; }
 
+  // The close of the window, MS after the load was asked for: the time
+  // passes with the GUI thread served, then UnloadAll. 1 when a box was
+  // shown during the unload.
+  int UnloadAfter(uint32_t ms) {
+    Wait(ms);
+    const int boxes = host_->BoxCount();
+    const auto start = std::chrono::steady_clock::now();
+    control_->UnloadAll();
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    std::printf("unload took %lld ms\n", static_cast<long long>(took.count()));
+    std::fflush(stdout);
+    return host_->BoxCount() != boxes ? 1 : 0;
+  }
+
  private:
   void Move(bool forward) {
     if (forward) {
@@ -340,6 +369,7 @@ struct Options {
   int unit = 0;
   int server_port = 0;
   int timeout_s = 120;
+  int unload_after_ms = -1;  // -1: no early unload
   bool list = false;
 };
 
@@ -359,7 +389,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     if (a == "--list-members") {
       o.list = true;
     } else if (a == "--course" || a == "--out" || a == "--script" || a == "--library" ||
-               a == "--server" || a == "--unit" || a == "--timeout") {
+               a == "--server" || a == "--unit" || a == "--timeout" || a == "--unload-after") {
       const char* v = value();
       if (v == nullptr || *v == '\0') return false;
       if (a == "--course") o.course = v;
@@ -368,6 +398,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       if (a == "--library") o.library = v;
       if (a == "--unit" && !ParseNumber(v, 1, 255, o.unit)) return false;
       if (a == "--timeout" && !ParseNumber(v, 1, 86400, o.timeout_s)) return false;
+      if (a == "--unload-after" && !ParseNumber(v, 0, 86400000, o.unload_after_ms)) return false;
       if (a == "--server") {
         const std::string s = v;
         const size_t colon = s.rfind(':');
@@ -380,7 +411,12 @@ bool ParseOptions(int argc, char** argv, Options& o) {
       return false;
     }
   }
-  if (o.list) return o.course.empty() && o.unit == 0 && o.script.empty() && o.server_host.empty();
+  if (o.list) {
+    return o.course.empty() && o.unit == 0 && o.script.empty() && o.server_host.empty() &&
+           o.unload_after_ms < 0;
+  }
+  // The early unload replaces the walk and the script.
+  if (o.unload_after_ms >= 0 && !o.script.empty()) return false;
   return !o.course.empty() && o.unit != 0;
 }
 
@@ -430,6 +466,7 @@ int RunSession(const Options& o, Drive& drive) {
     if (!ParseDriveScript(text.str(), script, &error)) Fail(error);
   }
   c->CargarUnit(o.unit);
+  if (o.unload_after_ms >= 0) return drive.UnloadAfter(static_cast<uint32_t>(o.unload_after_ms));
   drive.Refresh();
   if (drive.Property(lectoria::kDispNumTotalPaginas) == 0)
     Fail("unit " + std::to_string(o.unit) + " has no pages");
@@ -469,12 +506,12 @@ int main(int argc, char** argv) {
     control = CreateControl(o.library);
     drive = std::make_unique<Drive>(control, o.out);
     drive->Open();
-    RunSession(o, *drive);
+    const int code = RunSession(o, *drive);
     control->UnloadAll();
     drive->Close();
     control->Release();
     std::fflush(stdout);
-    return 0;
+    return code;
   } catch (const Failure& f) {
     std::fflush(stdout);
     std::fprintf(stderr, "lectoria-drive: %s\n", f.message.c_str());
