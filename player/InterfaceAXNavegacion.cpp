@@ -34,7 +34,7 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
   IDocumentoParte* documento = parte < kNumPartes ? instancia.partes[parte].formatae : nullptr;
   ILeccion* leccion = sesion.leccion;
   if (cambio_parte && leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     leccion->CambiarFormateador(documento, instancia.regiones);
   }
   ThreadPeriodicEvents* periodicos = sesion.periodicos;
@@ -48,7 +48,7 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
     instancia.pagina.store(static_cast<uint8_t>(std::clamp(global, 1, 255)));
   }
   if (documento != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     switch (movimiento) {
       case Movimiento::kSaltar:
         documento->SaltarPagina(static_cast<uint16_t>(pagina_en_parte));
@@ -63,7 +63,7 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
   }
   if (periodicos != nullptr) periodicos->FinEsperaPagina();
   if (documento != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     documento->SolicitudRepintar();
   }
   TrazarF(kTraceNavegacion,
@@ -198,7 +198,7 @@ void InterfaceAXTeclaPulsada(SesionAX& sesion, uint32_t tecla) {
   if (sesion.Unit().activa.load() == 0) return;
   TrazarF(kTraceInterfaz, "InterfaceAXTeclaPulsada %u.", tecla & 0xFFFF);
   if (sesion.leccion == nullptr) return;
-  std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+  std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
   sesion.leccion->TeclaPulsada(tecla);
 }
 
@@ -210,7 +210,7 @@ void EventAXMouseEvent(SesionAX& sesion, uint16_t x, uint16_t y, uint8_t tipo, u
   if (tipo == 2) OSAL::Trace(kTraceAudioPrimero, "Recibido CLIC del raton.");
   ILeccion* leccion = sesion.leccion;
   if (leccion == nullptr) return;
-  std::unique_lock<std::recursive_mutex> lock(sesion.cerrojo_pagina, std::defer_lock);
+  std::unique_lock<CriticalSection> lock(sesion.cerrojo_pagina, std::defer_lock);
   const bool soltar = tipo == 3 || tipo == 5;
   if (soltar) {
     // A release is never lost: it ends what its press began.

@@ -323,7 +323,7 @@ void CerrarUnidad(bool descarga) {
     cargada = carga->AuditoriaCargada();
   }
   if (sesion.leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     sesion.leccion->SoltarFormateador();
   }
   if (periodicos != nullptr) {
@@ -331,7 +331,7 @@ void CerrarUnidad(bool descarga) {
     if (!descarga) periodicos->FaseFinUnit(4);
   }
   if (!motor.canal.sin_guardar_auditoria && sesion.alumno != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_auditoria);
     TGestorAlumno* alumno = sesion.alumno;
     if (!cargada) {
       // The stored audit was never read: writing now would replace it.
@@ -668,7 +668,7 @@ void InterfaceAXCargarMiniCourse(const std::string& nombre) {
   const int16_t paginas = motor.documento_mini->Paginas();
   mini.total.store(static_cast<uint8_t>(paginas < 0 ? 0 : paginas > 255 ? 255 : paginas));
   {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     motor.leccion->CambiarFormateador(motor.documento_mini, mini.regiones);
     motor.documento_mini->SaltarPagina(0);
     motor.documento_mini->SolicitudRepintar();
@@ -682,7 +682,7 @@ void LiberarMiniCourse() {
   SesionAX& sesion = motor.sesion;
   InstanciaAX& mini = sesion.instancias[kModoMini];
   if (motor.leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     motor.leccion->SoltarFormateador();
   }
   mini.partes[0].formatae = nullptr;

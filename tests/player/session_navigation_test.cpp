@@ -227,7 +227,7 @@ TEST(KeysAndMouse, MovesAndPressesAreDroppedWhileBusyButAReleaseIsDelivered) {
 TEST(KeysAndMouse, WhileAPageIsDrawnAMoveIsDroppedAndAReleaseWaitsForTheLock) {
   SesionFalsa s;
   s.Cargar();
-  std::unique_lock<std::recursive_mutex> render(s.sesion.cerrojo_pagina);  // a render runs
+  std::unique_lock<CriticalSection> render(s.sesion.cerrojo_pagina);  // a render runs
   std::thread movimiento([&] { EventAXMouseEvent(s.sesion, 5, 5, 1, kModoUnit); });
   movimiento.join();
   EXPECT_TRUE(s.leccion.Log().empty());
