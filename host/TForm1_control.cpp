@@ -243,8 +243,12 @@ void TForm1::RefreshAuditPanel(TAXeTAE* control) {
 }
 
 void TForm1::Timer1Timer() {
-  // A tick that falls while the window waits for the control is skipped.
-  if (Busy() || closed_) return;
+  // A tick that falls while the window waits for the control is skipped,
+  // and so is one while a box is open: the poll would enter the control from
+  // the box's event loop, maybe in the middle of the call that asked for it.
+  if (Busy() || closed_ || (ui_host_ && ui_host_->InBox()) ||
+      QApplication::activeModalWidget() != nullptr)
+    return;
   FormLockGuard lock;
   if (UnitLoaded) RefreshAuditPanel(Control());
   // A first load longer than the wait after CargarUnit left the counter at

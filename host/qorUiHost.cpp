@@ -117,8 +117,10 @@ platform::ui::IUiHost::TimerId qorUiHost::SetTimer(uint32_t interval_ms,
   timer->setInterval(static_cast<int>(std::min<uint32_t>(interval_ms, 0x7FFFFFFF)));
   QObject::connect(timer, &QTimer::timeout, this, [this, tick = std::move(tick)] {
     // A tick that falls while the GUI thread waits for the engine is
-    // skipped: the engine is in the middle of a call.
-    if (wait_depth_ > 0) return;
+    // skipped: the engine is in the middle of a call. So is one that falls
+    // inside a box's event loop: the box may have been asked for in the
+    // middle of an engine call, which must not be entered again.
+    if (wait_depth_ > 0 || box_depth_ > 0) return;
     try {
       tick();
     } catch (const std::exception& e) {

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <mutex>
 
+#include "base/CriticalSection.h"
+
 // A hit region of the current page, as the sentence audio manager reads it.
 struct RegionPagina {
   uint8_t tipo = 0;    // kind, 1 to 20; 0 for a free slot
@@ -45,7 +47,7 @@ class IPaginaAudio {
   virtual ~IPaginaAudio() = default;
 
   // The session's recursive page lock, held by renders and mouse events.
-  virtual std::recursive_mutex& BloqueoPagina() = 0;
+  virtual CriticalSection& BloqueoPagina() = 0;
 
   // The current document's 4-byte sound record (byte 1 listens, 2
   // recordings, 3 comparisons) and 410-byte exercise record (406, 407, 408);

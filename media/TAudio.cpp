@@ -142,7 +142,7 @@ void TAudio::PlayAudioOGGPosicion(const char* path, uint32_t ms) {
 }
 
 void TAudio::IniciarPlay(uint8_t tipo, const char* path, uint32_t ms, const char* texto_traza) {
-  std::lock_guard<std::recursive_mutex> lock(operacion_);
+  std::lock_guard<CriticalSection> lock(operacion_);
   const char* nombre = path != nullptr ? path : "";
   char que[kMaxNombre + 64];
   std::snprintf(que, sizeof que, texto_traza, nombre, static_cast<unsigned long>(ms));
@@ -183,7 +183,7 @@ void TAudio::IniciarPlay(uint8_t tipo, const char* path, uint32_t ms, const char
 }
 
 void TAudio::GrabarAudioSTR(const char* path) {
-  std::lock_guard<std::recursive_mutex> lock(operacion_);
+  std::lock_guard<CriticalSection> lock(operacion_);
   const char* nombre = path != nullptr ? path : "";
   Traza(kTraceAudioExclusion, "Start Exclusion Mutua -> Grabar audio STR '%s'", nombre);
   CancelarAudio();
@@ -232,7 +232,7 @@ bool TAudio::AbrirStream(const AudioStreamParams& params, AudioCallback callback
   }
   AudioStream* abierto = stream.get();
   {
-    std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
+    std::lock_guard<CriticalSection> lock(stream_mutex_);
     stream_ = std::move(stream);
   }
   if (!abierto->Start(&motivo)) {
@@ -245,7 +245,7 @@ bool TAudio::AbrirStream(const AudioStreamParams& params, AudioCallback callback
 }
 
 void TAudio::FinGrabarFraseSTR() {
-  std::lock_guard<std::recursive_mutex> lock(operacion_);
+  std::lock_guard<CriticalSection> lock(operacion_);
   OSAL::Trace(kTraceAudioExclusion, "Start Exclusion Mutua -> FinGrabarFraseSTR");
   // Only a recording that runs has anything to end (a capture that did not
   // start left the state at 0).
@@ -281,7 +281,7 @@ void TAudio::FinGrabarFraseSTR() {
 }
 
 void TAudio::CloseAudio() {
-  std::lock_guard<std::recursive_mutex> lock(operacion_);
+  std::lock_guard<CriticalSection> lock(operacion_);
   OSAL::Trace(kTraceAudioExclusion, "Close Audio.");
   CancelarAudio();
 }
@@ -301,7 +301,7 @@ void TAudio::CancelarAudio() {
   estado_.store(kCancelando, std::memory_order_release);
   bool hay_stream = false;
   {
-    std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
+    std::lock_guard<CriticalSection> lock(stream_mutex_);
     hay_stream = stream_ != nullptr;
   }
   if (hay_stream) {
@@ -336,7 +336,7 @@ void TAudio::CancelarAudio() {
 }
 
 void TAudio::CerrarStream() {
-  std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
+  std::lock_guard<CriticalSection> lock(stream_mutex_);
   if (!stream_) return;
   const uint32_t ahora = osal_ != nullptr ? osal_->ElapsedTicks() : platform::TickCount();
   if (ahora - abierto_en_ <= kGuardaCierreMs) {
@@ -348,10 +348,10 @@ void TAudio::CerrarStream() {
 }
 
 bool TAudio::CerrarStreamTerminado(uint32_t generacion) {
-  std::lock_guard<std::recursive_mutex> lock(operacion_);
+  std::lock_guard<CriticalSection> lock(operacion_);
   if (generacion != generacion_.load()) return false;
   {
-    std::lock_guard<std::recursive_mutex> stream(stream_mutex_);
+    std::lock_guard<CriticalSection> stream(stream_mutex_);
     if (!stream_) return false;
   }
   CerrarStream();
@@ -366,7 +366,7 @@ uint32_t TAudio::PosicionAudio() {
   }
   uint32_t tiempo = 0;
   {
-    std::lock_guard<std::recursive_mutex> lock(stream_mutex_);
+    std::lock_guard<CriticalSection> lock(stream_mutex_);
     if (!stream_) return 0;
     tiempo = stream_->TimeMs();
   }

@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 
+#include "base/CriticalSection.h"
 #include "media/AudioDevice.h"
 #include "media/TCodecSpeex.h"
 #include "media/ThreadCargaAudioB.h"
@@ -184,8 +185,8 @@ class TAudio {
   std::atomic<uint8_t> callback_activo_{0};
   std::atomic<uint8_t> carga_confirmada_{0};
   std::atomic<uint8_t> cancelacion_pendiente_{0};  // the loader cancelled: report it once
-  std::recursive_mutex operacion_;
-  std::recursive_mutex stream_mutex_;
+  CriticalSection operacion_;
+  CriticalSection stream_mutex_;
   std::atomic<uint8_t> empezado_{0};
   std::atomic<uint32_t> posicion_inicio_{0};
   std::atomic<uint32_t> inicio_hardware_{0};

@@ -56,7 +56,7 @@ TGestorAnim::~TGestorAnim() {
   OSAL::Trace(kTraceModulos, "Terminado TGestorAnim.");
 }
 
-void TGestorAnim::SetCerrojoPagina(std::recursive_mutex* cerrojo) {
+void TGestorAnim::SetCerrojoPagina(CriticalSection* cerrojo) {
   cerrojo_ = cerrojo;
 }
 
@@ -72,7 +72,7 @@ void TGestorAnim::SetProgreso(std::atomic<uint8_t>* progreso) {
 bool TGestorAnim::Iniciar() {
   if (carga_ != nullptr) return true;
   {
-    std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+    std::lock_guard<CriticalSection> lock(Cerrojo());
     d_->cargada.store(0);
     d_->parada.store(1);
     siguiente_ms_ = 0;
@@ -97,7 +97,7 @@ bool TGestorAnim::Iniciar() {
 int TGestorAnim::CargarAnim(const char* folder) {
   if (carga_pedida_.exchange(true)) return -1;
   {
-    std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+    std::lock_guard<CriticalSection> lock(Cerrojo());
     d_->parada.store(1);
     siguiente_ms_ = 0;
     frame_actual_ = frame_fin_ = 0;
@@ -158,7 +158,7 @@ uint16_t TGestorAnim::Seccion(uint16_t frame) const {
 }
 
 uint16_t TGestorAnim::FrameActual() const {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   return frame_actual_;
 }
 
@@ -270,7 +270,7 @@ void TGestorAnim::RestaurarEscena(uint16_t frame) {
 }
 
 void TGestorAnim::TimerTicAnim() {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   if (Parada()) return;
   Trace(kTraceTicAnim, "TimerTicAnim");
   if (frame_actual_ > frame_fin_) {
@@ -326,12 +326,12 @@ void TGestorAnim::PlayAnimBloqueado(uint16_t frame) {
 }
 
 void TGestorAnim::PlayAnim(uint16_t frame) {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   PlayAnimBloqueado(frame);
 }
 
 void TGestorAnim::PauseAnim() {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   if (!Cargada()) return;
   if (Parada()) {
     Trace(kTraceAnim, "Resume Anim at frame %u.", unsigned{frame_actual_});
@@ -349,7 +349,7 @@ void TGestorAnim::CloseAnimBloqueado() {
 }
 
 void TGestorAnim::CloseAnim() {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   CloseAnimBloqueado();
 }
 
@@ -389,7 +389,7 @@ uint16_t TGestorAnim::InicioRecap(uint16_t frame) const {
 }
 
 void TGestorAnim::RecapAnim() {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   if (!Cargada() || Parada()) return;
   Trace(kTraceAnim, "Recap Anim at frame %u.", unsigned{frame_actual_});
   CloseAnimBloqueado();
@@ -430,7 +430,7 @@ void TGestorAnim::CambiarSubtitulos() {
 }
 
 void TGestorAnim::PintarFondo(uint16_t slot, uint16_t x, uint16_t y) {
-  std::lock_guard<std::recursive_mutex> lock(Cerrojo());
+  std::lock_guard<CriticalSection> lock(Cerrojo());
   const uint16_t frames = NumFrames();
   if (!Cargada() || frames == 0 || gdi_ == nullptr) return;
   int g = std::min<int>(frame_actual_, frames - 1);

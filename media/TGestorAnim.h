@@ -29,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "base/CriticalSection.h"
 #include "base/TGestorGDI.h"
 
 class IAudioAnim;
@@ -126,7 +127,7 @@ class TGestorAnim {
   void SetGestorBMP(TGestorBMP* bmp) { bmp_ = bmp; }
   void SetSubtitulos(ISubtitulosAnim* subtitulos) { subtitulos_ = subtitulos; }
   // The session's page lock; null: the object's own.
-  void SetCerrojoPagina(std::recursive_mutex* cerrojo);
+  void SetCerrojoPagina(CriticalSection* cerrojo);
   // Called after each frame shown, with the frame and the frame count, under
   // the page lock (the page draws its progress bar and subtitle).
   void SetPintarBarraAnim(PintarBarraAnimHook hook);
@@ -265,7 +266,7 @@ class TGestorAnim {
   void BorrarDescripcion();
   void BorrarScore();
 
-  std::recursive_mutex& Cerrojo() const { return cerrojo_ != nullptr ? *cerrojo_ : propio_; }
+  CriticalSection& Cerrojo() const { return cerrojo_ != nullptr ? *cerrojo_ : propio_; }
   bool FondoDibujable(uint8_t k) const;
   bool CastDibujable(uint8_t c) const;
   // Track values as the player takes them: what it cannot draw counts as 0.
@@ -285,8 +286,8 @@ class TGestorAnim {
   IAudioAnim* audio_ = nullptr;
   TGestorBMP* bmp_ = nullptr;
   ISubtitulosAnim* subtitulos_ = nullptr;
-  std::recursive_mutex* cerrojo_ = nullptr;
-  mutable std::recursive_mutex propio_;
+  CriticalSection* cerrojo_ = nullptr;
+  mutable CriticalSection propio_;
   std::mutex hook_mutex_;
   PintarBarraAnimHook hook_;
 

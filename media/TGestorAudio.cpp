@@ -74,8 +74,8 @@ std::string TGestorAudio::CarpetaSegunda() const {
   return carpeta_segunda_;
 }
 
-std::unique_lock<std::recursive_mutex> TGestorAudio::Bloquear() {
-  return std::unique_lock<std::recursive_mutex>(pagina_ != nullptr ? pagina_->BloqueoPagina()
+std::unique_lock<CriticalSection> TGestorAudio::Bloquear() {
+  return std::unique_lock<CriticalSection>(pagina_ != nullptr ? pagina_->BloqueoPagina()
                                                                    : propio_);
 }
 

@@ -97,7 +97,7 @@ class TGestorAudio {
   std::string CarpetaSegunda() const;
 
  private:
-  std::unique_lock<std::recursive_mutex> Bloquear();
+  std::unique_lock<CriticalSection> Bloquear();
   // Adds one to a counter byte, saturating at 255; the new value, or 0 when
   // there is no record.
   uint8_t Contar(uint8_t* registro, size_t byte);
@@ -116,7 +116,7 @@ class TGestorAudio {
   TAudio* audio_ = nullptr;
   IPaginaAudio* pagina_ = nullptr;
   std::function<void(int)> hook_paginas_;
-  std::recursive_mutex propio_;  // the lock when there is no page side
+  CriticalSection propio_;  // the lock when there is no page side
 
   std::atomic<uint8_t> estado_{kInactivo};
   std::atomic<uint8_t> grabando_{0};

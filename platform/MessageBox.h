@@ -6,6 +6,7 @@
 // a recording sink.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -37,7 +38,24 @@ using MessageSink =
     std::function<int(const std::string& text, const std::string& caption, unsigned type)>;
 
 // Shows a box through the installed sink, from any thread; returns the button.
+//
+// A box is never shown while its thread holds an engine lock (one counted
+// below): the sink may wait for the GUI thread, which may be waiting for
+// that lock. An OK box asked for meanwhile is put off and answered OK at
+// once; the thread shows it itself when it lets go of its last engine lock,
+// in the order asked, a text already waiting not queued twice. A box whose
+// answer the caller needs cannot be put off and must not be asked for under
+// such a lock (it goes to the sink, where a test sink can see the fault).
 int ShowMessageBox(const std::string& text, const std::string& caption, unsigned type);
+
+// Engine locks this thread holds. The engine's lock type calls the first
+// two right after it takes and right after it lets go of its mutex; the
+// release that leaves none shows the boxes put off.
+void EngineLockTaken();
+void EngineLockReleased();
+int EngineLocksHeld();
+// Boxes this thread has put off and not shown yet.
+size_t BoxesPutOff();
 
 // The first button of a box type: what the default sink answers.
 int DefaultButton(unsigned type);
@@ -47,7 +65,8 @@ void SetMessageSink(MessageSink sink);
 
 using ExitHook = std::function<void(int code)>;
 
-// Ends the process with the code through the installed hook. The default hook
+// Ends the process with the code through the installed hook. Boxes this
+// thread put off are shown first. The default hook
 // flushes the standard streams and exits for real. A test hook records the
 // code and throws ExitRequested so the caller does not run on.
 void ExitProcess(int code);

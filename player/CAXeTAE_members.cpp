@@ -1,5 +1,9 @@
 // The 43 members of IAXeTAE.
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <mutex>
+#include <thread>
 
 #include "base/OSAL.h"
 #include "ehdd/TEHDDClient.h"
@@ -98,15 +102,39 @@ HRESULT Proteger(const char* miembro, F&& cuerpo) {
   return S_OK;
 }
 
-// The figure of the selected part under the audit lock.
+// How long a figure waits for the audit lock: a copy of a figure holds it
+// for far less; a worker that holds it for longer (the audit's save at the
+// unit stop) is not waited for.
+constexpr auto kEsperaFigura = std::chrono::milliseconds(20);
+
+// The figure of the selected part under the audit lock; 0 until the unit
+// loader has read the audit (before that the loader may hold the lock for
+// the whole read). While another thread keeps the lock the figure last read
+// is given again.
 template <typename F>
-int32_t FiguraAuditoria(F&& figura) {
+int32_t FiguraAuditoria(std::atomic<int32_t>& ultima, F&& figura) {
   SesionAX& sesion = Sesion();
-  if (!UnitActiva() || sesion.alumno == nullptr) return 0;
-  std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+  if (!UnitActiva() || sesion.alumno == nullptr || sesion.carga_unit == nullptr ||
+      !sesion.carga_unit->AuditoriaCargada()) {
+    ultima.store(0);
+    return 0;
+  }
+  const auto limite = std::chrono::steady_clock::now() + kEsperaFigura;
+  std::unique_lock<CriticalSection> lock(sesion.cerrojo_auditoria, std::try_to_lock);
+  while (!lock.owns_lock()) {
+    if (std::chrono::steady_clock::now() >= limite) return ultima.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    lock.try_lock();
+  }
   const uint8_t parte = Motor().auditoria_seleccionada.load();
-  return parte < kNumPartes ? figura(*sesion.alumno, parte) : 0;
+  const int32_t valor = parte < kNumPartes ? figura(*sesion.alumno, parte) : 0;
+  ultima.store(valor);
+  return valor;
 }
+
+std::atomic<int32_t> g_ultimo_porcentaje{0};
+std::atomic<int32_t> g_ultimas_respuestas{0};
+std::atomic<int32_t> g_ultimos_errores{0};
 
 }  // namespace
 
@@ -292,13 +320,14 @@ HRESULT CAXeTAE::SeleccionarAuditoria(int32_t value) {
   const uint8_t parte = value >= 0 && value < kNumPartes ? static_cast<uint8_t>(value) : kNumPartes;
   TrazarF(kTraceInterfaz, "InterfaceAXSeleccionarAuditoria %u", static_cast<uint32_t>(value));
   Motor().auditoria_seleccionada.store(parte);
-  std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+  std::lock_guard<CriticalSection> lock(sesion.cerrojo_auditoria);
   if (parte < kNumPartes) sesion.alumno->ActualizarParte(parte);
   return S_OK;
 }
 
 HRESULT CAXeTAE::get_porcentajeauditoria(int32_t* value) {
-  return Numero(value, FiguraAuditoria([](TGestorAlumno& a, uint8_t p) { return a.Progreso(p); }));
+  return Numero(value, FiguraAuditoria(g_ultimo_porcentaje,
+                                       [](TGestorAlumno& a, uint8_t p) { return a.Progreso(p); }));
 }
 
 HRESULT CAXeTAE::get_estiempomuerto(int32_t* value) {
@@ -309,11 +338,13 @@ HRESULT CAXeTAE::get_estiempomuerto(int32_t* value) {
 
 HRESULT CAXeTAE::get_answersauditoria(int32_t* value) {
   return Numero(value,
-                FiguraAuditoria([](TGestorAlumno& a, uint8_t p) { return a.Respuestas(p); }));
+                FiguraAuditoria(g_ultimas_respuestas,
+                                [](TGestorAlumno& a, uint8_t p) { return a.Respuestas(p); }));
 }
 
 HRESULT CAXeTAE::get_errorsauditoria(int32_t* value) {
-  return Numero(value, FiguraAuditoria([](TGestorAlumno& a, uint8_t p) { return a.Errores(p); }));
+  return Numero(value, FiguraAuditoria(g_ultimos_errores,
+                                       [](TGestorAlumno& a, uint8_t p) { return a.Errores(p); }));
 }
 
 HRESULT CAXeTAE::SincronizarFichero(BSTR) {

@@ -119,7 +119,7 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
   IDocumentoParte* documento = parte < kNumPartes ? instancia.partes[parte].formatae : nullptr;
   ILeccion* leccion = sesion.leccion;
   if (cambio_parte && leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     leccion->CambiarFormateador(documento, instancia.regiones);
   }
   ThreadPeriodicEvents* periodicos = sesion.periodicos;
@@ -141,7 +141,7 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
     instancia.pagina.store(static_cast<uint8_t>(std::clamp(global, 1, 255)));
   }
   if (documento != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     switch (movimiento) {
       case Movimiento::kSaltar:
         documento->SaltarPagina(static_cast<uint16_t>(pagina_en_parte));
@@ -156,7 +156,7 @@ void SecuenciaPagina(SesionAX& sesion, uint8_t modo, uint8_t parte, bool cambio_
   }
   if (periodicos != nullptr) periodicos->FinEsperaPagina();
   if (documento != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
     documento->SolicitudRepintar();
   }
   TrazarF(kTraceNavegacion,

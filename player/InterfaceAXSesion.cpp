@@ -376,7 +376,7 @@ void CerrarUnidad(bool descarga) {
     if (!descarga) periodicos->FaseFinUnit(4);
   }
   if (!motor.canal.sin_guardar_auditoria && sesion.alumno != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+    std::lock_guard<CriticalSection> lock(sesion.cerrojo_auditoria);
     TGestorAlumno* alumno = sesion.alumno;
     if (!cargada) {
       // The stored audit was never read: writing now would replace it.

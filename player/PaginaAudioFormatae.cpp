@@ -32,7 +32,7 @@ TRectangulosVirtuales* PaginaAudioFormatae::Regiones() const {
   return f ? f->RectangulosVirtuales() : nullptr;
 }
 
-std::recursive_mutex& PaginaAudioFormatae::BloqueoPagina() {
+CriticalSection& PaginaAudioFormatae::BloqueoPagina() {
   return tae_->CerrojoPagina();
 }
 

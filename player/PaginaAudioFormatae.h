@@ -17,7 +17,7 @@ class PaginaAudioFormatae : public IPaginaAudio {
  public:
   explicit PaginaAudioFormatae(TGestorTAE* tae) : tae_(tae) {}
 
-  std::recursive_mutex& BloqueoPagina() override;
+  CriticalSection& BloqueoPagina() override;
   uint8_t* SonidoTratado(uint16_t id) override;
   uint8_t* EjercicioTratado(uint16_t id) override;
   uint16_t SonidoActual() override;

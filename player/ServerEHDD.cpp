@@ -117,7 +117,7 @@ void InterfaceAXServerEHDD(const std::string& ip, const std::string& ip_utf8, in
   switch (codigo) {
     case 1024: {
       SesionAX& sesion = motor.sesion;
-      std::lock_guard<std::recursive_mutex> lock(sesion.cerrojo_auditoria);
+      std::lock_guard<CriticalSection> lock(sesion.cerrojo_auditoria);
       // Only the audit of a unit whose stored audit has been read: a copy of
       // one not read yet (a load still running, a session after a restart)
       // would replace the learner's audit at the next start.

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 
+#include "base/CriticalSection.h"
 #include "base/OSAL.h"
 #include "base/TGestorGDI.h"
 #include "platform/MessageBox.h"
@@ -79,9 +80,9 @@ struct SesionAX {
 
   // The one lock of every page render, key and mouse event of the session;
   // the lesson manager is given it before it starts.
-  std::recursive_mutex cerrojo_pagina;
+  CriticalSection cerrojo_pagina;
   // Guards the audit figures, the audit save and the local audit copy.
-  std::recursive_mutex cerrojo_auditoria;
+  CriticalSection cerrojo_auditoria;
 
   OSAL* osal = nullptr;
   TGestorGDI* gdi = nullptr;

@@ -94,14 +94,14 @@ TGestorAlumno::Estadisticas TGestorAlumno::EstadisticasDocumento(const Auditoria
 TGestorAlumno::Estadisticas TGestorAlumno::EstadisticasParte(uint8_t parte) {
   IDocumentoParte* documento = sesion_.Unit().partes[parte].formatae;
   if (documento == nullptr) return Estadisticas{};
-  std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+  std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
   return EstadisticasDocumento(documento->Auditoria());
 }
 
 void TGestorAlumno::ContadoresDocumento(uint8_t parte) {
   IDocumentoParte* documento = sesion_.Unit().partes[parte].formatae;
   if (documento == nullptr) return;
-  std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+  std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
   const AuditoriaDocumento auditoria = documento->Auditoria();
   if (auditoria.errores != nullptr) cabecera_.errores[parte] = *auditoria.errores;
   if (auditoria.respuestas != nullptr) cabecera_.respuestas[parte] = *auditoria.respuestas;
@@ -146,7 +146,7 @@ void TGestorAlumno::ActualizarDictation() {
 void TGestorAlumno::ActualizarRoleplay() {
   ILeccion* leccion = sesion_.leccion;
   if (leccion != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
     const int lineas = std::min<int>(leccion->NumeroLineasRolePlay(), 60);
     const uint8_t* slots = leccion->LineasRolePlay();
     int grabadas = 0;
@@ -208,7 +208,7 @@ void TGestorAlumno::ActualizarSpeaking() {
   cabecera_.progreso[7] = e.C;
   IDocumentoParte* documento = sesion_.Unit().partes[7].formatae;
   if (documento != nullptr) {
-    std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
     const AuditoriaDocumento auditoria = documento->Auditoria();
     if (auditoria.respuestas != nullptr) cabecera_.respuestas[7] = *auditoria.respuestas;
   }
@@ -259,7 +259,7 @@ void TGestorAlumno::ActualizarAuditoriaUnit() {
 AuditoriaUnit TGestorAlumno::Construir() {
   AuditoriaUnit auditoria;
   auditoria.cabecera = Cabecera();
-  std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+  std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
   for (uint8_t i = 0; i < 8; ++i) {
     IDocumentoParte* documento = sesion_.Unit().partes[i].formatae;
     if (documento == nullptr) continue;
@@ -362,7 +362,7 @@ int16_t TGestorAlumno::CargarFichero(const char* path, AuditoriaUnit* auditoria)
   uint16_t n[8] = {};
   uint16_t m[8] = {};
   {
-    std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+    std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
     for (uint8_t i = 0; i < 8; ++i) {
       if (IDocumentoParte* documento = sesion_.Unit().partes[i].formatae) {
         const AuditoriaDocumento a = documento->Auditoria();
@@ -383,7 +383,7 @@ int16_t TGestorAlumno::CargarFichero(const char* path, AuditoriaUnit* auditoria)
 void TGestorAlumno::Aplicar(const AuditoriaUnit& auditoria) {
   cabecera_ = auditoria.cabecera;
   frames_.store(auditoria.cabecera.frames);
-  std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+  std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
   if (ILeccion* leccion = sesion_.leccion) {
     leccion->SetTiempoAlmacenado(auditoria.cabecera.tiempo_estudio);
     if (uint8_t* slots = leccion->LineasRolePlay()) {

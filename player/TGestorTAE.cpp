@@ -47,12 +47,6 @@ constexpr int kTraceTiempo = 24;
 constexpr uint32_t kMsHora = 3600000;
 constexpr uint32_t kMsMinuto = 60000;
 
-// How often the box thread tries the page lock while a holder keeps it.
-constexpr auto kReintentoCerrojo = std::chrono::milliseconds(2);
-
-// Page locks this thread holds through a Bloqueo.
-thread_local int g_bloqueos = 0;
-
 // The stand-ins of a missing seam: nothing happens, everything reads 0.
 class AudioNulo : public IAudioPagina {
  public:
@@ -100,7 +94,7 @@ TGestorTAE::Bloqueo::Bloqueo(TGestorTAE* tae, bool esperar)
   Tomar(esperar);
 }
 
-TGestorTAE::Bloqueo::Bloqueo(std::recursive_mutex& cerrojo, bool esperar) : cerrojo_(&cerrojo) {
+TGestorTAE::Bloqueo::Bloqueo(CriticalSection& cerrojo, bool esperar) : cerrojo_(&cerrojo) {
   Tomar(esperar);
 }
 
@@ -110,82 +104,28 @@ void TGestorTAE::Bloqueo::Tomar(bool esperar) {
     return;
   }
   if (esperar) {
-    cerrojo_->lock();
+    cerrojo_->Enter();
     tomado_ = true;
   } else {
     tomado_ = cerrojo_->try_lock();
   }
-  if (tomado_) ++g_bloqueos;
 }
 
 TGestorTAE::Bloqueo::~Bloqueo() {
   if (cerrojo_ == nullptr || !tomado_) return;
-  --g_bloqueos;
-  cerrojo_->unlock();
+  cerrojo_->Leave();
 }
 
 void TGestorTAE::MostrarError(const char* texto) {
-  if (texto == nullptr) texto = "";
-  if (g_bloqueos == 0) {
-    OSALDeSesion(osal_).MostrarError(texto);
-    return;
-  }
-  std::lock_guard<std::mutex> lock(mensajes_mutex_);
-  mensajes_.emplace_back(texto);
-  if (!hilo_mensajes_.joinable() && !parar_mensajes_) {
-    try {
-      hilo_mensajes_ = std::thread([this] { HiloMensajes(); });
-    } catch (...) {
-      // No thread: the boxes are shown when the manager goes.
-    }
-  }
-  mensajes_cv_.notify_all();
+  // Under an engine lock the box is put off by the message layer and shown
+  // by this thread as it lets go of its last one.
+  OSALDeSesion(osal_).MostrarError(texto != nullptr ? texto : "");
 }
 
-void TGestorTAE::HiloMensajes() {
-  try {
-    std::unique_lock<std::mutex> lock(mensajes_mutex_);
-    for (;;) {
-      mensajes_cv_.wait(lock, [&] { return parar_mensajes_ || !mensajes_.empty(); });
-      if (parar_mensajes_) return;
-      lock.unlock();
-      // The box waits until whoever held the page lock has let it go.
-      for (;;) {
-        if (cerrojo_->try_lock()) {
-          cerrojo_->unlock();
-          break;
-        }
-        {
-          std::lock_guard<std::mutex> parada(mensajes_mutex_);
-          if (parar_mensajes_) return;
-        }
-        std::this_thread::sleep_for(kReintentoCerrojo);
-      }
-      lock.lock();
-      std::deque<std::string> textos;
-      textos.swap(mensajes_);
-      mostrando_ = true;
-      lock.unlock();
-      for (const std::string& texto : textos) {
-        try {
-          OSALDeSesion(osal_).MostrarError(texto.c_str());
-        } catch (...) {
-          // A sink that throws loses that box only.
-        }
-      }
-      lock.lock();
-      mostrando_ = false;
-      mensajes_cv_.notify_all();
-    }
-  } catch (...) {
-    // Nothing leaves the thread.
-  }
-}
-
-bool TGestorTAE::EsperarMensajes(uint32_t timeout_ms) {
-  std::unique_lock<std::mutex> lock(mensajes_mutex_);
-  return mensajes_cv_.wait_for(lock, std::chrono::milliseconds(timeout_ms),
-                               [&] { return mensajes_.empty() && !mostrando_; });
+bool TGestorTAE::EsperarMensajes(uint32_t /*timeout_ms*/) {
+  // The boxes put off are shown by the thread that asked for them as it
+  // releases its last lock: none is ever left to wait for.
+  return true;
 }
 
 IAudioPagina& TGestorTAE::SinAudio() {
@@ -261,7 +201,7 @@ void TGestorTAE::Iniciar() {
     std::memset(static_cast<void*>(bufcformatae_), 0, sizeof(ESTILO_TAE) * kMaxEstilos);
   }
   {
-    std::lock_guard<std::mutex> lock(estilos_);
+    std::lock_guard<CriticalSection> lock(estilos_);
     num_estilos_ = 0;
     estilos_llenos_informado_ = false;
   }
@@ -442,15 +382,6 @@ void TGestorTAE::CrearConSpeak() {
 }
 
 TGestorTAE::~TGestorTAE() {
-  {
-    std::lock_guard<std::mutex> lock(mensajes_mutex_);
-    parar_mensajes_ = true;
-  }
-  mensajes_cv_.notify_all();
-  if (hilo_mensajes_.joinable()) hilo_mensajes_.join();
-  for (const std::string& texto : mensajes_) OSALDeSesion(osal_).MostrarError(texto.c_str());
-  mensajes_.clear();
-
   // The animation and audio threads reach the dictionaries and the three
   // contexts (a sound's end moves the role play on): they stop first.
   DestruirAnim();
@@ -484,7 +415,7 @@ TGestorTAE::~TGestorTAE() {
 }
 
 uint16_t TGestorTAE::RegistrarEstilo(const ESTILO_TAE& estilo) {
-  std::lock_guard<std::mutex> lock(estilos_);
+  std::lock_guard<CriticalSection> lock(estilos_);
   if (bufcformatae_ == nullptr) return 0;
   for (uint16_t i = 0; i < num_estilos_; ++i) {
     if (MismoEstilo(bufcformatae_[i], estilo)) return i;
@@ -501,19 +432,19 @@ uint16_t TGestorTAE::RegistrarEstilo(const ESTILO_TAE& estilo) {
 }
 
 void TGestorTAE::VaciarEstilos() {
-  std::lock_guard<std::mutex> lock(estilos_);
+  std::lock_guard<CriticalSection> lock(estilos_);
   num_estilos_ = 0;
   estilos_llenos_informado_ = false;
 }
 
 ESTILO_TAE TGestorTAE::Estilo(uint16_t indice) const {
-  std::lock_guard<std::mutex> lock(estilos_);
+  std::lock_guard<CriticalSection> lock(estilos_);
   if (bufcformatae_ == nullptr || indice >= num_estilos_) return estilo_defecto_;
   return bufcformatae_[indice];
 }
 
 uint16_t TGestorTAE::NumEstilos() const {
-  std::lock_guard<std::mutex> lock(estilos_);
+  std::lock_guard<CriticalSection> lock(estilos_);
   return num_estilos_;
 }
 

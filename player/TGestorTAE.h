@@ -14,28 +14,27 @@
 //
 // The page lock. The session's one recursive page lock is given before
 // Iniciar (a manager without one uses its own). Every render, partial
-// redraw, mouse event and key takes it through Bloqueo. A box the page asks
-// for while a Bloqueo is held (MostrarError) is shown only once the lock is
-// free: a box waits for the GUI thread, which may itself be waiting for the
-// lock to hand over a button-up.
+// redraw, mouse event and key takes it through Bloqueo. Like every engine
+// lock it is a counted CriticalSection: a box the page asks for while this
+// thread holds one (MostrarError) is shown by this thread once it holds
+// none, since a box waits for the GUI thread, which may itself be waiting
+// for the lock to hand over a button-up.
 //
 // Threads. Styles are registered by the unit loader while pages are drawn
-// on other threads: the style list has a lock. The dictionaries are
+// on other threads: the style list has a lock (counted too: the full list's
+// box is asked for under it). The dictionaries are
 // published once loaded. The study-time counters are atomic (the host's
 // thread and the audio notifier both record actions). The busy byte is
 // shared by the page render and the mouse handling.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "media/IAudioAnim.h"
@@ -87,8 +86,8 @@ class TGestorTAE {
   bool ModoNavegacion() const { return navegacion_.load(); }
 
   // The session's page lock (before Iniciar; null: the manager's own).
-  void SetCerrojoPagina(std::recursive_mutex* cerrojo) { cerrojo_ = cerrojo ? cerrojo : &propio_; }
-  std::recursive_mutex& CerrojoPagina() const { return *cerrojo_; }
+  void SetCerrojoPagina(CriticalSection* cerrojo) { cerrojo_ = cerrojo ? cerrojo : &propio_; }
+  CriticalSection& CerrojoPagina() const { return *cerrojo_; }
   // The sound device TAudio opens its streams on (before Iniciar; null:
   // the process's default, which LECTORIA_AUDIO chooses).
   void SetDispositivoAudio(AudioDevice* dispositivo) { dispositivo_ = dispositivo; }
@@ -100,7 +99,7 @@ class TGestorTAE {
   class Bloqueo {
    public:
     explicit Bloqueo(TGestorTAE* tae, bool esperar = true);
-    Bloqueo(std::recursive_mutex& cerrojo, bool esperar);
+    Bloqueo(CriticalSection& cerrojo, bool esperar);
     ~Bloqueo();
     Bloqueo(const Bloqueo&) = delete;
     Bloqueo& operator=(const Bloqueo&) = delete;
@@ -108,14 +107,15 @@ class TGestorTAE {
 
    private:
     void Tomar(bool esperar);
-    std::recursive_mutex* cerrojo_;
+    CriticalSection* cerrojo_;
     bool tomado_ = false;
   };
 
-  // An error box ("ERROR"): shown now, or once the page lock is free when
-  // this thread holds it through a Bloqueo.
+  // An error box ("ERROR"): shown now, or when this thread lets go of its
+  // last engine lock.
   void MostrarError(const char* texto);
-  // Waits until the boxes put off have been shown; false after the time.
+  // Kept for callers that waited for boxes put off: they are shown by the
+  // asking thread as it releases its locks, so this gives true at once.
   bool EsperarMensajes(uint32_t timeout_ms);
 
   // Creates the style list, the contexts and the media managers.
@@ -221,7 +221,6 @@ class TGestorTAE {
   void DestruirAudio();
   void CrearAnim();
   void DestruirAnim();
-  void HiloMensajes();
 
   std::atomic<uint8_t> ocupado_{0};
   TGestorAudio* gestor_audio_ = nullptr;
@@ -232,7 +231,7 @@ class TGestorTAE {
   ESTILO_TAE* bufcformatae_ = nullptr;
   uint16_t num_estilos_ = 0;
   bool estilos_llenos_informado_ = false;
-  mutable std::mutex estilos_;
+  mutable CriticalSection estilos_;
   ESTILO_TAE estilo_defecto_ = EstiloInicial();
 
   CON_EJESCRITO* conejescrito_ = nullptr;
@@ -260,8 +259,8 @@ class TGestorTAE {
   TEHDDClient* ehdd_ = nullptr;
   ThreadPeriodicEventsRec* periodic_ = nullptr;
 
-  std::recursive_mutex propio_;
-  std::recursive_mutex* cerrojo_ = &propio_;
+  CriticalSection propio_;
+  CriticalSection* cerrojo_ = &propio_;
   AudioDevice* dispositivo_ = nullptr;
   std::unique_ptr<IPaginaAudio> pagina_audio_;
   std::unique_ptr<IAudioPagina> audio_gestor_;  // the seam over gestor_audio_
@@ -270,15 +269,6 @@ class TGestorTAE {
   std::unique_ptr<IAudioAnim> audio_anim_;       // the animation's sound on audio_
   std::unique_ptr<ISubtitulosAnim> subtitulos_;  // the dictionaries, for the animation
   std::unique_ptr<IAnimPagina> anim_gestor_;     // the seam over gestor_anim_
-
-  // Boxes put off while the page lock was held, and the thread that shows
-  // them once it can take the lock.
-  std::mutex mensajes_mutex_;
-  std::condition_variable mensajes_cv_;
-  std::deque<std::string> mensajes_;
-  bool mostrando_ = false;
-  bool parar_mensajes_ = false;
-  std::thread hilo_mensajes_;
 
   std::mutex imagenes_mutex_;
   std::map<std::string, std::unique_ptr<platform::gfx::Surface>> imagenes_;

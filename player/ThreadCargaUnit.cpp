@@ -211,7 +211,7 @@ void ThreadCargaUnit::CargarParte(IDocumentoParte* documento, const std::string&
   // The unit's three digits of the name: unit 7 gets S:\C007\.
   const std::string carpeta_alumno =
       nombre.size() >= 6 ? "S:\\C" + nombre.substr(3, 3) + "\\" : std::string("S:\\");
-  std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_pagina);
+  std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
   documento->Preparar(kColorTratado, color, "U:\\", carpeta_alumno.c_str());
 }
 
@@ -226,7 +226,7 @@ void ThreadCargaUnit::CargarAnimacion() {
 
 void ThreadCargaUnit::CargarAuditoria() {
   if (TGestorAlumno* alumno = sesion_.alumno) {
-    std::lock_guard<std::recursive_mutex> lock(sesion_.cerrojo_auditoria);
+    std::lock_guard<CriticalSection> lock(sesion_.cerrojo_auditoria);
     alumno->LeerAuditoriaUnidad(unidad_.load());
     alumno->ActualizarAuditoriaUnit();
   }

@@ -138,7 +138,7 @@ struct Harness {
   TGestorGDI gdi;
   uint16_t slot = 0;
   uint16_t guardar = 0;
-  std::recursive_mutex cerrojo;
+  CriticalSection cerrojo;
   TGestorTAE tae;
   AudioPaginaSinSonido sonido;
   AnimFingida anim;

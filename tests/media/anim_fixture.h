@@ -254,7 +254,7 @@ struct Reproductor {
   TGestorGDI gdi;
   TGestorBMP bmp{&osal, &gdi, nullptr};
   FakeAudioAnim audio;
-  std::recursive_mutex pagina;
+  CriticalSection pagina;
   TGestorAnim anim;
 };
 

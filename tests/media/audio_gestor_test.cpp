@@ -15,7 +15,7 @@ using audio_test::EsperarQue;
 
 class FakePagina : public IPaginaAudio {
  public:
-  std::recursive_mutex& BloqueoPagina() override { return lock; }
+  CriticalSection& BloqueoPagina() override { return lock; }
   uint8_t* SonidoTratado(uint16_t id) override {
     return id < sonidos.size() ? sonidos[id].data() : nullptr;
   }
@@ -112,7 +112,7 @@ class FakePagina : public IPaginaAudio {
     llamadas.clear();
   }
 
-  std::recursive_mutex lock;
+  CriticalSection lock;
   std::vector<std::array<uint8_t, 4>> sonidos = std::vector<std::array<uint8_t, 4>>(10);
   std::vector<std::array<uint8_t, 410>> ejercicios = std::vector<std::array<uint8_t, 410>>(10);
   uint16_t sonido_actual = 0;
@@ -456,13 +456,13 @@ TEST_F(Gestor, TheEndWaitsForThePageLockAndAStaleEndIsIgnored) {
   gestor_.SetEstado(TGestorAudio::kFraseNativa);
   gestor_.PlayAudio("S00002", 1);
   {
-    std::lock_guard<std::recursive_mutex> click(pagina_.lock);
+    std::lock_guard<CriticalSection> click(pagina_.lock);
     banco_.BombearHastaElFin();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     EXPECT_EQ(pagina_.sonidos[2][1], 0);  // not beside the click
   }
   ASSERT_TRUE(EsperarQue([&] {
-    std::lock_guard<std::recursive_mutex> lock(pagina_.lock);
+    std::lock_guard<CriticalSection> lock(pagina_.lock);
     return pagina_.sonidos[2][1] == 1;
   }));
   // An end for a playback a later start replaced does nothing.
@@ -486,7 +486,7 @@ TEST_F(Gestor, AnEndThatWaitedBesideAStopDrivesNothingAfterIt) {
   gestor_.PlayAudio("S00003", 1);
   const uint32_t generacion = banco_.audio.Generacion();
   {
-    std::lock_guard<std::recursive_mutex> click(pagina_.lock);
+    std::lock_guard<CriticalSection> click(pagina_.lock);
     banco_.BombearHastaElFin();
     // The notifier has closed the ended stream and waits for the page.
     ASSERT_TRUE(EsperarQue([&] { return !banco_.device().Running(); }));

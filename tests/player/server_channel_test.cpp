@@ -6,7 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <thread>
 
 #include "base/Checksums.h"
 #include "ehdd/TEHDDCache.h"
@@ -15,6 +18,7 @@
 #include "player/AuditoriaUnit.h"
 #include "player/ServerEHDD.h"
 #include "player/TGestorAlumno.h"
+#include "player/ThreadCargaUnit.h"
 #include "tests/player/control_fixture.h"
 
 namespace fs = std::filesystem;
@@ -472,21 +476,45 @@ TEST_F(Canal, AnswersAndErrorsReadTheirWholeCounters) {
   s.alumno = &alumno_;
   fakes::Documento documento(1);
   documento.Cargar("U:\\X.TAE");
-  documento.respuestas() = 300;
-  documento.errores() = 65535;
   // The writing part keeps its document's counters.
   s.Unit().partes[5].formatae = &documento;
   s.Unit().activa = 1;
-  alumno_.ActualizarParte(5);
+  ThreadCargaUnit carga(s);
+  s.carga_unit = &carga;
   Motor().auditoria_seleccionada = 5;
+  // Nothing is read before the loader has read the audit.
+  EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
+  carga.CargarUnit();  // no audit yet: a first study of the unit
+  ASSERT_TRUE(carga.AuditoriaCargada());
+  documento.respuestas() = 300;
+  documento.errores() = 65535;
+  alumno_.ActualizarParte(5);
   EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 300);
   EXPECT_EQ(Leer(c, lectoria::kDispErrorsAuditoria), 65535);
+  {
+    // A worker that keeps the audit lock (a save at the unit stop) is not
+    // waited for: the figure last read is given again. The worker lets go
+    // only once the read has returned (or after 5 s, failing the test).
+    std::promise<void> tomado;
+    std::promise<void> leido;
+    std::thread guardado([&] {
+      std::lock_guard<CriticalSection> lock(s.cerrojo_auditoria);
+      tomado.set_value();
+      EXPECT_EQ(leido.get_future().wait_for(std::chrono::seconds(5)), std::future_status::ready);
+    });
+    tomado.get_future().wait();
+    documento.respuestas() = 301;
+    EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 300);
+    leido.set_value();
+    guardado.join();
+  }
   // A selection past the eight parts reads 0.
   Motor().auditoria_seleccionada = 8;
   EXPECT_EQ(Leer(c, lectoria::kDispAnswersAuditoria), 0);
   Motor().auditoria_seleccionada = 0;
   s.Unit().activa = 0;
   s.Unit().partes[5].formatae = nullptr;
+  s.carga_unit = nullptr;
 }
 
 }  // namespace

@@ -225,7 +225,7 @@ TEST_F(CierreMini, TheMiniUnloadWaitsForAMiniPageCommandBeforeFreeingItsDocument
   std::condition_variable cv;
   bool dentro = false;
   std::thread dibujo([&] {
-    std::lock_guard<std::recursive_mutex> pagina(Motor().sesion.cerrojo_pagina);
+    std::lock_guard<CriticalSection> pagina(Motor().sesion.cerrojo_pagina);
     {
       std::lock_guard<std::mutex> lock(m);
       dentro = true;

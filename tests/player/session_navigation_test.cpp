@@ -233,7 +233,7 @@ TEST(KeysAndMouse, MovesAndPressesAreDroppedWhileBusyButAReleaseIsDelivered) {
 class Dibujo {
  public:
   explicit Dibujo(SesionAX& sesion) : hilo_([this, &sesion] {
-      std::unique_lock<std::recursive_mutex> pagina(sesion.cerrojo_pagina);
+      std::unique_lock<CriticalSection> pagina(sesion.cerrojo_pagina);
       std::unique_lock<std::mutex> lock(m_);
       dentro_ = true;
       cv_.notify_all();

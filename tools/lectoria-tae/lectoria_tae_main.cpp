@@ -158,7 +158,7 @@ struct Motor {
   platform::ui::HeadlessControlSite ventana;
   platform::ManualClock reloj;
   platform::ScopedClock reloj_fijo;
-  std::recursive_mutex cerrojo;
+  CriticalSection cerrojo;
   TGestorGDI gdi;
   TGestorTAE tae;
   AudioRegistro audio;
