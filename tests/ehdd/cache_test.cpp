@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -344,17 +345,30 @@ TEST_F(CacheTest, UsableBeforeIniciarAndWithoutAFolder) {
 
 TEST_F(CacheTest, WriterKilledMidRunLeavesOnlyWholeBlocks) {
   const std::string folder = (dir_ / "eHDD").string();
+  // The writer says when it has stored well past its memory level (blocks
+  // are in the slot file), then goes on writing until it is killed.
+  int listo[2];
+  ASSERT_EQ(pipe(listo), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    close(listo[0]);
     TEHDDCache cache;
     cache.Iniciar("alumno", 64, folder);
     for (uint32_t round = 0;; ++round) {
       for (const char* key : {"k1", "k2", "k3"}) Store(cache, key, round % 200);
+      if (round == 100) {
+        const char byte = 1;
+        (void)!write(listo[1], &byte, 1);
+      }
     }
   }
-  usleep(150 * 1000);
+  close(listo[1]);
+  pollfd espera{listo[0], POLLIN, 0};
+  ASSERT_EQ(poll(&espera, 1, 20000), 1) << "the writer never got past its memory level";
+  close(listo[0]);
+  usleep(20 * 1000);  // killed in the middle of some later write
   kill(child, SIGKILL);
   int status = 0;
   waitpid(child, &status, 0);
