@@ -198,19 +198,8 @@ uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32
 
 void TEHDDCache::Olvidar(const std::string& key) {
   CriticalSectionGuard guard(lock_);
-  if (!slots_.abierto()) {
-    // Memory only: drop this key's blocks and keep the others.
-    const size_t key_hash = TMemoryBlockStore::RefBloque::HashClave(key);
-    for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
-      auto next = std::next(it);
-      uint32_t index = 0;
-      if (BloqueDe(*it, key, key_hash, index)) memoria_.Quitar(it->ref);
-      it = next;
-    }
-    return;
-  }
-  // The file's own blocks are dropped from memory first: written to the
-  // slot file now they would only be cleared from it below.
+  // The file's own blocks leave memory first: with the slot file open,
+  // written there now they would only be cleared from it below.
   const size_t key_hash = TMemoryBlockStore::RefBloque::HashClave(key);
   for (auto it = memoria_.nodes().begin(); it != memoria_.nodes().end();) {
     auto next = std::next(it);
@@ -218,6 +207,7 @@ void TEHDDCache::Olvidar(const std::string& key) {
     if (BloqueDe(*it, key, key_hash, index)) memoria_.Quitar(it->ref);
     it = next;
   }
+  if (!slots_.abierto()) return;  // memory only: the other keys stay
   slots_.IndexAdd("eHDD", key);
   memoria_.Flush();
   slots_.Clear();
