@@ -117,16 +117,9 @@ TEST(VelarnoBoxTest, TheIntegrityBoxIsReadableAndReturnDismissesIt) {
   char pattern[] = "/tmp/velarno-box-XXXXXX";
   ASSERT_NE(mkdtemp(pattern), nullptr);
   const fs::path root = pattern;
+  ASSERT_TRUE(CopyAndRegisterCourse(course, root));
   const fs::path copy = root / "course";
-  fs::copy(course, copy, fs::copy_options::recursive);
-  fs::remove(copy / "data" / "units.alu");
   const fs::path registry = root / "registry";
-  fs::create_directories(registry);
-  ASSERT_EQ(std::system(("env LECTORIA_REGISTRY_DIR='" + registry.string() +
-                         "' LSAN_OPTIONS=detect_leaks=0 " LECTORIA_BIN_DIR "/lectoria-regsvr '" +
-                         (copy / "liblectoria.so").string() + "' > /dev/null")
-                            .c_str()),
-            0);
   // Unit 1's audit, with counts no document of the unit has.
   fs::create_directories(copy / "userdata" / "work");
   ASSERT_EQ(std::system((LECTORIA_BIN_DIR "/lectoria-audit new '" +

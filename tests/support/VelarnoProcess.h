@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
@@ -136,3 +137,21 @@ class VelarnoProcess {
   Clock::time_point started_;
   Clock::time_point line_seen_;
 };
+
+// A copy of the built program folder `course` in `root`/course, with no
+// progress table (the run's own does not change the built course), its
+// engine library registered in a registry of its own, `root`/registry.
+// False when the library could not be registered.
+inline bool CopyAndRegisterCourse(const std::filesystem::path& course,
+                                  const std::filesystem::path& root) {
+  namespace fs = std::filesystem;
+  const fs::path copy = root / "course";
+  fs::copy(course, copy, fs::copy_options::recursive);
+  fs::remove(copy / "data" / "units.alu");
+  const fs::path registry = root / "registry";
+  fs::create_directories(registry);
+  const std::string regsvr = "env LECTORIA_REGISTRY_DIR='" + registry.string() +
+                             "' LSAN_OPTIONS=detect_leaks=0 " LECTORIA_BIN_DIR "/lectoria-regsvr '" +
+                             (copy / "liblectoria.so").string() + "' > /dev/null";
+  return std::system(regsvr.c_str()) == 0;
+}
