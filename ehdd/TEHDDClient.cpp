@@ -35,8 +35,11 @@ TEHDDClient::TEHDDClient()
       local_store_(this) {}
 
 TEHDDClient::~TEHDDClient() {
-  // Stop the transaction thread and join it before the socket it uses goes.
+  // Stop the transaction thread and join it before the socket it uses goes,
+  // and fail what it still carries while the replies of the hinted opens
+  // are alive.
   if (transaccion_) transaccion_->StopAndJoin();
+  transaccion_.reset();
   if (socket_) socket_->Close();
   if (t_plain_local_client == this) t_plain_local_client = nullptr;
 }
@@ -92,6 +95,7 @@ void TEHDDClient::ForgetOpenFiles() {
     CriticalSectionGuard guard(mount_lock_);
     open_files_.clear();  // objects still used by an operation in flight stay alive until it ends
   }
+  SoltarAnticipos(nullptr);
   CriticalSectionGuard guard(buffer_lock_);
   complete_files_.clear();
   write_buffers_.clear();
@@ -109,7 +113,8 @@ void TEHDDClient::Conectar(const char* host, const char* owner, uint16_t port) {
   int connect_port = port;
   std::string proxy_host;
   int proxy_port = 0;
-  if (FindServerProxy(server_host, port, proxy_host, proxy_port)) {
+  const bool via_proxy = FindServerProxy(server_host, port, proxy_host, proxy_port);
+  if (via_proxy) {
     connect_host = proxy_host;
     connect_port = proxy_port;
   }
@@ -118,10 +123,13 @@ void TEHDDClient::Conectar(const char* host, const char* owner, uint16_t port) {
   if (thread_started_) {
     // A later start of the engine: the transaction thread keeps running,
     // so the socket it uses is closed and connected again under its lock.
+    // Hinted opens of the last session name its session: not to be taken.
+    SoltarAnticipos(nullptr);
     if (!transaccion_->Reconectar(connect_host, static_cast<uint16_t>(connect_port), server_host,
                                   port)) {
       throw std::string(kErrorConexion);
     }
+    transaccion_->SetWindow(via_proxy ? 1 : kVentana);
     transaccion_->SetTimeout(timeout_s_);
     if (!AbrirSesion(owner_, session_id_)) throw std::string(kErrorSesion);
     return;
@@ -133,6 +141,7 @@ void TEHDDClient::Conectar(const char* host, const char* owner, uint16_t port) {
   transaccion_->SetSocket(socket_.get());
   transaccion_->SetTimeout(timeout_s_);
   transaccion_->SetCallback(&TEHDDClient::OnRequestDone);
+  transaccion_->SetWindow(via_proxy ? 1 : kVentana);
   transaccion_->Launch();
   for (int i = 0; i < kMaxStartPolls && transaccion_->running.load() == 0; ++i) Dormir(kPollMs);
   thread_started_ = true;
@@ -165,17 +174,47 @@ void TEHDDClient::OnRequestDone(TRespuestaHTTP& respuesta) {
   reply->Fill(respuesta.status, respuesta.data, respuesta.length);
   respuesta.data = nullptr;
   respuesta.length = 0;
+  if (reply->suelta) {
+    delete reply;  // and the data with it
+    return;
+  }
   reply->semaphore.Release();
+}
+
+void TEHDDClient::EnviarSinEsperar(const std::string& command, const unsigned char* data,
+                                   uint32_t data_length, unsigned char* receive,
+                                   uint32_t receive_size, TEHDDReply& reply) {
+  reply.receive = receive;
+  reply.receive_size = receive_size;
+  if (!thread_started_) {
+    // Never connected: nothing would carry the request.
+    reply.Fill(1, nullptr, 0);
+    if (reply.suelta) {
+      delete &reply;
+    } else {
+      reply.semaphore.Release();
+    }
+    return;
+  }
+  std::string id;
+  transaccion_->Submit(command, data, data_length, id, &reply, receive, receive_size);
+}
+
+bool TEHDDClient::Esperar(TEHDDReply& reply) {
+  reply.semaphore.Wait();
+  return reply.status == 0;
+}
+
+void TEHDDClient::EnviarSinRespuesta(const std::string& command) {
+  auto* reply = new TEHDDReply;
+  reply->suelta = true;
+  EnviarSinEsperar(command, nullptr, 0, nullptr, 0, *reply);
 }
 
 bool TEHDDClient::Enviar(const std::string& command, const unsigned char* data,
                          uint32_t data_length, unsigned char* receive, uint32_t receive_size,
                          TEHDDReply& reply) {
   if (!thread_started_) return false;  // never connected: nothing would carry the request
-  reply.receive = receive;
-  reply.receive_size = receive_size;
-  std::string id;
-  transaccion_->Submit(command, data, data_length, id, &reply, receive, receive_size);
-  reply.semaphore.Wait();
-  return reply.status == 0;
+  EnviarSinEsperar(command, data, data_length, receive, receive_size, reply);
+  return Esperar(reply);
 }

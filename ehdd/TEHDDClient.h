@@ -13,11 +13,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "base/CriticalSection.h"
 #include "base/OSAL.h"
@@ -104,6 +106,31 @@ class TEHDDClient : public TEHDDLogTarget {
   // given receive buffer). With no connection it fails at once.
   bool Enviar(const std::string& command, const unsigned char* data, uint32_t data_length,
               unsigned char* receive, uint32_t receive_size, TEHDDReply& reply);
+  // Enviar in two halves, so that requests which do not need each other's
+  // answers are on their way together: the request leaves (or fails at
+  // once, completing the reply), then Esperar waits for its completion.
+  // Every reply handed to EnviarSinEsperar must be waited for before it
+  // goes. Without a receive buffer, receive_size (when not 0) bounds the
+  // data taken.
+  void EnviarSinEsperar(const std::string& command, const unsigned char* data,
+                        uint32_t data_length, unsigned char* receive, uint32_t receive_size,
+                        TEHDDReply& reply);
+  static bool Esperar(TEHDDReply& reply);
+  // Sends a request whose answer nobody needs (a close): no wait.
+  void EnviarSinRespuesta(const std::string& command);
+
+  // Files of the stores that are about to be opened for reading, in the
+  // order they will be: each server file among them is opened and its
+  // first blocks asked for now, their round trips overlapping one another
+  // and whatever the caller does meanwhile; the open that follows takes
+  // what came. A file hinted but never opened is closed when the open
+  // files are forgotten, or when more than kMaxAnticipos hints are held
+  // (the oldest first).
+  void Anticipar(const std::vector<std::string>& paths);
+  static constexpr size_t kMaxAnticipos = 64;
+  // How many requests may be unanswered at once on a direct connection
+  // (through a proxy, one: its handshake answers one request at a time).
+  static constexpr int32_t kVentana = 16;
 
   const std::string& session_id() const { return session_id_; }
   uint32_t read_ahead() const { return read_ahead_; }
@@ -125,6 +152,17 @@ class TEHDDClient : public TEHDDLogTarget {
   TFicheroEHDD* EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path);
   TFicheroEHDD* AbrirSinMotivo(const char* path, int32_t mode);
   TFicheroEHDD* AbrirServidor(const std::string& resolved, int32_t mode);
+  // A server open on its way, with the read of the file's first blocks
+  // that goes with it (TEHDDClient_files.cpp).
+  struct Apertura;
+  bool EmpezarApertura(Apertura& apertura, int32_t mode);
+  TFicheroEHDD* AcabarApertura(Apertura& apertura, int32_t mode);
+  std::shared_ptr<Apertura> TomarAnticipo(const std::string& resolved);
+  // Hands the hinted opens over to be closed once their answers are in
+  // (all of them, or the one of resolved), without waiting.
+  void SoltarAnticipos(const std::string* resolved);
+  // Closes the handed-over opens whose answers are in.
+  void BarrerSoltadas();
   FalloApertura ClasificarFallo(const char* path, int32_t mode);
   std::string RutaLocal(const std::string& resolved);
   // Fetches blocks from start into the cache; false when none came. *whole:
@@ -157,4 +195,13 @@ class TEHDDClient : public TEHDDLogTarget {
   std::string session_tag_;
   std::string sync_folder_;
   std::atomic<bool> thread_started_{false};
+  // The server names a file by the cache name of its path, as the complete
+  // files need: the first blocks can be asked for beside the open. Off for
+  // good once an open answers with another id.
+  std::atomic<bool> ids_por_nombre_{true};
+  // Under buffer_lock_: hinted opens by resolved path, and opens nobody
+  // will take, waiting for their answers to be closed.
+  std::map<std::string, std::shared_ptr<Apertura>> anticipos_;
+  std::list<std::shared_ptr<Apertura>> soltadas_;
+  uint64_t siguiente_anticipo_ = 0;
 };

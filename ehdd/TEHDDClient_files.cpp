@@ -184,44 +184,211 @@ TFicheroEHDD* TEHDDClient::AbrirSinMotivo(const char* path_text, int32_t mode) {
   return AbrirServidor(resolved, mode);
 }
 
-TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mode) {
-  const int md = mode == 1 ? 3 : (mode == 2 ? 2 : 1);
-  std::string command;
-  if (!ehdd_protocol::Comando(
-          {{"CM", "OP"}, {"MD", std::to_string(md)}, {"FN", resolved}, {"IS", session_id_}},
-          command)) {
-    return nullptr;
-  }
-  TEHDDReply reply;
-  if (!Enviar(command, nullptr, 0, nullptr, 0, reply)) return nullptr;
+// A server open and the read of the file's first blocks that goes out
+// beside it, under the file id the server gives a path (the cache name).
+struct TEHDDClient::Apertura {
+  std::string resolved;
+  std::string id_por_nombre;
+  TEHDDReply op;
+  TEHDDReply rd;
+  bool rd_enviada = false;
+  uint64_t orden = 0;  // of the hints
+  // Taken from the semaphores once (under buffer_lock_ for handed-over ones).
+  bool op_hecha = false;
+  bool rd_hecha = false;
+};
+
+namespace {
+
+// What an open's answer says: the file id and length, or why not.
+struct RespuestaApertura {
+  bool ok = false;
+  bool rechazada = false;  // the store answered that the file is not there
+  std::string id;
+  uint32_t longitud = 0;
+};
+
+RespuestaApertura LeerRespuestaApertura(const TEHDDReply& reply) {
+  RespuestaApertura r;
+  if (reply.status != 0) return r;
   std::map<std::string, std::string> values;
   if (reply.data == nullptr ||
       !ParseKeyValues(reinterpret_cast<const char*>(reply.data), reply.length, values, '&', '=')) {
-    return nullptr;
+    return r;
   }
   long long rt = 0;
   long long ln = 0;
   // A store that answers the open with a refusal does not have the file.
   if (values.count("RT") && ParseDecimal(values["RT"], &rt) && rt != 1) {
-    NotarAusenteEnServidor();
-    return nullptr;
+    r.rechazada = true;
+    return r;
   }
   if (!values.count("IDF") || !values.count("RT") || !ParseDecimal(values["RT"], &rt) || rt != 1 ||
       !values.count("LN") || !ParseDecimal(values["LN"], &ln) || ln < 0 || ln > UINT32_MAX) {
-    return nullptr;
+    return r;
+  }
+  r.ok = true;
+  r.id = values["IDF"];
+  r.longitud = static_cast<uint32_t>(ln);
+  return r;
+}
+
+}  // namespace
+
+bool TEHDDClient::EmpezarApertura(Apertura& apertura, int32_t mode) {
+  const int md = mode == 1 ? 3 : (mode == 2 ? 2 : 1);
+  std::string command;
+  if (!ehdd_protocol::Comando({{"CM", "OP"},
+                               {"MD", std::to_string(md)},
+                               {"FN", apertura.resolved},
+                               {"IS", session_id_}},
+                              command)) {
+    return false;
+  }
+  EnviarSinEsperar(command, nullptr, 0, nullptr, 0, apertura.op);
+  // A file opened for reading is read from its start: its first blocks
+  // come in the same round trip as the open.
+  if (mode == 0 && ids_por_nombre_.load()) {
+    apertura.id_por_nombre = CacheName(apertura.resolved.c_str());
+    if (ehdd_protocol::Comando({{"CM", "RD"},
+                                {"OF", "0"},
+                                {"BS", std::to_string(kBloque)},
+                                {"NB", std::to_string(read_ahead_)},
+                                {"ID", apertura.id_por_nombre},
+                                {"IS", session_id_}},
+                               command)) {
+      EnviarSinEsperar(command, nullptr, 0, nullptr, read_ahead_ * kBloque, apertura.rd);
+      apertura.rd_enviada = true;
+    }
+  }
+  return true;
+}
+
+TFicheroEHDD* TEHDDClient::AcabarApertura(Apertura& apertura, int32_t mode) {
+  if (!apertura.op_hecha) Esperar(apertura.op);
+  if (apertura.rd_enviada && !apertura.rd_hecha) Esperar(apertura.rd);
+  apertura.op_hecha = apertura.rd_hecha = true;
+  const RespuestaApertura r = LeerRespuestaApertura(apertura.op);
+  if (r.rechazada) NotarAusenteEnServidor();
+  if (!r.ok) return nullptr;
+  if (apertura.rd_enviada) {
+    if (r.id != apertura.id_por_nombre) {
+      // This server names files otherwise: the read went out under a name
+      // it does not know, and no later open sends one.
+      ids_por_nombre_.store(false);
+    } else if (apertura.rd.status == 0 && apertura.rd.data != nullptr && apertura.rd.length > 0) {
+      TEHDDCache::Instance()->EscribirRango(apertura.resolved, apertura.rd.data, 0,
+                                            std::min(apertura.rd.length, r.longitud), kBloque);
+    }
   }
   auto file = std::make_unique<TFicheroEHDD>();
-  file->path = resolved;
-  file->fileId = values["IDF"];
-  file->length = static_cast<uint32_t>(ln);
+  file->path = apertura.resolved;
+  file->fileId = r.id;
+  file->length = r.longitud;
   file->mode = mode;
   const std::string file_id = file->fileId;
-  TFicheroEHDD* raw = EnterOpenFile(std::move(file), resolved.c_str());
+  TFicheroEHDD* raw = EnterOpenFile(std::move(file), apertura.resolved.c_str());
   if (mode == 2) {
     CriticalSectionGuard guard(buffer_lock_);
     write_buffers_[file_id] = std::make_shared<TEHDDWriteBuffer>(this, session_id_, raw);
   }
   return raw;
+}
+
+TFicheroEHDD* TEHDDClient::AbrirServidor(const std::string& resolved, int32_t mode) {
+  BarrerSoltadas();
+  std::shared_ptr<Apertura> apertura;
+  if (mode == 0) {
+    apertura = TomarAnticipo(resolved);
+  } else {
+    SoltarAnticipos(&resolved);  // what was read ahead of a file now written is stale
+  }
+  if (!apertura) {
+    apertura = std::make_shared<Apertura>();
+    apertura->resolved = resolved;
+    if (!EmpezarApertura(*apertura, mode)) return nullptr;
+  }
+  return AcabarApertura(*apertura, mode);
+}
+
+std::shared_ptr<TEHDDClient::Apertura> TEHDDClient::TomarAnticipo(const std::string& resolved) {
+  CriticalSectionGuard guard(buffer_lock_);
+  auto it = anticipos_.find(resolved);
+  if (it == anticipos_.end()) return nullptr;
+  std::shared_ptr<Apertura> apertura = std::move(it->second);
+  anticipos_.erase(it);
+  return apertura;
+}
+
+void TEHDDClient::Anticipar(const std::vector<std::string>& paths) {
+  if (!thread_started_ || PlainLocalOn(this)) return;
+  BarrerSoltadas();
+  std::vector<std::shared_ptr<Apertura>> nuevas;
+  for (const std::string& path : paths) {
+    if (nuevas.size() >= kMaxAnticipos) break;
+    bool local = false;
+    bool container = false;
+    std::string resolved = ResolvePath(path, &local, &container);
+    // Only store files that stay the same through a session, and that the
+    // next open would ask the server for.
+    if (local || path.size() < 3 || path[1] != ':' || !MayBeComplete(resolved)) continue;
+    auto apertura = std::make_shared<Apertura>();
+    CriticalSectionGuard guard(buffer_lock_);
+    if (anticipos_.count(resolved) != 0) continue;
+    if (container && complete_files_.count(CacheName(resolved.c_str())) != 0) continue;
+    // Past the bound, the oldest hint not taken yet makes room.
+    if (anticipos_.size() >= kMaxAnticipos) {
+      auto oldest = anticipos_.begin();
+      for (auto it = anticipos_.begin(); it != anticipos_.end(); ++it) {
+        if (it->second->orden < oldest->second->orden) oldest = it;
+      }
+      soltadas_.push_back(std::move(oldest->second));
+      anticipos_.erase(oldest);
+    }
+    apertura->resolved = std::move(resolved);
+    apertura->orden = siguiente_anticipo_++;
+    anticipos_[apertura->resolved] = apertura;
+    nuevas.push_back(std::move(apertura));
+  }
+  for (const auto& apertura : nuevas) EmpezarApertura(*apertura, 0);
+}
+
+void TEHDDClient::SoltarAnticipos(const std::string* resolved) {
+  {
+    CriticalSectionGuard guard(buffer_lock_);
+    if (resolved == nullptr) {
+      for (auto& [path, apertura] : anticipos_) soltadas_.push_back(std::move(apertura));
+      anticipos_.clear();
+    } else if (auto it = anticipos_.find(*resolved); it != anticipos_.end()) {
+      soltadas_.push_back(std::move(it->second));
+      anticipos_.erase(it);
+    }
+  }
+  BarrerSoltadas();
+}
+
+void TEHDDClient::BarrerSoltadas() {
+  std::vector<std::string> cierres;
+  {
+    CriticalSectionGuard guard(buffer_lock_);
+    for (auto it = soltadas_.begin(); it != soltadas_.end();) {
+      Apertura& a = **it;
+      if (!a.op_hecha) a.op_hecha = a.op.semaphore.WaitFor(0);
+      if (a.rd_enviada && !a.rd_hecha) a.rd_hecha = a.rd.semaphore.WaitFor(0);
+      if (!a.op_hecha || (a.rd_enviada && !a.rd_hecha)) {
+        ++it;
+        continue;
+      }
+      const RespuestaApertura r = LeerRespuestaApertura(a.op);
+      std::string command;
+      if (r.ok &&
+          ehdd_protocol::Comando({{"CM", "CF"}, {"ID", r.id}, {"IS", session_id_}}, command)) {
+        cierres.push_back(std::move(command));
+      }
+      it = soltadas_.erase(it);
+    }
+  }
+  for (const std::string& command : cierres) EnviarSinRespuesta(command);
 }
 
 bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole) {
@@ -476,11 +643,12 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
       auto it = write_buffers_.find(file->fileId);
       if (it != write_buffers_.end() && it->second == buffer) write_buffers_.erase(it);
     }
+    // Nothing of the close's answer is used: it goes without a wait, ahead
+    // of whatever this client sends next on the one connection.
     std::string command;
     if (send_close && ehdd_protocol::Comando(
                           {{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
-      TEHDDReply reply;
-      Enviar(command, nullptr, 0, nullptr, 0, reply);
+      EnviarSinRespuesta(command);
     }
   }
   CriticalSectionGuard guard(mount_lock_);

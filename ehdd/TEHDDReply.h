@@ -13,6 +13,9 @@ struct TEHDDReply {
   uint32_t length = 0;
   uint32_t receive_size = 0;
   unsigned char* receive = nullptr;  // the caller's buffer, when it gave one
+  // Nobody waits for this one: the completion deletes it (a close whose
+  // answer nobody needs).
+  bool suelta = false;
   Semaphore semaphore{0};
 
   TEHDDReply() = default;

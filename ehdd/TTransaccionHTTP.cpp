@@ -81,6 +81,13 @@ void TTransaccionHTTP::Wake() {
   [[maybe_unused]] const ssize_t n = write(wake_fd_, &one, sizeof(one));
 }
 
+void TTransaccionHTTP::SetWindow(int32_t window) {
+  CriticalSectionGuard guard(lock_);
+  window_ = std::clamp<int32_t>(window, 1, kVentanaMaxima);
+  SendWaiting();
+  Wake();
+}
+
 void TTransaccionHTTP::SetCallback(Callback callback) {
   CriticalSectionGuard guard(lock_);
   callback_ = callback;
@@ -154,6 +161,7 @@ bool TTransaccionHTTP::Submit(const std::string& command, const unsigned char* d
       ehdd_protocol::EnmarcarPeticion(host_, port_, header_block_, command, data, data_length,
                                       ehdd_protocol::SiguienteContadorId(), 0, 0, framed);
   p.id = framed.id;
+  p.orden = siguiente_orden_++;
   p.cuerpo = std::move(framed.cuerpo);
   request_id = p.id;
   if (!framed_ok || socket_ == nullptr || running.load() == 0) {
@@ -214,11 +222,14 @@ void TTransaccionHTTP::SweepTimeouts(bool forced) {
 }
 
 void TTransaccionHTTP::Requeue() {
-  // Requests on the wire go back to the front of the line, in id order,
+  // Requests on the wire go back to the front of the line in the order
+  // they were submitted (a close never overtakes an open of the same file),
   // keeping their ids and their submission times.
   std::vector<TPeticionHTTP> back;
   for (auto& [id, p] : sent_) back.push_back(std::move(p));
   sent_.clear();
+  std::sort(back.begin(), back.end(),
+            [](const TPeticionHTTP& a, const TPeticionHTTP& b) { return a.orden < b.orden; });
   waiting_.insert(waiting_.begin(), std::make_move_iterator(back.begin()),
                   std::make_move_iterator(back.end()));
   ResetReader();
@@ -291,6 +302,14 @@ void TTransaccionHTTP::ReadAvailable() {
   while (total < kMaxLecturaTurno && socket_->IsConnected() &&
          socket_->generation() == reader_generation_) {
     size_t count = 0;
+    // A reply's data of some size go straight into their buffer.
+    const uint32_t falta = lectura_ == Lectura::kDatos ? datos_longitud_ - datos_lleno_ : 0;
+    if (falta >= sizeof(chunk)) {
+      if (socket_->ReceiveSome(datos_ + datos_lleno_, falta, count) != kSocketOk) break;
+      total += count;
+      DatosRecibidos(count);
+      continue;
+    }
     // Nothing yet: the reply goes on next turn. Lost: the socket closed
     // itself and the connection check that follows reconnects.
     if (socket_->ReceiveSome(chunk, sizeof(chunk), count) != kSocketOk) break;
@@ -349,8 +368,12 @@ void TTransaccionHTTP::Feed(const unsigned char* bytes, size_t n) {
         TPeticionHTTP& p = it->second;
         // The announced length must fit the body and the caller's buffer.
         unsigned char* data = nullptr;
-        if (parsed.longitud <= cuerpo_restante_ &&
-            (p.receive == nullptr || parsed.longitud <= p.receive_size)) {
+        // Without a buffer of the caller's, a size given still bounds what
+        // is allocated for the data.
+        const bool cabe = p.receive != nullptr
+                              ? parsed.longitud <= p.receive_size
+                              : p.receive_size == 0 || parsed.longitud <= p.receive_size;
+        if (parsed.longitud <= cuerpo_restante_ && cabe) {
           data = p.receive != nullptr ? p.receive
                                       : new (std::nothrow) unsigned char[parsed.longitud + 1];
         }
@@ -374,25 +397,8 @@ void TTransaccionHTTP::Feed(const unsigned char* bytes, size_t n) {
         const size_t take = std::min<size_t>(n - i, datos_longitud_ - datos_lleno_);
         if (take > 0) std::memcpy(datos_ + datos_lleno_, bytes + i, take);
         i += take;
-        datos_lleno_ += static_cast<uint32_t>(take);
-        cuerpo_restante_ -= static_cast<int64_t>(take);
-        if (datos_lleno_ < datos_longitud_) return;
-        // Whole: the request is completed now, the rest of the body (if
-        // any) is dropped as it comes.
-        auto it = sent_.find(id_actual_);
-        unsigned char* data = datos_;
-        const bool own = datos_propios_;
-        datos_ = nullptr;
-        datos_propios_ = false;
-        StartDrain(cuerpo_restante_, Despues::kNada);
-        if (it == sent_.end()) {
-          if (own) delete[] data;
-          break;
-        }
-        TPeticionHTTP p = std::move(it->second);
-        sent_.erase(it);
-        if (p.receive == nullptr) data[datos_longitud_] = 0;
-        Complete(p, data, datos_longitud_);
+        DatosRecibidos(take);
+        if (lectura_ == Lectura::kDatos) return;
         break;
       }
       case Lectura::kCuerpoError:
@@ -409,6 +415,28 @@ void TTransaccionHTTP::Feed(const unsigned char* bytes, size_t n) {
       }
     }
   }
+}
+
+void TTransaccionHTTP::DatosRecibidos(size_t n) {
+  datos_lleno_ += static_cast<uint32_t>(n);
+  cuerpo_restante_ -= static_cast<int64_t>(n);
+  if (datos_lleno_ < datos_longitud_) return;
+  // Whole: the request is completed now, the rest of the body (if any) is
+  // dropped as it comes.
+  auto it = sent_.find(id_actual_);
+  unsigned char* data = datos_;
+  const bool own = datos_propios_;
+  datos_ = nullptr;
+  datos_propios_ = false;
+  StartDrain(cuerpo_restante_, Despues::kNada);
+  if (it == sent_.end()) {
+    if (own) delete[] data;
+    return;
+  }
+  TPeticionHTTP p = std::move(it->second);
+  sent_.erase(it);
+  if (p.receive == nullptr) data[datos_longitud_] = 0;
+  Complete(p, data, datos_longitud_);
 }
 
 void TTransaccionHTTP::ReadReply(const THTTPReply& reply, int64_t content_length) {

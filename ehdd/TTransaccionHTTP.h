@@ -43,6 +43,7 @@ struct TRespuestaHTTP {
 // One request, kept for a resend.
 struct TPeticionHTTP {
   uint32_t submitted_ms = 0;
+  uint64_t orden = 0;  // submission order: a resend keeps it
   std::string id;
   std::string cabeza;
   std::vector<unsigned char> cuerpo;
@@ -63,6 +64,12 @@ class TTransaccionHTTP : public TThreadOSAL {
   void SetSocket(TSocketTCP* socket);
   void SetTimeout(int32_t seconds);
   void SetCallback(Callback callback);
+  // How many requests may be on the wire unanswered at once (1 to
+  // kVentanaMaxima). Replies come back in the order their requests went
+  // out and are matched by id; with more than one, the requests that wait
+  // for no answer of each other overlap their round trips.
+  void SetWindow(int32_t window);
+  static constexpr int32_t kVentanaMaxima = 32;
 
   // Frames and sends the request, or queues it (false). With no connection
   // it fails at once through the callback (status 1). A command that cannot
@@ -107,6 +114,9 @@ class TTransaccionHTTP : public TThreadOSAL {
   // Takes in what has arrived on the socket without waiting.
   void ReadAvailable();
   void Feed(const unsigned char* bytes, size_t n);
+  // n more bytes of the reply's data are in datos_: completes the request
+  // once they are all there.
+  void DatosRecibidos(size_t n);
   // A whole reply head: what its status asks for.
   void ReadReply(const THTTPReply& reply, int64_t content_length);
   void StartDrain(int64_t bytes, Despues despues);
@@ -121,6 +131,7 @@ class TTransaccionHTTP : public TThreadOSAL {
   mutable CriticalSection lock_;
   int32_t timeout_s_ = 30;
   int32_t window_ = 1;
+  uint64_t siguiente_orden_ = 0;
   Callback callback_ = nullptr;
   TSocketTCP* socket_ = nullptr;
   std::map<std::string, TPeticionHTTP> sent_;

@@ -5,6 +5,7 @@
 
 #include "base/OSAL.h"
 #include "base/TGestorBMP.h"
+#include "ehdd/TEHDDClient.h"
 #include "media/IAudioAnim.h"
 #include "media/ISubtitulosAnim.h"
 #include "media/TGestorAnim_trace.h"
@@ -109,6 +110,13 @@ int TGestorAnim::CargarAnim(const char* folder) {
   if (LeerDefAnim((carpeta + "\\DEFANIM.TXT").c_str()) != 0) return -1;
   if (LeerScore((carpeta + "\\SCORE.VM").c_str()) != 0) return -1;
   if (LeerJumps((carpeta + "\\JUMPS.TXT").c_str()) != 0) return -1;
+  if (ehdd_ != nullptr) {
+    // The loader's pictures and the dialogue go to the store together.
+    std::vector<std::string> ficheros;
+    for (const ImagenPlan& imagen : PlanDeCarga()) ficheros.push_back(carpeta + "\\" + imagen.nombre);
+    ficheros.push_back(carpeta + "\\DIALOGO.OGG");
+    ehdd_->Anticipar(ficheros);
+  }
   // Without a loader the animation would never count as loaded.
   if (carga_ == nullptr) return -1;
   carga_iniciada_.store(true);

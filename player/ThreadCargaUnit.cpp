@@ -174,6 +174,15 @@ void ThreadCargaUnit::CargarUnit() {
   OSAL::Trace(kTraceCargaUnidad, "    -> End sincronizar DEBUG.");
   Avanzar(1);
   InstanciaAX& instancia = sesion_.Unit();
+  if (sesion_.ehdd != nullptr) {
+    // The documents go to the store together; each is read as it comes.
+    std::vector<std::string> documentos;
+    for (uint8_t parte = 0; parte < 8; ++parte) {
+      if (parte == 3) documentos.push_back(FormatoF("U:\\CLA%03u.RLP", unidad));
+      documentos.push_back("U:\\" + FormatoF(kDocumentos[parte], unidad));
+    }
+    sesion_.ehdd->Anticipar(documentos);
+  }
   for (uint8_t parte = 0; parte < 8; ++parte) {
     SeguirSiNoParada();
     TrazarF(kTraceCargaUnidad, "    -> Start carga %s.", kNombresParte[parte]);
@@ -218,6 +227,11 @@ void ThreadCargaUnit::CargarParte(IDocumentoParte* documento, const std::string&
 void ThreadCargaUnit::CargarAnimacion() {
   ILeccion* leccion = sesion_.leccion;
   if (leccion == nullptr) return;
+  if (sesion_.ehdd != nullptr) {
+    sesion_.ehdd->Anticipar({"U:\\ANIM\\DEFANIM.TXT", "U:\\ANIM\\SCORE.VM",
+                             "U:\\ANIM\\JUMPS.TXT", "U:\\ANIM\\TRADUC-UK.TXT",
+                             "U:\\ANIM\\TRADUC-ES.TXT"});
+  }
   // Only an animation that will load is waited for.
   if (leccion->CargarAnim("U:\\ANIM") == 0) leccion->EsperarAnimacion();
   SeguirSiNoParada();
@@ -235,6 +249,11 @@ void ThreadCargaUnit::CargarAuditoria() {
 }
 
 void ThreadCargaUnit::PrecargarSkin(const char* carpeta) {
+  if (sesion_.ehdd != nullptr) {
+    std::vector<std::string> ficheros;
+    for (const char* nombre : kSkin) ficheros.push_back(FormatoF("%s\\%s.PNG", carpeta, nombre));
+    sesion_.ehdd->Anticipar(ficheros);
+  }
   for (const char* nombre : kSkin) {
     SeguirSiNoParada();
     PrecargarFichero(FormatoF("%s\\%s.PNG", carpeta, nombre));
