@@ -432,3 +432,159 @@ TEST_F(ServerClientTest, AReadWhoseLaterRoundFailsLeavesTheOffsetWhereItBegan) {
 }
 
 }  // namespace
+
+// Files named ahead are opened and their first blocks fetched together;
+// the open that follows sends nothing and reads what came, also after a
+// seek back into those blocks. A hint nobody took is closed once the open
+// files are forgotten; a file the store refused is reported absent.
+TEST_F(ServerClientTest, HintedFilesAreOpenedTogetherAndTheOpenTakesWhatCame) {
+  std::ofstream(dir_ / "root" / "data" / "a.bin", std::ios::binary) << Pattern(70000);
+  std::ofstream(dir_ / "root" / "data" / "b.bin", std::ios::binary) << Pattern(5);
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  client.Anticipar({"D:\\a.bin", "D:\\b.bin", "D:\\missing.bin", "D:\\a.bin"});
+  TFicheroEHDD* f = client.Abrir("D:\\a.bin", 0);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->length, 70000u);
+  EXPECT_EQ(Sent("CM=OP&MD=1&FN=data/a.bin&").size(), 1u);
+  std::vector<char> buffer(70000);
+  // Past the blocks that came: one read more; back into them: none.
+  ASSERT_EQ(client.Posicionar(f, 64000, 0), 0);
+  ASSERT_EQ(client.Leer(buffer.data() + 64000, 1, 6000, f), 6000u);
+  ASSERT_EQ(client.Posicionar(f, 40000, 0), 0);
+  ASSERT_EQ(client.Leer(buffer.data() + 40000, 1, 24000, f), 24000u);
+  EXPECT_EQ(std::string(buffer.data() + 40000, 30000), Pattern(70000).substr(40000));
+  EXPECT_EQ(Sent("CM=RD&OF=0&").size(), 3u);  // a, b and missing, once each
+  EXPECT_EQ(Sent("CM=RD&OF=64000&").size(), 1u);
+  client.Cerrar(f);
+
+  EXPECT_EQ(client.Abrir("D:\\missing.bin", 0), nullptr);
+  EXPECT_EQ(TEHDDClient::UltimoFalloApertura(), TEHDDClient::FalloApertura::kAusente);
+  EXPECT_EQ(Sent("CM=OP&MD=1&FN=data/missing.bin&").size(), 1u);
+
+  // b.bin was never opened: its server file is closed when the open files
+  // are forgotten, and a later open asks again.
+  client.ForgetOpenFiles();
+  EXPECT_EQ(SentAtLeast("CM=CF", 2).size(), 2u);
+  TFicheroEHDD* b = client.Abrir("D:\\b.bin", 0);
+  ASSERT_NE(b, nullptr);
+  char small[5];
+  ASSERT_EQ(client.Leer(small, 1, 5, b), 5u);
+  EXPECT_EQ(std::string(small, 5), Pattern(5));
+  EXPECT_EQ(Sent("CM=OP&MD=1&FN=data/b.bin&").size(), 2u);
+  client.Cerrar(b);
+}
+
+// A file written after it was named ahead is read as written, not as the
+// hint found it.
+TEST_F(ServerClientTest, AFileWrittenAfterItsHintIsReadAsWritten) {
+  std::ofstream(dir_ / "root" / "data" / "w.bin", std::ios::binary) << "old";
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  client.Anticipar({"D:\\w.bin"});
+  TFicheroEHDD* w = client.Crear("D:\\w.bin");
+  ASSERT_NE(w, nullptr);
+  ASSERT_EQ(client.Escribir("new!", 4, w), 4u);
+  client.Cerrar(w);
+  TFicheroEHDD* r = client.Abrir("D:\\w.bin", 0);
+  ASSERT_NE(r, nullptr);
+  char text[8] = {};
+  ASSERT_EQ(client.Leer(text, 1, 8, r), 4u);
+  EXPECT_EQ(std::string(text, 4), "new!");
+  client.Cerrar(r);
+}
+
+// A server that names its files otherwise: the read that went beside the
+// open under the cache name is answered with bytes that are not the file's
+// (as a server may answer an id it does not know); they are dropped, the
+// file is read under the id the open gave, and no later open sends such a
+// read again.
+TEST(ClientAgainstPeer, AnOpenAnsweredWithAnotherIdDropsTheReadBesideIt) {
+  std::atomic<int> reads_by_name{0};
+  FakePeer peer([&](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    if (r.command.rfind("CM=OS", 0) == 0) {
+      a.bytes = FakePeer::Session(r);
+    } else if (r.command.rfind("CM=OP", 0) == 0) {
+      a.bytes = FakePeer::Ok(r.id, "IDF=F1&RT=1&LN=6");
+    } else if (r.command.rfind("CM=RD", 0) == 0) {
+      const bool ours = r.command.find("&ID=F1&") != std::string::npos;
+      if (!ours) ++reads_by_name;
+      a.bytes = FakePeer::Ok(r.id, ours ? "right!" : "WRONG!");
+    } else {
+      a.bytes = FakePeer::Ok(r.id, "RET=0");
+    }
+    return a;
+  });
+  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
+  unsetenv("http_proxy");
+  TEHDDCache::Destroy();
+  TEHDDClient client;
+  client.SetTimeout(5);
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", peer.port());
+  for (int round = 0; round < 2; ++round) {
+    TFicheroEHDD* f = client.Abrir("D:\\six.bin", 0);
+    ASSERT_NE(f, nullptr);
+    char text[6];
+    ASSERT_EQ(client.Leer(text, 1, 6, f), 6u);
+    EXPECT_EQ(std::string(text, 6), "right!");
+    client.Cerrar(f);
+  }
+  EXPECT_EQ(reads_by_name.load(), 1);
+  unsetenv("LECTORIA_REGISTRY_DIR");
+  TEHDDCache::Destroy();
+}
+
+// The connection is lost in the middle of the read that went with an open
+// and the server stays away: the open stands (its answer came), the read
+// that needs the server fails once with the lost-connection text, and
+// nothing of the cut reply is served as the file's.
+TEST(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
+  FakePeer peer([](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    if (r.connection > 1) {
+      a.close = true;  // gone for good
+    } else if (r.command.rfind("CM=OS", 0) == 0) {
+      a.bytes = FakePeer::Session(r);
+    } else if (r.command.rfind("CM=OP", 0) == 0) {
+      a.bytes = FakePeer::Opened(r, 9000);
+    } else {
+      const std::string whole = FakePeer::Ok(r.id, std::string(9000, 'x'));
+      a.bytes = whole.substr(0, whole.size() / 2);
+      a.close = true;
+    }
+    return a;
+  });
+  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
+  unsetenv("http_proxy");
+  TEHDDCache::Destroy();
+  platform::SetMessageSink([](const std::string&, const std::string&, unsigned) {
+    return platform::kIdOk;
+  });
+  TEHDDClient client;
+  client.SetTimeout(1);
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", peer.port());
+  TFicheroEHDD* f = client.Abrir("D:\\nine.bin", 0);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
+  std::vector<char> buffer(9000);
+  int thrown = 0;
+  try {
+    client.Leer(buffer.data(), 1, 9000, f);
+  } catch (const std::string& text) {
+    ++thrown;
+    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
+  }
+  EXPECT_EQ(thrown, 1);
+  EXPECT_EQ(client.Posicion(f), 0u);
+  EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
+  platform::SetMessageSink(nullptr);
+  unsetenv("LECTORIA_REGISTRY_DIR");
+  TEHDDCache::Destroy();
+}

@@ -353,3 +353,90 @@ TEST(TransportEngine, AWaiterMayFreeItsReplyTheMomentItIsSignalled) {
 }
 
 }  // namespace
+
+// With a window of more than one, requests that do not wait for each other
+// are on the wire together; a lost connection sends them again in the order
+// they were submitted, whatever their ids, so a close never overtakes the
+// open before it. With a window of one they go one at a time.
+TEST(TransportEngine, RequestsOverlapUpToTheWindowAndGoAgainInTheirOrder) {
+  const std::vector<std::string> commands = {
+      "CM=OP&MD=1&FN=a&IS=s", "CM=RD&OF=0&BS=4000&NB=16&ID=a&IS=s", "CM=CF&ID=a&IS=s",
+      "CM=OP&MD=1&FN=b&IS=s", "CM=RD&OF=0&BS=4000&NB=16&ID=b&IS=s", "CM=CF&ID=b&IS=s"};
+  std::mutex mutex;
+  std::vector<std::string> again;
+  FakePeer peer([&](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    if (r.connection == 1) {
+      // The first connection answers nothing and goes once all are out.
+      a.delay_ms = 300;
+      a.close = true;
+      return a;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    again.push_back(r.command);
+    a.bytes = FakePeer::Ok(r.id, "RET=0");
+    return a;
+  });
+  Engine e(peer.port(), 10);
+  e.engine.SetWindow(16);
+  std::vector<std::unique_ptr<TEHDDReply>> replies;
+  for (const std::string& command : commands) {
+    replies.push_back(std::make_unique<TEHDDReply>());
+    e.Submit(command, *replies.back());
+  }
+  EXPECT_EQ(e.engine.outstanding(), 6);
+  EXPECT_EQ(e.engine.waiting(), 0u);
+  for (auto& reply : replies) {
+    ASSERT_TRUE(reply->semaphore.WaitFor(10000));
+    EXPECT_EQ(reply->status, 0);
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(again, commands);
+}
+
+TEST(TransportEngine, AWindowOfOneSendsOneRequestAtATime) {
+  FakePeer peer([](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    a.bytes = FakePeer::Ok(r.id, "RET=0");
+    a.delay_ms = 200;
+    return a;
+  });
+  Engine e(peer.port(), 10);
+  e.engine.SetWindow(0);  // below the least: one
+  TEHDDReply first, second, third;
+  e.Submit("CM=CF&ID=1&IS=s", first);
+  e.Submit("CM=CF&ID=2&IS=s", second);
+  e.Submit("CM=CF&ID=3&IS=s", third);
+  EXPECT_EQ(e.engine.outstanding(), 1);
+  EXPECT_EQ(e.engine.waiting(), 2u);
+  for (TEHDDReply* reply : {&first, &second, &third}) {
+    ASSERT_TRUE(reply->semaphore.WaitFor(10000));
+    EXPECT_EQ(reply->status, 0);
+  }
+}
+
+// Without a buffer of the caller's, the size given bounds the data taken:
+// a reply at the bound is whole, one byte past it fails that request alone
+// and the stream stays in step for the next.
+TEST(TransportEngine, TheSizeGivenBoundsTheDataOfARequestWithoutABuffer) {
+  FakePeer peer([](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    const size_t n = r.command.find("NB=2") != std::string::npos ? 8001 : 8000;
+    a.bytes = FakePeer::Ok(r.id, std::string(n, 'd'));
+    return a;
+  });
+  Engine e(peer.port(), 10);
+  e.engine.SetWindow(16);
+  TEHDDReply at, past, after;
+  std::string id;
+  e.engine.Submit("CM=RD&NB=1&IS=s", nullptr, 0, id, &at, nullptr, 8000);
+  e.engine.Submit("CM=RD&NB=2&IS=s", nullptr, 0, id, &past, nullptr, 8000);
+  e.engine.Submit("CM=RD&NB=3&IS=s", nullptr, 0, id, &after, nullptr, 8000);
+  for (TEHDDReply* reply : {&at, &past, &after}) ASSERT_TRUE(reply->semaphore.WaitFor(10000));
+  EXPECT_EQ(at.status, 0);
+  EXPECT_EQ(at.length, 8000u);
+  EXPECT_EQ(past.status, 1);
+  EXPECT_EQ(past.data, nullptr);
+  EXPECT_EQ(after.status, 0);
+  EXPECT_EQ(after.length, 8000u);
+}
