@@ -18,10 +18,13 @@
 #include <netinet/tcp.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -79,6 +82,28 @@ bool SendAll(int fd, const void* data, size_t n) {
   return true;
 }
 
+// Sends every byte of the parts, going on after a short send.
+bool SendParts(int fd, iovec* parts, int count) {
+  while (count > 0) {
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = static_cast<size_t>(count);
+    ssize_t put = sendmsg(fd, &message, MSG_NOSIGNAL);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    while (count > 0 && static_cast<size_t>(put) >= parts->iov_len) {
+      put -= static_cast<ssize_t>(parts->iov_len);
+      ++parts;
+      --count;
+    }
+    if (count > 0) {
+      parts->iov_base = static_cast<char*>(parts->iov_base) + put;
+      parts->iov_len -= static_cast<size_t>(put);
+    }
+  }
+  return true;
+}
+
 bool RecvAll(int fd, void* data, size_t n) {
   char* p = static_cast<char*>(data);
   while (n > 0) {
@@ -131,17 +156,27 @@ bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::
     return true;
   }
   const std::string full = g_options.root + "/" + path;
-  std::ifstream in(full, std::ios::binary);
-  if (!in || fs::is_directory(full)) return false;
-  in.seekg(0, std::ios::end);
-  const int64_t s = in.tellg();
+  const int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return false;
+  }
+  const int64_t s = st.st_size;
   if (size) *size = s;
   if (length > 0 && offset < static_cast<uint64_t>(s)) {
-    uint64_t n = std::min<uint64_t>(length, static_cast<uint64_t>(s) - offset);
+    const uint64_t n = std::min<uint64_t>(length, static_cast<uint64_t>(s) - offset);
     out.resize(n);
-    in.seekg(static_cast<std::streamoff>(offset));
-    in.read(out.data(), static_cast<std::streamsize>(n));
+    size_t got = 0;
+    while (got < n) {
+      const ssize_t r = pread(fd, out.data() + got, n - got, static_cast<off_t>(offset + got));
+      if (r <= 0) break;
+      got += static_cast<size_t>(r);
+    }
+    out.resize(got);
   }
+  close(fd);
   return true;
 }
 
@@ -159,31 +194,33 @@ void Reply(int fd, const std::string& id, const std::string& data, bool* keep) {
   uint32_t announced = static_cast<uint32_t>(data.size()) + (g_options.long_length ? 1000 : 0);
   std::snprintf(block, sizeof(block), "%s%08X %s,", g_options.bad_block ? "RETX" : "RET0", announced,
                 (g_options.wrong_id ? std::string("ffff_ffff") : id).c_str());
-  std::string body(block);
-  body.resize(32, ' ');
-  body += data;
+  std::string reply_block(block);
+  reply_block.resize(32, ' ');
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                           std::to_string(body.size()) + "\r\n\r\n";
-  if (g_options.trickle_head) {
-    for (char c : head) {
-      if (!SendAll(fd, &c, 1)) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                           std::to_string(32 + data.size()) + "\r\n\r\n";
+  if (g_options.trickle_head || g_options.close_mid_reply) {
+    const std::string body = reply_block + data;
+    if (g_options.trickle_head) {
+      for (char c : head) {
+        if (!SendAll(fd, &c, 1)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    } else if (!SendAll(fd, head.data(), head.size())) {
+      return;
     }
-  } else if (g_options.close_mid_reply) {
-    if (!SendAll(fd, head.data(), head.size())) return;
-  }
-  if (g_options.close_mid_reply) {
-    SendAll(fd, body.data(), body.size() / 2);
-    *keep = false;
-    return;
-  }
-  if (g_options.trickle_head) {
+    if (g_options.close_mid_reply) {
+      SendAll(fd, body.data(), body.size() / 2);
+      *keep = false;
+      return;
+    }
     SendAll(fd, body.data(), body.size());
     return;
   }
-  // Head and body in one send: one segment for a small reply.
-  const std::string whole = head + body;
-  SendAll(fd, whole.data(), whole.size());
+  // Head, reply block and data in one call, without joining them first.
+  iovec parts[3] = {{const_cast<char*>(head.data()), head.size()},
+                    {reply_block.data(), reply_block.size()},
+                    {const_cast<char*>(data.data()), data.size()}};
+  SendParts(fd, parts, 3);
 }
 
 std::string Handle(const std::string& command, const std::string& data) {
