@@ -161,8 +161,14 @@ class TEHDDClient : public TEHDDLogTarget {
   // Hands the hinted opens over to be closed once their answers are in
   // (all of them, or the one of resolved), without waiting.
   void SoltarAnticipos(const std::string* resolved);
-  // Closes the handed-over opens whose answers are in.
+  // Closes the handed-over opens whose answers are in, and lets go of the
+  // reads ahead nobody took once theirs are.
   void BarrerSoltadas();
+  // The read ahead of a server file: asked for from `desde`, and taken into
+  // the cache when it starts at `desde` (true), else let go.
+  void Adelantar(TFicheroEHDD& file, uint64_t desde);
+  bool TomarAdelantada(TFicheroEHDD& file, uint64_t desde);
+  void SoltarAdelantada(TFicheroEHDD& file);
   FalloApertura ClasificarFallo(const char* path, int32_t mode);
   std::string RutaLocal(const std::string& resolved);
   // Fetches blocks from start into the cache; false when none came. *whole:
@@ -203,5 +209,6 @@ class TEHDDClient : public TEHDDLogTarget {
   // will take, waiting for their answers to be closed.
   std::map<std::string, std::shared_ptr<Apertura>> anticipos_;
   std::list<std::shared_ptr<Apertura>> soltadas_;
+  std::list<std::shared_ptr<TEHDDReply>> adelantadas_sueltas_;
   uint64_t siguiente_anticipo_ = 0;
 };

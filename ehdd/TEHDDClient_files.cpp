@@ -387,8 +387,56 @@ void TEHDDClient::BarrerSoltadas() {
       }
       it = soltadas_.erase(it);
     }
+    for (auto it = adelantadas_sueltas_.begin(); it != adelantadas_sueltas_.end();) {
+      it = (*it)->semaphore.WaitFor(0) ? adelantadas_sueltas_.erase(it) : std::next(it);
+    }
   }
   for (const std::string& command : cierres) EnviarSinRespuesta(command);
+}
+
+void TEHDDClient::Adelantar(TFicheroEHDD& file, uint64_t desde) {
+  if (file.adelantada || desde >= file.length || !thread_started_) return;
+  std::string command;
+  if (!ehdd_protocol::Comando({{"CM", "RD"},
+                               {"OF", std::to_string(desde)},
+                               {"BS", std::to_string(kBloque)},
+                               {"NB", std::to_string(read_ahead_)},
+                               {"ID", file.fileId},
+                               {"IS", session_id_}},
+                              command)) {
+    return;
+  }
+  file.adelantada = std::make_shared<TEHDDReply>();
+  file.adelantada_desde = desde;
+  EnviarSinEsperar(command, nullptr, 0, nullptr, read_ahead_ * kBloque, *file.adelantada);
+}
+
+bool TEHDDClient::TomarAdelantada(TFicheroEHDD& file, uint64_t desde) {
+  if (!file.adelantada) return false;
+  if (file.adelantada_desde != desde) {
+    SoltarAdelantada(file);  // the reading went elsewhere
+    return false;
+  }
+  std::shared_ptr<TEHDDReply> reply = std::move(file.adelantada);
+  file.adelantada.reset();
+  // A read ahead that failed is asked for again by the read that needs it,
+  // which reports its failure.
+  if (!Esperar(*reply) || reply->data == nullptr || reply->length == 0) return false;
+  const uint64_t left = file.length - desde;
+  TEHDDCache::Instance()->EscribirRango(
+      file.path, reply->data, static_cast<uint32_t>(desde),
+      static_cast<uint32_t>(std::min<uint64_t>(reply->length, left)), kBloque);
+  return true;
+}
+
+void TEHDDClient::SoltarAdelantada(TFicheroEHDD& file) {
+  if (!file.adelantada) return;
+  {
+    CriticalSectionGuard guard(buffer_lock_);
+    adelantadas_sueltas_.push_back(std::move(file.adelantada));
+  }
+  file.adelantada.reset();
+  BarrerSoltadas();
 }
 
 bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole) {
@@ -507,6 +555,19 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
     uint32_t first_missing = 0;
     uint32_t missing = CountMissing(
         cache->ComprobarRango(file->path, entries, offset, chunk, first_missing), entries);
+    // The blocks the round starts with are copied out before others are
+    // fetched: fetching may push them out of the memory level.
+    if (missing > 0) {
+      const size_t at = cache->PrimerAusente(entries);
+      if (at > 0 && at < entries.size() && entries[at].posicion > offset) {
+        const uint32_t got =
+            cache->LeerRango(file->path, offset, entries[at].posicion - offset, entries, out + copied);
+        file->offset += got;
+        copied += got;
+        idle = got == 0 ? idle + 1 : 0;
+        continue;
+      }
+    }
     // Fetch from the first absent block while blocks are missing and each
     // round brings some in.
     while (missing > 0) {
@@ -514,7 +575,17 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       if (at >= entries.size()) break;
       const uint32_t blocks = std::max(read_ahead_, missing);
       bool whole = false;
-      if (!FetchBlocks(*file, entries[at].posicion, blocks, &whole)) break;
+      const bool servidor = file->kind == ehdd_kind::kServidor;
+      if (servidor && TomarAdelantada(*file, entries[at].posicion)) {
+        // What was read ahead is in: the next range goes out, and the
+        // range is looked at again.
+        Adelantar(*file, entries[at].posicion + static_cast<uint64_t>(read_ahead_) * kBloque);
+      } else {
+        if (!FetchBlocks(*file, entries[at].posicion, blocks, &whole)) break;
+        // A file read on from where it was: the range that follows is asked
+        // for while the caller works on this one.
+        if (servidor) Adelantar(*file, entries[at].posicion + static_cast<uint64_t>(blocks) * kBloque);
+      }
       // A local store gave every block asked for, which covers every block
       // still missing: no need to look again (should a block of the range
       // have been pushed out meanwhile, the copy below stops there and the
@@ -627,6 +698,7 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
   std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
   if (!file) return;
   if (file->kind == ehdd_kind::kServidor) {
+    SoltarAdelantada(*file);
     bool send_close = true;
     if (file->mode == 0) {
       CriticalSectionGuard guard(buffer_lock_);

@@ -2,8 +2,11 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct TEHDDReply;
 
 // Where a file lives, chosen at open.
 namespace ehdd_kind {
@@ -26,4 +29,9 @@ struct TFicheroEHDD {
   // reading never change while open, so the copy stays right.
   int64_t bloque_indice = -1;
   std::vector<unsigned char> bloque;
+
+  // A server file read on from its start: the read of the blocks that
+  // follow the last ones fetched, on its way (see TEHDDClient::Leer).
+  std::shared_ptr<TEHDDReply> adelantada;
+  uint64_t adelantada_desde = 0;
 };

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/Checksums.h"
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
 #include "ehdd/TEHDDReply.h"
@@ -584,6 +585,102 @@ TEST(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
   EXPECT_EQ(thrown, 1);
   EXPECT_EQ(client.Posicion(f), 0u);
   EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
+  platform::SetMessageSink(nullptr);
+  unsetenv("LECTORIA_REGISTRY_DIR");
+  TEHDDCache::Destroy();
+}
+
+// A file read on from its start asks for each range once, the next one
+// going out while the caller works on this one; a seek back, and a read
+// ahead let go when the reading went elsewhere, still read the file's own
+// bytes.
+TEST_F(ServerClientTest, AFileReadOnFromItsStartAsksForEachRangeOnce) {
+  const std::string bytes = Pattern(300000);
+  std::ofstream(dir_ / "root" / "data" / "long.bin", std::ios::binary) << bytes;
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  TFicheroEHDD* f = client.Abrir("D:\\long.bin", 0);
+  ASSERT_NE(f, nullptr);
+  std::string read(68000, '\0');
+  // Into the second range: it is fetched, and the third goes out before
+  // anybody reads it.
+  ASSERT_EQ(client.Leer(read.data(), 1, 68000, f), 68000u);
+  EXPECT_EQ(SentAtLeast("CM=RD&OF=128000&", 1).size(), 1u);
+  char piece[4000];
+  for (uint32_t got; (got = client.Leer(piece, 1, sizeof(piece), f)) > 0;) read.append(piece, got);
+  EXPECT_EQ(read, bytes);
+  const auto reads = Sent("CM=RD");
+  EXPECT_EQ(reads.size(), 5u);  // 300,000 bytes in ranges of 64,000
+  for (size_t i = 0; i < reads.size(); ++i) {
+    EXPECT_EQ(reads[i].rfind("CM=RD&OF=" + std::to_string(i * 64000) + "&", 0), 0u) << reads[i];
+  }
+  // Back to the start while a range ahead may be on its way, then on.
+  ASSERT_EQ(client.Posicionar(f, 100, 0), 0);
+  std::vector<char> again(150000);
+  ASSERT_EQ(client.Leer(again.data(), 1, 70000, f), 70000u);
+  ASSERT_EQ(client.Posicionar(f, 200000, 0), 0);
+  ASSERT_EQ(client.Leer(again.data() + 70000, 1, 80000, f), 80000u);
+  EXPECT_EQ(std::string(again.data(), 70000), bytes.substr(100, 70000));
+  EXPECT_EQ(std::string(again.data() + 70000, 80000), bytes.substr(200000, 80000));
+  client.Cerrar(f);
+}
+
+// The connection is lost in the middle of a read ahead and the server stays
+// away: the read that needs those blocks fails once with the lost-connection
+// text, the offset stays, and nothing of the cut reply is served.
+TEST(ClientAgainstPeer, AServerLostInTheMiddleOfAReadAhead) {
+  const std::string bytes(200000, 'b');
+  FakePeer peer([&](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    if (r.connection > 1) {
+      a.close = true;  // gone for good
+    } else if (r.command.rfind("CM=OS", 0) == 0) {
+      a.bytes = FakePeer::Session(r);
+    } else if (r.command.rfind("CM=OP", 0) == 0) {
+      a.bytes = FakePeer::Ok(r.id, "IDF=" + CacheName("data/ahead.bin") + "&RT=1&LN=200000");
+    } else if (r.command.rfind("CM=RD&OF=128000&", 0) == 0) {
+      const std::string whole = FakePeer::Ok(r.id, bytes.substr(128000, 64000));
+      a.bytes = whole.substr(0, whole.size() / 2);
+      a.close = true;
+    } else if (r.command.rfind("CM=RD", 0) == 0) {
+      const size_t of = std::strtoul(r.command.c_str() + 9, nullptr, 10);
+      a.bytes = FakePeer::Ok(r.id, bytes.substr(of, 64000));
+    }
+    return a;
+  });
+  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
+  unsetenv("http_proxy");
+  TEHDDCache::Destroy();
+  platform::SetMessageSink([](const std::string&, const std::string&, unsigned) {
+    return platform::kIdOk;
+  });
+  TEHDDClient client;
+  client.SetTimeout(1);
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", peer.port());
+  TFicheroEHDD* f = client.Abrir("D:\\ahead.bin", 0);
+  ASSERT_NE(f, nullptr);
+  std::vector<char> buffer(64000);
+  // The first range came with the open; the second is fetched, and the
+  // third asked for ahead of it.
+  ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
+  ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
+  EXPECT_EQ(std::string(buffer.data(), 64000), bytes.substr(64000, 64000));
+  int thrown = 0;
+  try {
+    client.Leer(buffer.data(), 1, 4000, f);
+  } catch (const std::string& text) {
+    ++thrown;
+    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
+  }
+  EXPECT_EQ(thrown, 1);
+  EXPECT_EQ(client.Posicion(f), 128000u);
+  std::vector<TRangoCache> entries;
+  uint32_t first_missing = 0;
+  EXPECT_EQ(TEHDDCache::Instance()->ComprobarRango(f->path, entries, 128000, 64000, first_missing),
+            17u);  // the 16 blocks of the cut range, and the one its end touches
   platform::SetMessageSink(nullptr);
   unsetenv("LECTORIA_REGISTRY_DIR");
   TEHDDCache::Destroy();
