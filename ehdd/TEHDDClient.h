@@ -162,13 +162,13 @@ class TEHDDClient : public TEHDDLogTarget {
   // (all of them, or the one of resolved), without waiting.
   void SoltarAnticipos(const std::string* resolved);
   // Closes the handed-over opens whose answers are in, and lets go of the
-  // reads ahead nobody took once theirs are.
+  // reads ahead whose answers are in.
   void BarrerSoltadas();
   // The read ahead of a server file: asked for from `desde`, and taken into
-  // the cache when it starts at `desde` (true), else let go.
+  // the cache when it starts at `desde` (true), else let go. The client
+  // keeps each one until its answer is in, whatever becomes of its file.
   void Adelantar(TFicheroEHDD& file, uint64_t desde);
   bool TomarAdelantada(TFicheroEHDD& file, uint64_t desde);
-  void SoltarAdelantada(TFicheroEHDD& file);
   FalloApertura ClasificarFallo(const char* path, int32_t mode);
   std::string RutaLocal(const std::string& resolved);
   // Fetches blocks from start into the cache; false when none came. *whole:
@@ -209,6 +209,6 @@ class TEHDDClient : public TEHDDLogTarget {
   // will take, waiting for their answers to be closed.
   std::map<std::string, std::shared_ptr<Apertura>> anticipos_;
   std::list<std::shared_ptr<Apertura>> soltadas_;
-  std::list<std::shared_ptr<TEHDDReply>> adelantadas_sueltas_;
+  std::list<std::shared_ptr<TEHDDReply>> adelantadas_;
   uint64_t siguiente_anticipo_ = 0;
 };

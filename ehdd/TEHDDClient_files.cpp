@@ -387,8 +387,8 @@ void TEHDDClient::BarrerSoltadas() {
       }
       it = soltadas_.erase(it);
     }
-    for (auto it = adelantadas_sueltas_.begin(); it != adelantadas_sueltas_.end();) {
-      it = (*it)->semaphore.WaitFor(0) ? adelantadas_sueltas_.erase(it) : std::next(it);
+    for (auto it = adelantadas_.begin(); it != adelantadas_.end();) {
+      it = (*it)->hecha.load(std::memory_order_acquire) ? adelantadas_.erase(it) : std::next(it);
     }
   }
   for (const std::string& command : cierres) EnviarSinRespuesta(command);
@@ -408,17 +408,18 @@ void TEHDDClient::Adelantar(TFicheroEHDD& file, uint64_t desde) {
   }
   file.adelantada = std::make_shared<TEHDDReply>();
   file.adelantada_desde = desde;
+  {
+    CriticalSectionGuard guard(buffer_lock_);
+    adelantadas_.push_back(file.adelantada);
+  }
   EnviarSinEsperar(command, nullptr, 0, nullptr, read_ahead_ * kBloque, *file.adelantada);
 }
 
 bool TEHDDClient::TomarAdelantada(TFicheroEHDD& file, uint64_t desde) {
   if (!file.adelantada) return false;
-  if (file.adelantada_desde != desde) {
-    SoltarAdelantada(file);  // the reading went elsewhere
-    return false;
-  }
   std::shared_ptr<TEHDDReply> reply = std::move(file.adelantada);
   file.adelantada.reset();
+  if (file.adelantada_desde != desde) return false;  // the reading went elsewhere
   // A read ahead that failed is asked for again by the read that needs it,
   // which reports its failure.
   if (!Esperar(*reply) || reply->data == nullptr || reply->length == 0) return false;
@@ -427,16 +428,6 @@ bool TEHDDClient::TomarAdelantada(TFicheroEHDD& file, uint64_t desde) {
       file.path, reply->data, static_cast<uint32_t>(desde),
       static_cast<uint32_t>(std::min<uint64_t>(reply->length, left)), kBloque);
   return true;
-}
-
-void TEHDDClient::SoltarAdelantada(TFicheroEHDD& file) {
-  if (!file.adelantada) return;
-  {
-    CriticalSectionGuard guard(buffer_lock_);
-    adelantadas_sueltas_.push_back(std::move(file.adelantada));
-  }
-  file.adelantada.reset();
-  BarrerSoltadas();
 }
 
 bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t blocks, bool* whole) {
@@ -698,7 +689,7 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
   std::shared_ptr<TFicheroEHDD> file = FindOpenFile(handle);
   if (!file) return;
   if (file->kind == ehdd_kind::kServidor) {
-    SoltarAdelantada(*file);
+    file->adelantada.reset();  // the client keeps it until its answer is in
     bool send_close = true;
     if (file->mode == 0) {
       CriticalSectionGuard guard(buffer_lock_);

@@ -685,3 +685,52 @@ TEST(ClientAgainstPeer, AServerLostInTheMiddleOfAReadAhead) {
   unsetenv("LECTORIA_REGISTRY_DIR");
   TEHDDCache::Destroy();
 }
+
+// The open files are forgotten (an unload) while a read ahead of one is
+// still on its way: its answer, when it comes, finds its reply alive.
+TEST(ClientAgainstPeer, AReadAheadOutlivesItsForgottenFile) {
+  const std::string bytes(200000, 'f');
+  std::atomic<bool> late_answered{false};
+  FakePeer peer([&](const FakePeer::Request& r) {
+    FakePeer::Answer a;
+    if (r.command.rfind("CM=OS", 0) == 0) {
+      a.bytes = FakePeer::Session(r);
+    } else if (r.command.rfind("CM=OP", 0) == 0) {
+      a.bytes = FakePeer::Ok(r.id, "IDF=" + CacheName("data/gone.bin") + "&RT=1&LN=200000");
+    } else if (r.command.rfind("CM=RD", 0) == 0) {
+      const size_t of = std::strtoul(r.command.c_str() + 9, nullptr, 10);
+      a.bytes = FakePeer::Ok(r.id, bytes.substr(of, 64000));
+      if (of == 128000) {
+        a.delay_ms = 300;
+        late_answered = true;
+      }
+    } else {
+      a.bytes = FakePeer::Ok(r.id, "RET=0");
+    }
+    return a;
+  });
+  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
+  unsetenv("http_proxy");
+  TEHDDCache::Destroy();
+  {
+    TEHDDClient client;
+    client.SetTimeout(5);
+    client.Mount("data", 'D');
+    client.Conectar("127.0.0.1", "alumno", peer.port());
+    TFicheroEHDD* f = client.Abrir("D:\\gone.bin", 0);
+    ASSERT_NE(f, nullptr);
+    std::vector<char> buffer(128000);
+    ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
+    ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);  // the third range goes ahead
+    client.ForgetOpenFiles();
+    for (int i = 0; i < 200 && !late_answered; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the late answer has come
+    TFicheroEHDD* again = client.Abrir("D:\\gone.bin", 0);
+    ASSERT_NE(again, nullptr);
+    ASSERT_EQ(client.Leer(buffer.data(), 1, 100, again), 100u);
+    EXPECT_EQ(std::string(buffer.data(), 100), bytes.substr(0, 100));
+    client.Cerrar(again);
+  }
+  unsetenv("LECTORIA_REGISTRY_DIR");
+  TEHDDCache::Destroy();
+}
