@@ -270,6 +270,26 @@ TEST_F(DriveTest, TheUnitIsWalkedFromAServerToo) {
             (root_ / "out").string());
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Lines(r.out).size(), 26u);
+  // From a distant server, its requests overlapping, every page is drawn
+  // as from the nearby one.
+  TestServer far(course_, root_ / "far.log", {"--latency-ms", "20"});
+  ASSERT_NE(far.port(), 0);
+  const DriveRun f =
+      Drive(Course() + " --unit 7 --server 127.0.0.1:" + std::to_string(far.port()) + " --out " +
+            (root_ / "far").string());
+  ASSERT_EQ(f.code, 0) << f.err;
+  EXPECT_EQ(f.out, r.out);
+  size_t pages = 0;
+  for (const auto& entry : fs::directory_iterator(root_ / "out")) {
+    if (entry.path().extension() != ".png") continue;
+    ++pages;
+    std::ifstream near_page(entry.path(), std::ios::binary);
+    std::ifstream far_page(root_ / "far" / entry.path().filename(), std::ios::binary);
+    const std::string near_bytes((std::istreambuf_iterator<char>(near_page)), {});
+    const std::string far_bytes((std::istreambuf_iterator<char>(far_page)), {});
+    EXPECT_TRUE(near_bytes == far_bytes) << entry.path().filename();
+  }
+  EXPECT_EQ(pages, 26u);
 }
 
 TEST_F(DriveTest, TheWatchdogEndsARunPastItsTime) {
