@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -499,12 +500,60 @@ TEST_F(ServerClientTest, AFileWrittenAfterItsHintIsReadAsWritten) {
   client.Cerrar(r);
 }
 
+// A client against a scripted peer: no proxy, no registry, a fresh cache,
+// boxes answered at once.
+class ClientAgainstPeer : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
+    unsetenv("http_proxy");
+    TEHDDCache::Destroy();
+    platform::SetMessageSink([](const std::string&, const std::string&, unsigned) {
+      return platform::kIdOk;
+    });
+  }
+  void TearDown() override {
+    platform::SetMessageSink(nullptr);
+    unsetenv("LECTORIA_REGISTRY_DIR");
+    TEHDDCache::Destroy();
+  }
+  // A peer serving one file of `bytes` at data/<name> under the id a
+  // server of ours gives it, in ranges of 16 blocks; `range` may change
+  // the answer to the read at an offset.
+  static FakePeer::Handler ServingOneFile(
+      const std::string& name, std::string bytes,
+      std::function<void(const FakePeer::Request&, size_t offset, FakePeer::Answer&)> range =
+          nullptr) {
+    return [name, bytes = std::move(bytes), range](const FakePeer::Request& r) {
+      FakePeer::Answer a;
+      if (r.command.rfind("CM=OS", 0) == 0) {
+        a.bytes = FakePeer::Session(r);
+      } else if (r.command.rfind("CM=OP", 0) == 0) {
+        a.bytes = FakePeer::Ok(r.id, "IDF=" + CacheName(("data/" + name).c_str()) +
+                                         "&RT=1&LN=" + std::to_string(bytes.size()));
+      } else if (r.command.rfind("CM=RD", 0) == 0) {
+        const size_t of = std::strtoul(r.command.c_str() + 9, nullptr, 10);
+        a.bytes = FakePeer::Ok(r.id, bytes.substr(std::min(of, bytes.size()), 64000));
+        if (range) range(r, of, a);
+      } else {
+        a.bytes = FakePeer::Ok(r.id, "RET=0");
+      }
+      return a;
+    };
+  }
+  static void Connect(TEHDDClient& client, const FakePeer& peer, int32_t timeout_s) {
+    client.SetTimeout(timeout_s);
+    client.Mount("data", 'D');
+    client.Conectar("127.0.0.1", "alumno", peer.port());
+  }
+};
+
 // A server that names its files otherwise: the read that went beside the
 // open under the cache name is answered with bytes that are not the file's
 // (as a server may answer an id it does not know); they are dropped, the
 // file is read under the id the open gave, and no later open sends such a
 // read again.
-TEST(ClientAgainstPeer, AnOpenAnsweredWithAnotherIdDropsTheReadBesideIt) {
+TEST_F(ClientAgainstPeer, AnOpenAnsweredWithAnotherIdDropsTheReadBesideIt) {
   std::atomic<int> reads_by_name{0};
   FakePeer peer([&](const FakePeer::Request& r) {
     FakePeer::Answer a;
@@ -521,13 +570,8 @@ TEST(ClientAgainstPeer, AnOpenAnsweredWithAnotherIdDropsTheReadBesideIt) {
     }
     return a;
   });
-  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
-  unsetenv("http_proxy");
-  TEHDDCache::Destroy();
   TEHDDClient client;
-  client.SetTimeout(5);
-  client.Mount("data", 'D');
-  client.Conectar("127.0.0.1", "alumno", peer.port());
+  Connect(client, peer, 5);
   for (int round = 0; round < 2; ++round) {
     TFicheroEHDD* f = client.Abrir("D:\\six.bin", 0);
     ASSERT_NE(f, nullptr);
@@ -537,15 +581,13 @@ TEST(ClientAgainstPeer, AnOpenAnsweredWithAnotherIdDropsTheReadBesideIt) {
     client.Cerrar(f);
   }
   EXPECT_EQ(reads_by_name.load(), 1);
-  unsetenv("LECTORIA_REGISTRY_DIR");
-  TEHDDCache::Destroy();
 }
 
 // The connection is lost in the middle of the read that went with an open
 // and the server stays away: the open stands (its answer came), the read
 // that needs the server fails once with the lost-connection text, and
 // nothing of the cut reply is served as the file's.
-TEST(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
+TEST_F(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
   FakePeer peer([](const FakePeer::Request& r) {
     FakePeer::Answer a;
     if (r.connection > 1) {
@@ -561,16 +603,8 @@ TEST(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
     }
     return a;
   });
-  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
-  unsetenv("http_proxy");
-  TEHDDCache::Destroy();
-  platform::SetMessageSink([](const std::string&, const std::string&, unsigned) {
-    return platform::kIdOk;
-  });
   TEHDDClient client;
-  client.SetTimeout(1);
-  client.Mount("data", 'D');
-  client.Conectar("127.0.0.1", "alumno", peer.port());
+  Connect(client, peer, 1);
   TFicheroEHDD* f = client.Abrir("D:\\nine.bin", 0);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
@@ -585,9 +619,6 @@ TEST(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
   EXPECT_EQ(thrown, 1);
   EXPECT_EQ(client.Posicion(f), 0u);
   EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
-  platform::SetMessageSink(nullptr);
-  unsetenv("LECTORIA_REGISTRY_DIR");
-  TEHDDCache::Destroy();
 }
 
 // A file read on from its start asks for each range once, the next one
@@ -630,36 +661,20 @@ TEST_F(ServerClientTest, AFileReadOnFromItsStartAsksForEachRangeOnce) {
 // The connection is lost in the middle of a read ahead and the server stays
 // away: the read that needs those blocks fails once with the lost-connection
 // text, the offset stays, and nothing of the cut reply is served.
-TEST(ClientAgainstPeer, AServerLostInTheMiddleOfAReadAhead) {
+TEST_F(ClientAgainstPeer, AServerLostInTheMiddleOfAReadAhead) {
   const std::string bytes(200000, 'b');
-  FakePeer peer([&](const FakePeer::Request& r) {
-    FakePeer::Answer a;
-    if (r.connection > 1) {
-      a.close = true;  // gone for good
-    } else if (r.command.rfind("CM=OS", 0) == 0) {
-      a.bytes = FakePeer::Session(r);
-    } else if (r.command.rfind("CM=OP", 0) == 0) {
-      a.bytes = FakePeer::Ok(r.id, "IDF=" + CacheName("data/ahead.bin") + "&RT=1&LN=200000");
-    } else if (r.command.rfind("CM=RD&OF=128000&", 0) == 0) {
-      const std::string whole = FakePeer::Ok(r.id, bytes.substr(128000, 64000));
-      a.bytes = whole.substr(0, whole.size() / 2);
-      a.close = true;
-    } else if (r.command.rfind("CM=RD", 0) == 0) {
-      const size_t of = std::strtoul(r.command.c_str() + 9, nullptr, 10);
-      a.bytes = FakePeer::Ok(r.id, bytes.substr(of, 64000));
-    }
-    return a;
-  });
-  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
-  unsetenv("http_proxy");
-  TEHDDCache::Destroy();
-  platform::SetMessageSink([](const std::string&, const std::string&, unsigned) {
-    return platform::kIdOk;
-  });
+  FakePeer peer(ServingOneFile(
+      "ahead.bin", bytes, [](const FakePeer::Request& r, size_t offset, FakePeer::Answer& a) {
+        if (r.connection > 1) {
+          a.bytes.clear();  // gone for good
+          a.close = true;
+        } else if (offset == 128000) {
+          a.bytes.resize(a.bytes.size() / 2);
+          a.close = true;
+        }
+      }));
   TEHDDClient client;
-  client.SetTimeout(1);
-  client.Mount("data", 'D');
-  client.Conectar("127.0.0.1", "alumno", peer.port());
+  Connect(client, peer, 1);
   TFicheroEHDD* f = client.Abrir("D:\\ahead.bin", 0);
   ASSERT_NE(f, nullptr);
   std::vector<char> buffer(64000);
@@ -681,42 +696,22 @@ TEST(ClientAgainstPeer, AServerLostInTheMiddleOfAReadAhead) {
   uint32_t first_missing = 0;
   EXPECT_EQ(TEHDDCache::Instance()->ComprobarRango(f->path, entries, 128000, 64000, first_missing),
             17u);  // the 16 blocks of the cut range, and the one its end touches
-  platform::SetMessageSink(nullptr);
-  unsetenv("LECTORIA_REGISTRY_DIR");
-  TEHDDCache::Destroy();
 }
 
 // The open files are forgotten (an unload) while a read ahead of one is
 // still on its way: its answer, when it comes, finds its reply alive.
-TEST(ClientAgainstPeer, AReadAheadOutlivesItsForgottenFile) {
+TEST_F(ClientAgainstPeer, AReadAheadOutlivesItsForgottenFile) {
   const std::string bytes(200000, 'f');
   std::atomic<bool> late_answered{false};
-  FakePeer peer([&](const FakePeer::Request& r) {
-    FakePeer::Answer a;
-    if (r.command.rfind("CM=OS", 0) == 0) {
-      a.bytes = FakePeer::Session(r);
-    } else if (r.command.rfind("CM=OP", 0) == 0) {
-      a.bytes = FakePeer::Ok(r.id, "IDF=" + CacheName("data/gone.bin") + "&RT=1&LN=200000");
-    } else if (r.command.rfind("CM=RD", 0) == 0) {
-      const size_t of = std::strtoul(r.command.c_str() + 9, nullptr, 10);
-      a.bytes = FakePeer::Ok(r.id, bytes.substr(of, 64000));
-      if (of == 128000) {
+  FakePeer peer(ServingOneFile(
+      "gone.bin", bytes, [&](const FakePeer::Request&, size_t offset, FakePeer::Answer& a) {
+        if (offset != 128000) return;
         a.delay_ms = 300;
         late_answered = true;
-      }
-    } else {
-      a.bytes = FakePeer::Ok(r.id, "RET=0");
-    }
-    return a;
-  });
-  setenv("LECTORIA_REGISTRY_DIR", "/nonexistent-registry", 1);
-  unsetenv("http_proxy");
-  TEHDDCache::Destroy();
+      }));
   {
     TEHDDClient client;
-    client.SetTimeout(5);
-    client.Mount("data", 'D');
-    client.Conectar("127.0.0.1", "alumno", peer.port());
+    Connect(client, peer, 5);
     TFicheroEHDD* f = client.Abrir("D:\\gone.bin", 0);
     ASSERT_NE(f, nullptr);
     std::vector<char> buffer(128000);
@@ -731,6 +726,4 @@ TEST(ClientAgainstPeer, AReadAheadOutlivesItsForgottenFile) {
     EXPECT_EQ(std::string(buffer.data(), 100), bytes.substr(0, 100));
     client.Cerrar(again);
   }
-  unsetenv("LECTORIA_REGISTRY_DIR");
-  TEHDDCache::Destroy();
 }
