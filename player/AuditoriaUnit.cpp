@@ -10,19 +10,29 @@ const char* const AuditoriaUnit::kEtiquetasParte[8] = {"<TAG:SIT>", "<TAG:STU>",
 namespace {
 
 void PonerU16(std::string& out, uint16_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>(v >> 8));
+  const char b[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+  out.append(b, 2);
 }
 
 void PonerU32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  char b[4];
+  for (int i = 0; i < 4; ++i) b[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  out.append(b, 4);
 }
 
 // Exactly `size` bytes of the buffer: cut, or padded with zeros.
-void PonerBloque(std::string& out, const std::vector<uint8_t>& data, size_t size) {
-  const size_t take = std::min(size, data.size());
-  out.append(reinterpret_cast<const char*>(data.data()), take);
+void PonerBloque(std::string& out, const uint8_t* data, size_t n, size_t size) {
+  const size_t take = data == nullptr ? 0 : std::min(size, n);
+  if (take > 0) out.append(reinterpret_cast<const char*>(data), take);
   out.append(size - take, '\0');
+}
+
+size_t BytesSonidos(uint16_t n) {
+  return n > 0 ? (size_t{n} + 1) * AuditoriaUnit::kBytesSonido : 0;
+}
+
+size_t BytesEjercicios(uint16_t m) {
+  return m > 0 ? (size_t{m} + 1) * AuditoriaUnit::kBytesEjercicio : 0;
 }
 
 // Walks the bytes, recording the first fault.
@@ -81,8 +91,19 @@ class Lector {
 
 }  // namespace
 
-std::string AuditoriaUnit::ABytes() const {
-  std::string out;
+size_t AuditoriaUnit::Tamano(const RegistrosParte (&partes)[8]) {
+  size_t total = kBytesMagia + kBytesCabecera + kBytesEtiqueta + kBytesRolPlay;
+  for (const RegistrosParte& parte : partes) {
+    total += kBytesEtiquetaParte + 2 * (kBytesEtiqueta + 2) + BytesSonidos(parte.n) +
+             BytesEjercicios(parte.m);
+  }
+  return total;
+}
+
+void AuditoriaUnit::Escribir(const CabeceraAuditoria& cabecera, const RegistrosParte (&partes)[8],
+                             const uint8_t* rolplay, std::string& out) {
+  out.clear();
+  out.reserve(Tamano(partes));
   out.append(kMagia, kBytesMagia);
   PonerU32(out, cabecera.tiempo_estudio);
   PonerU32(out, cabecera.frames);
@@ -90,17 +111,28 @@ std::string AuditoriaUnit::ABytes() const {
   for (uint16_t v : cabecera.errores) PonerU16(out, v);
   for (uint16_t v : cabecera.respuestas) PonerU16(out, v);
   for (int i = 0; i < 8; ++i) {
-    const AuditoriaParte& parte = partes[i];
+    const RegistrosParte& parte = partes[i];
     out.append(kEtiquetasParte[i], kBytesEtiquetaParte);
     out.append(kEtiquetaSonidos, kBytesEtiqueta);
     PonerU16(out, parte.n);
-    if (parte.n > 0) PonerBloque(out, parte.sonidos, (size_t{parte.n} + 1) * kBytesSonido);
+    PonerBloque(out, parte.sonidos, parte.bytes_sonidos, BytesSonidos(parte.n));
     out.append(kEtiquetaEjercicios, kBytesEtiqueta);
     PonerU16(out, parte.m);
-    if (parte.m > 0) PonerBloque(out, parte.ejercicios, (size_t{parte.m} + 1) * kBytesEjercicio);
+    PonerBloque(out, parte.ejercicios, parte.bytes_ejercicios, BytesEjercicios(parte.m));
   }
   out.append(kEtiquetaRolPlay, kBytesEtiqueta);
-  out.append(reinterpret_cast<const char*>(rolplay), kBytesRolPlay);
+  PonerBloque(out, rolplay, kBytesRolPlay, kBytesRolPlay);
+}
+
+std::string AuditoriaUnit::ABytes() const {
+  RegistrosParte vistas[8];
+  for (int i = 0; i < 8; ++i) {
+    const AuditoriaParte& parte = partes[i];
+    vistas[i] = {parte.n, parte.sonidos.data(),    parte.sonidos.size(),
+                 parte.m, parte.ejercicios.data(), parte.ejercicios.size()};
+  }
+  std::string out;
+  Escribir(cabecera, vistas, rolplay, out);
   return out;
 }
 

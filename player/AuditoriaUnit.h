@@ -26,6 +26,17 @@ struct CabeceraAuditoria {
 };
 static_assert(sizeof(CabeceraAuditoria) == 48, "the audit head is 48 bytes");
 
+// One part's records where they lie (a record's buffers or a document's),
+// for writing without a copy of their own.
+struct RegistrosParte {
+  uint16_t n = 0;
+  const uint8_t* sonidos = nullptr;  // bytes_sonidos of them
+  size_t bytes_sonidos = 0;
+  uint16_t m = 0;
+  const uint8_t* ejercicios = nullptr;
+  size_t bytes_ejercicios = 0;
+};
+
 struct AuditoriaParte {
   uint16_t n = 0;                   // highest sound number of the document
   std::vector<uint8_t> sonidos;     // (n + 1) x 4 bytes when n > 0, else none
@@ -73,6 +84,13 @@ struct AuditoriaUnit {
   // The file's bytes. Record buffers shorter than their count are padded
   // with zeros, longer ones cut.
   std::string ABytes() const;
+  // The size of a file with these counts.
+  static size_t Tamano(const RegistrosParte (&partes)[8]);
+  // The file's bytes from a head, the parts' records where they lie and the
+  // role-play slots (null: zeros), into `out` (replaced), sized once;
+  // buffers are padded or cut as ABytes does.
+  static void Escribir(const CabeceraAuditoria& cabecera, const RegistrosParte (&partes)[8],
+                       const uint8_t* rolplay, std::string& out);
   // Reads a whole file's bytes into *salida, which changes only when they
   // are whole. Empty: no byte at all. Damaged: over kMaxBytes, a magic or a
   // tag that differs, or a block cut short.

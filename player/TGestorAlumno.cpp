@@ -39,6 +39,34 @@ std::string RutaAuditoria(uint8_t unidad, const char* fichero) {
   return FormatoF("S:\\C%03u\\%s", static_cast<unsigned>(unidad), fichero);
 }
 
+// The file's bytes from the head and the records where the documents keep
+// them, taken under the page lock in one copy (the documents' counters keep
+// changing while the learner works).
+std::string BytesAuditoria(SesionAX& sesion, const CabeceraAuditoria& cabecera) {
+  std::string bytes;
+  std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
+  RegistrosParte partes[8];
+  for (uint8_t i = 0; i < 8; ++i) {
+    IDocumentoParte* documento = sesion.Unit().partes[i].formatae;
+    if (documento == nullptr) continue;
+    const AuditoriaDocumento a = documento->Auditoria();
+    RegistrosParte& parte = partes[i];
+    parte.n = a.sonido_mayor;
+    if (parte.n > 0 && a.bufsontrat != nullptr) {
+      parte.sonidos = a.bufsontrat;
+      parte.bytes_sonidos = (size_t{parte.n} + 1) * AuditoriaUnit::kBytesSonido;
+    }
+    parte.m = a.ejercicio_mayor;
+    if (parte.m > 0 && a.bufejetrat != nullptr) {
+      parte.ejercicios = a.bufejetrat;
+      parte.bytes_ejercicios = (size_t{parte.m} + 1) * AuditoriaUnit::kBytesEjercicio;
+    }
+  }
+  const uint8_t* rolplay = sesion.leccion != nullptr ? sesion.leccion->LineasRolePlay() : nullptr;
+  AuditoriaUnit::Escribir(cabecera, partes, rolplay, bytes);
+  return bytes;
+}
+
 }  // namespace
 
 TGestorAlumno::TGestorAlumno(SesionAX& sesion) : sesion_(sesion) {}
@@ -297,13 +325,13 @@ bool TGestorAlumno::Guardar(const char* path, const std::string& bytes) {
 bool TGestorAlumno::GuardarAuditoria(const char* path) {
   if (sesion_.modo_navegacion.load() != 0) return true;
   if (AuditoriaRechazada()) return false;
-  return Guardar(path, Construir().ABytes());
+  return Guardar(path, BytesAuditoria(sesion_, Cabecera()));
 }
 
 bool TGestorAlumno::GuardarAuditoriaUnidad(uint8_t unidad) {
   if (sesion_.modo_navegacion.load() != 0) return true;
   if (AuditoriaRechazada()) return false;
-  const std::string bytes = Construir().ABytes();
+  const std::string bytes = BytesAuditoria(sesion_, Cabecera());
   // The backup first: a cut between the two leaves a main file that is not
   // newer than its backup.
   const bool guardada = Guardar(RutaAuditoria(unidad, "AUDIT.BKP").c_str(), bytes) &&

@@ -252,6 +252,51 @@ TEST(AuditSave, ARoundTripRestoresEveryCounterFlagAndTheStudyTime) {
   EXPECT_TRUE(banco.cajas().Textos().empty());
 }
 
+// A document that counts records but keeps no buffers for them.
+class DocumentoSinBuffers : public fakes::Documento {
+ public:
+  using fakes::Documento::Documento;
+  AuditoriaDocumento Auditoria() override {
+    AuditoriaDocumento a = fakes::Documento::Auditoria();
+    a.bufsontrat = nullptr;
+    a.bufejetrat = nullptr;
+    return a;
+  }
+};
+
+TEST(AuditSave, TheSavedBytesAreTheRecordsWhateverTheDocumentsLack) {
+  AuditoriaBanco banco(kTres, kTres);
+  Trabajar(banco, 5000);
+  DocumentoSinBuffers sin_buffers(1, 2, 1);
+  sin_buffers.Cargar("U:\\X.TAE");
+  banco.sesion().Unit().partes[4].formatae = &sin_buffers;  // counted, padded with zeros
+  banco.sesion().Unit().partes[6].formatae = nullptr;       // no document: no records
+  ASSERT_TRUE(banco.alumno().GuardarAuditoriaUnidad(AuditoriaBanco::kUnidad));
+  const std::string registro = banco.alumno().Construir().ABytes();
+  EXPECT_EQ(banco.Leer("AUDIT.BKP"), registro);
+  EXPECT_EQ(banco.Leer("AUDIT.ALU"), registro);
+  ASSERT_TRUE(banco.alumno().GuardarAuditoria("S:\\C007\\OTRA.ALU"));
+  EXPECT_EQ(banco.Leer("OTRA.ALU"), registro);
+  AuditoriaUnit leida;
+  ASSERT_EQ(AuditoriaUnit::DesdeBytes(registro, &leida).estado, LecturaAuditoria::kEntera);
+  EXPECT_EQ(leida.partes[4].sonidos, std::vector<uint8_t>(3 * 4, 0));
+  EXPECT_EQ(leida.partes[4].ejercicios, std::vector<uint8_t>(2 * 410, 0));
+  EXPECT_EQ(leida.partes[6].n, 0);
+  EXPECT_TRUE(leida.partes[6].ejercicios.empty());
+  EXPECT_EQ(leida.partes[3].sonidos[2 * 4 + 1], 5);  // a document's own counter
+  EXPECT_EQ(leida.rolplay[31], 1);
+
+  // Without the lesson the role-play slots are written as zeros.
+  banco.sesion().leccion = nullptr;
+  ASSERT_TRUE(banco.alumno().GuardarAuditoriaUnidad(AuditoriaBanco::kUnidad));
+  ASSERT_EQ(AuditoriaUnit::DesdeBytes(banco.Leer("AUDIT.ALU"), &leida).estado,
+            LecturaAuditoria::kEntera);
+  EXPECT_EQ(leida.rolplay[31], 0);
+  EXPECT_EQ(banco.Leer("AUDIT.ALU").size(), registro.size());
+  banco.sesion().leccion = &banco.leccion();
+  banco.sesion().Unit().partes[4].formatae = &banco.documento(4);
+}
+
 TEST(AuditSave, NavigationModeWritesNothing) {
   AuditoriaBanco banco;
   banco.sesion().modo_navegacion = 1;
