@@ -125,7 +125,8 @@ class TEHDDClient : public TEHDDLogTarget {
   // and whatever the caller does meanwhile; the open that follows takes
   // what came. A file hinted but never opened is closed when the open
   // files are forgotten, or when more than kMaxAnticipos hints are held
-  // (the oldest first).
+  // (the oldest first). Nothing is hinted through a proxy, where requests
+  // go one at a time.
   void Anticipar(const std::vector<std::string>& paths);
   static constexpr size_t kMaxAnticipos = 64;
   // How many requests may be unanswered at once on a direct connection

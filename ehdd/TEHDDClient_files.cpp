@@ -21,6 +21,7 @@
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
 #include "ehdd/TFicheroDAT.h"
+#include "ehdd/TTransaccionHTTP.h"
 #include "platform/FileIo.h"
 #include "platform/TempFolder.h"
 
@@ -322,6 +323,9 @@ std::shared_ptr<TEHDDClient::Apertura> TEHDDClient::TomarAnticipo(const std::str
 
 void TEHDDClient::Anticipar(const std::vector<std::string>& paths) {
   if (!thread_started_ || PlainLocalOn(this)) return;
+  // One request at a time (through a proxy): hints would only stand in
+  // line before the opens that need an answer now.
+  if (transaccion_->window() <= 1) return;
   BarrerSoltadas();
   std::vector<std::shared_ptr<Apertura>> nuevas;
   for (const std::string& path : paths) {

@@ -88,6 +88,11 @@ void TTransaccionHTTP::SetWindow(int32_t window) {
   Wake();
 }
 
+int32_t TTransaccionHTTP::window() const {
+  CriticalSectionGuard guard(lock_);
+  return window_;
+}
+
 void TTransaccionHTTP::SetCallback(Callback callback) {
   CriticalSectionGuard guard(lock_);
   callback_ = callback;

@@ -70,6 +70,7 @@ class TTransaccionHTTP : public TThreadOSAL {
   // for no answer of each other overlap their round trips.
   void SetWindow(int32_t window);
   static constexpr int32_t kVentanaMaxima = 32;
+  int32_t window() const;
 
   // Frames and sends the request, or queues it (false). With no connection
   // it fails at once through the callback (status 1). A command that cannot

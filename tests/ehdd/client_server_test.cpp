@@ -446,6 +446,7 @@ TEST_F(ServerClientTest, HintedFilesAreOpenedTogetherAndTheOpenTakesWhatCame) {
   TEHDDClient client;
   client.Mount("data", 'D');
   client.Conectar("127.0.0.1", "alumno", server->port());
+  EXPECT_EQ(client.transaccion()->window(), TEHDDClient::kVentana);  // a direct connection
   client.Anticipar({"D:\\a.bin", "D:\\b.bin", "D:\\missing.bin", "D:\\a.bin"});
   TFicheroEHDD* f = client.Abrir("D:\\a.bin", 0);
   ASSERT_NE(f, nullptr);

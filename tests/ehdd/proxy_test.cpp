@@ -16,6 +16,7 @@
 #include "base/Base64.h"
 #include "ehdd/ProxyDiscovery.h"
 #include "ehdd/TEHDDClient.h"
+#include "ehdd/TTransaccionHTTP.h"
 #include "platform/MessageBox.h"
 #include "platform/registry/Registry.h"
 
@@ -180,6 +181,8 @@ TEST(NtlmProxy, SessionThroughTheProxy) {
   client.Conectar("ehdd.example", "alumno", 80);  // never resolved: the proxy is dialled
   EXPECT_EQ(client.session_id(), "P1");
   EXPECT_TRUE(proxy.saw_type3.load());
+  // The handshake answers one request at a time: none overlap here.
+  EXPECT_EQ(client.transaccion()->window(), 1);
   platform::SetMessageSink(nullptr);
   SetInternetSettings(nullptr);
 }
