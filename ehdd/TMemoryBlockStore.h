@@ -57,6 +57,9 @@ class TMemoryBlockStore : public TBlockStore {
     RefBloque ref;      // views into `nombre`
     size_t hash = 0;    // of ref
     size_t puesto = 0;  // its place in the map
+    // Brought back from the backing store and unchanged since: while the
+    // backing store still holds it, it needs no writing back.
+    bool limpio = false;
   };
 
   explicit TMemoryBlockStore(uint32_t capacity = 16) { capacity_ = capacity; }
@@ -121,6 +124,8 @@ class TMemoryBlockStore : public TBlockStore {
   void Soltar(unsigned char* data, uint32_t length);
   // Drops a block; its node is kept for the next one.
   void Olvidar(std::list<Nodo>::iterator node);
+  // Writes a block to the backing store unless it holds it as it is.
+  void EscribirAtras(Nodo& node, bool write_back);
 
   std::list<Nodo> nodes_;  // oldest at the front
   std::vector<Entrada> map_;
