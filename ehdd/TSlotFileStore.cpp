@@ -122,6 +122,25 @@ bool HayPlegado() {
 }
 #endif
 
+// CRC-32 a byte at a time, for the short pieces: the table of zlib's CRC.
+struct TablaCrc {
+  uint32_t t[256] = {};
+  constexpr TablaCrc() {
+    for (uint32_t n = 0; n < 256; ++n) {
+      uint32_t c = n;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      t[n] = c;
+    }
+  }
+};
+constexpr TablaCrc kTablaCrc;
+
+uint32_t CrcCorto(uint32_t crc, const unsigned char* data, size_t length) {
+  crc = ~crc;
+  for (size_t i = 0; i < length; ++i) crc = kTablaCrc.t[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
 }  // namespace
 
 uint32_t TSlotFileStore::Crc32(uint32_t crc, const unsigned char* data, size_t length) {
@@ -133,7 +152,7 @@ uint32_t TSlotFileStore::Crc32(uint32_t crc, const unsigned char* data, size_t l
     length -= folded;
   }
 #endif
-  if (length == 0) return crc;
+  if (length < 64) return CrcCorto(crc, data, length);
   return static_cast<uint32_t>(crc32(crc, data, static_cast<uInt>(length)));
 }
 

@@ -17,6 +17,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "ehdd/TBlockStore.h"
@@ -79,7 +80,11 @@ class TSlotFileStore : public TBlockStore {
   size_t view_size_ = 0;
   uint32_t ring_ = 0;
   uint32_t records_ = 0;
-  std::map<std::string, std::map<uint32_t, uint32_t>, std::less<>>
+  struct HashDeClave {
+    using is_transparent = void;
+    size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+  };
+  std::unordered_map<std::string, std::map<uint32_t, uint32_t>, HashDeClave, std::equal_to<>>
       index_by_key_;  // key → index → record
   // Per record: 1 once its CRC was found right or this process wrote it.
   std::vector<unsigned char> verificado_;
