@@ -1,6 +1,16 @@
 #include "ehdd/TMemoryBlockStore.h"
 
+#include <atomic>
 #include <cstring>
+
+namespace {
+std::atomic<uint64_t> g_generaciones{1};
+uint64_t NuevaGeneracion() { return g_generaciones.fetch_add(1, std::memory_order_relaxed); }
+}  // namespace
+
+TMemoryBlockStore::TMemoryBlockStore(uint32_t capacity) : generacion_(NuevaGeneracion()) {
+  capacity_ = capacity;
+}
 
 TMemoryBlockStore::~TMemoryBlockStore() {
   Clear();
@@ -58,6 +68,7 @@ bool TMemoryBlockStore::AlgunoDeClave(size_t hash_clave) const {
 }
 
 void TMemoryBlockStore::Olvidar(std::list<Nodo>::iterator node) {
+  generacion_ = NuevaGeneracion();
   // Out of the map: the last entry takes its place.
   const size_t at = node->puesto;
   if (at < map_.size() && map_[at].node == node) {

@@ -47,6 +47,23 @@ class TMemoryBlockStore : public TBlockStore {
       h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
       return static_cast<size_t>(h ^ (h >> 29));
     }
+    // Keys compared eight bytes at a time, inline: most keys are a few
+    // dozen bytes, too short to be worth a call.
+    static bool MismaClave(std::string_view a, std::string_view b) {
+      if (a.size() != b.size()) return false;
+      const size_t n = a.size();
+      if (n < 8) return std::memcmp(a.data(), b.data(), n) == 0;
+      for (size_t i = 0; i + 8 < n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return false;
+      }
+      uint64_t x, y;  // the last eight, overlapping what came before
+      std::memcpy(&x, a.data() + n - 8, 8);
+      std::memcpy(&y, b.data() + n - 8, 8);
+      return x == y;
+    }
     bool operator==(const RefBloque& other) const {
       return indice == other.indice && canonico == other.canonico && clave == other.clave;
     }
@@ -62,7 +79,7 @@ class TMemoryBlockStore : public TBlockStore {
     bool limpio = false;
   };
 
-  explicit TMemoryBlockStore(uint32_t capacity = 16) { capacity_ = capacity; }
+  explicit TMemoryBlockStore(uint32_t capacity = 16);
   ~TMemoryBlockStore() override;
   TMemoryBlockStore(const TMemoryBlockStore&) = delete;
   TMemoryBlockStore& operator=(const TMemoryBlockStore&) = delete;
@@ -87,6 +104,14 @@ class TMemoryBlockStore : public TBlockStore {
   // True when some block of the file whose key has this hash may be held
   // (false: none is).
   bool AlgunoDeClave(size_t hash_clave) const;
+  // Changes whenever a block leaves (never the same value twice in the
+  // process): a node found under one value is still that block under it.
+  uint64_t generacion() const { return generacion_; }
+  // Fetch of a node found by Buscar under the current generation.
+  TBloqueCache* TomarNodo(Nodo* node) {
+    if (node != &nodes_.back()) nodes_.splice(nodes_.end(), nodes_, map_[node->puesto].node);
+    return node;
+  }
   // Put of a block known not to be held (the caller has just looked).
   TBloqueCache* PonerAusente(const RefBloque& ref, unsigned char* data, uint32_t length) {
     return Meter(ref, data, length, true, true);
@@ -135,4 +160,5 @@ class TMemoryBlockStore : public TBlockStore {
   std::vector<unsigned char*> recambios_;
   uint32_t tam_recambio_ = 0;
   std::string nombre_;  // the name being made
+  uint64_t generacion_;
 };
