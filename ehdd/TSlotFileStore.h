@@ -72,7 +72,7 @@ class TSlotFileStore : public TBlockStore {
   void Cerrar();
   // The CRC a record holding the key must carry (over the key, then the
   // record's index and data).
-  static uint32_t Suma(const unsigned char* key, size_t key_length, const unsigned char* record);
+  uint32_t Suma(std::string_view key, const unsigned char* record);
 
   std::string path_;
   int fd_ = -1;
@@ -88,5 +88,8 @@ class TSlotFileStore : public TBlockStore {
       index_by_key_;  // key → index → record
   // Per record: 1 once its CRC was found right or this process wrote it.
   std::vector<unsigned char> verificado_;
+  // The CRC of the last key summed: the blocks of one file come in a row.
+  std::string clave_sumada_;
+  uint32_t suma_clave_ = 0;
   TBloqueCache block_;
 };

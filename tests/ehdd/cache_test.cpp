@@ -503,8 +503,8 @@ TEST_F(CacheTest, ARecordWrittenAgainStaysWholeWithTheLatestBytes) {
 }
 
 // The slot file's CRC agrees with zlib's crc32 at every length around the
-// sizes the fast path folds (64 bytes and up, in steps of 16), from any
-// running CRC.
+// sizes the fast paths fold (64 bytes and up in steps of 16, and 256 and
+// up), from any running CRC.
 TEST(SlotCrc, MatchesZlibAtEveryLength) {
   std::vector<unsigned char> bytes(TSlotFileStore::kRegistro + 64);
   uint32_t seed = 12345;
@@ -512,7 +512,8 @@ TEST(SlotCrc, MatchesZlibAtEveryLength) {
     seed = seed * 1103515245u + 12345u;
     b = static_cast<unsigned char>(seed >> 16);
   }
-  for (size_t length : {0, 1, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 200, 4000, 4004, 4260}) {
+  for (size_t length : {0, 1, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 200, 255, 256, 257, 320,
+                        511, 512, 528, 4000, 4004, 4260}) {
     for (size_t at : {0, 1, 7}) {
       for (uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u}) {
         const uint32_t want = static_cast<uint32_t>(crc32(start, bytes.data() + at, length));
