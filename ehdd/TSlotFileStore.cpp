@@ -135,37 +135,39 @@ LECTORIA_PLEGADO_512 inline __m512i Plegar512(__m512i acc, __m512i next, __m512i
   return _mm512_ternarylogic_epi64(lo, hi, next, 0x96);  // lo ^ hi ^ next
 }
 
-LECTORIA_PLEGADO_512 uint32_t CrcPlegado512(uint32_t crc, const unsigned char* buf,
-                                            size_t length) {
+// With kCopia, every byte summed is also copied to `dst`.
+template <bool kCopia>
+LECTORIA_PLEGADO_512 uint32_t CrcPlegado512(uint32_t crc, const unsigned char* buf, size_t length,
+                                            unsigned char* dst) {
   // Fold distances of 2048 bits (a lane to the same lane one turn on) and
   // of 512 bits (one lane onto the next).
   const __m512i k2048 = _mm512_broadcast_i32x4(_mm_set_epi64x(0x01322d1430, 0x011542778a));
   const __m512i k512 = _mm512_broadcast_i32x4(_mm_set_epi64x(0x01c6e41596, 0x0154442bd4));
-  __m512i a0 = _mm512_loadu_si512(buf);
-  __m512i a1 = _mm512_loadu_si512(buf + 64);
-  __m512i a2 = _mm512_loadu_si512(buf + 128);
-  __m512i a3 = _mm512_loadu_si512(buf + 192);
+  auto load = [&](size_t at) LECTORIA_PLEGADO_512 {
+    const __m512i v = _mm512_loadu_si512(buf + at);
+    if constexpr (kCopia) _mm512_storeu_si512(dst + at, v);
+    return v;
+  };
+  __m512i a0 = load(0);
+  __m512i a1 = load(64);
+  __m512i a2 = load(128);
+  __m512i a3 = load(192);
   a0 = _mm512_xor_si512(a0, _mm512_zextsi128_si512(_mm_cvtsi32_si128(static_cast<int>(crc))));
-  buf += 256;
-  length -= 256;
-  while (length >= 256) {
-    a0 = Plegar512(a0, _mm512_loadu_si512(buf), k2048);
-    a1 = Plegar512(a1, _mm512_loadu_si512(buf + 64), k2048);
-    a2 = Plegar512(a2, _mm512_loadu_si512(buf + 128), k2048);
-    a3 = Plegar512(a3, _mm512_loadu_si512(buf + 192), k2048);
-    buf += 256;
-    length -= 256;
+  size_t at = 256;
+  for (; length - at >= 256; at += 256) {
+    a0 = Plegar512(a0, load(at), k2048);
+    a1 = Plegar512(a1, load(at + 64), k2048);
+    a2 = Plegar512(a2, load(at + 128), k2048);
+    a3 = Plegar512(a3, load(at + 192), k2048);
   }
   __m512i a = Plegar512(a0, a1, k512);
   a = Plegar512(a, a2, k512);
   a = Plegar512(a, a3, k512);
-  while (length >= 64) {
-    a = Plegar512(a, _mm512_loadu_si512(buf), k512);
-    buf += 64;
-    length -= 64;
-  }
+  for (; length - at >= 64; at += 64) a = Plegar512(a, load(at), k512);
+  if constexpr (kCopia) std::memcpy(dst + at, buf + at, length - at);
   return CrcFinal(_mm512_extracti32x4_epi32(a, 0), _mm512_extracti32x4_epi32(a, 1),
-                  _mm512_extracti32x4_epi32(a, 2), _mm512_extracti32x4_epi32(a, 3), buf, length);
+                  _mm512_extracti32x4_epi32(a, 2), _mm512_extracti32x4_epi32(a, 3), buf + at,
+                  length - at);
 }
 
 bool HayPlegado512() {
@@ -200,7 +202,7 @@ uint32_t TSlotFileStore::Crc32(uint32_t crc, const unsigned char* data, size_t l
 #if defined(__x86_64__)
   if (length >= 64 && HayPlegado()) {
     const size_t folded = length & ~static_cast<size_t>(15);
-    crc = folded >= 256 && HayPlegado512() ? ~CrcPlegado512(~crc, data, folded)
+    crc = folded >= 256 && HayPlegado512() ? ~CrcPlegado512<false>(~crc, data, folded, nullptr)
                                            : ~CrcPlegado(~crc, data, folded);
     data += folded;
     length -= folded;
@@ -334,13 +336,30 @@ bool TSlotFileStore::Verificado(uint32_t r, std::string_view key) {
   return false;
 }
 
-uint32_t TSlotFileStore::Suma(std::string_view key, const unsigned char* rec) {
+uint32_t TSlotFileStore::Crc32Copiando(uint32_t crc, unsigned char* dst, const unsigned char* src,
+                                       size_t length) {
+#if defined(__x86_64__)
+  if (length >= 256 && HayPlegado512()) {
+    const size_t folded = length & ~static_cast<size_t>(15);
+    crc = ~CrcPlegado512<true>(~crc, src, folded, dst);
+    std::memcpy(dst + folded, src + folded, length - folded);
+    return Crc32(crc, src + folded, length - folded);
+  }
+#endif
+  std::memcpy(dst, src, length);
+  return Crc32(crc, dst, length);
+}
+
+uint32_t TSlotFileStore::Suma(std::string_view key, unsigned char* rec,
+                              const unsigned char* data) {
   if (key != clave_sumada_) {
     clave_sumada_.assign(key);
     suma_clave_ = Crc32(0, reinterpret_cast<const unsigned char*>(key.data()), key.size());
   }
   // Then the index and the data, which follow the key field.
-  return Crc32(suma_clave_, rec + kClave, 4 + kDatos);
+  const uint32_t crc = Crc32(suma_clave_, rec + kClave, 4);
+  if (data == nullptr) return Crc32(crc, rec + kClave + 4, kDatos);
+  return Crc32Copiando(crc, rec + kClave + 4, data, kDatos);
 }
 
 void TSlotFileStore::WriteRing() {
@@ -414,11 +433,14 @@ TBloqueCache* TSlotFileStore::Insert(const std::string& name, unsigned char* dat
   std::atomic_thread_fence(std::memory_order_release);
   PutU32(rec + kClave, index);
   const uint32_t n = length < kDatos ? length : kDatos;
-  std::memcpy(rec + kClave + 4, data, n);
-  if (n < kDatos) std::memset(rec + kClave + 4 + n, 0, kDatos - n);
+  if (n < kDatos) {
+    std::memcpy(rec + kClave + 4, data, n);
+    std::memset(rec + kClave + 4 + n, 0, kDatos - n);
+  }
   std::memset(rec + 1, 0, kSuma - 1);
   std::memcpy(rec + 1, key.data() + 1, key.size() - 1);
-  PutU32(rec + kSuma, Suma(key, rec));
+  // A whole block is copied in as it is summed.
+  PutU32(rec + kSuma, Suma(key, rec, n == kDatos ? data : nullptr));
   std::atomic_thread_fence(std::memory_order_release);
   rec[0] = static_cast<unsigned char>(key[0]);
   verificado_[r] = 1;

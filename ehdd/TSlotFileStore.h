@@ -62,6 +62,9 @@ class TSlotFileStore : public TBlockStore {
 
   // zlib's crc32, with the processor's carry-less multiply when it has one.
   static uint32_t Crc32(uint32_t crc, const unsigned char* data, size_t length);
+  // The same over `src`, copied to `dst` in the same pass.
+  static uint32_t Crc32Copiando(uint32_t crc, unsigned char* dst, const unsigned char* src,
+                                size_t length);
 
  private:
   // True when record r may be handed out: checked once, then trusted. A
@@ -72,7 +75,9 @@ class TSlotFileStore : public TBlockStore {
   void Cerrar();
   // The CRC a record holding the key must carry (over the key, then the
   // record's index and data).
-  uint32_t Suma(std::string_view key, const unsigned char* record);
+  // With `data`, the record's 4000 data bytes are copied in from it on the
+  // way.
+  uint32_t Suma(std::string_view key, unsigned char* record, const unsigned char* data = nullptr);
 
   std::string path_;
   int fd_ = -1;

@@ -522,6 +522,16 @@ TEST(SlotCrc, MatchesZlibAtEveryLength) {
       }
     }
   }
+  // Summed while copied: the same CRC, and the bytes copied exactly.
+  for (size_t length : {0, 1, 63, 64, 255, 256, 257, 300, 4000, 4004}) {
+    std::vector<unsigned char> copy(length + 8, 0xCC);
+    EXPECT_EQ(TSlotFileStore::Crc32Copiando(7, copy.data() + 3, bytes.data() + 1, length),
+              static_cast<uint32_t>(crc32(7, bytes.data() + 1, length)))
+        << length;
+    EXPECT_TRUE(std::equal(copy.begin() + 3, copy.begin() + 3 + length, bytes.begin() + 1));
+    EXPECT_EQ(copy[2], 0xCC);
+    EXPECT_EQ(copy[3 + length], 0xCC) << length;
+  }
   // In pieces as in one call.
   const uint32_t whole = TSlotFileStore::Crc32(0, bytes.data(), 4004);
   EXPECT_EQ(TSlotFileStore::Crc32(TSlotFileStore::Crc32(0, bytes.data(), 100), bytes.data() + 100,
