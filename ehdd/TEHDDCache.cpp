@@ -84,18 +84,26 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   const uint32_t last = static_cast<uint32_t>(end / kBloque);
   uint32_t missing = 0;
   bool marked = false;
-  TMemoryBlockStore::RefBloque ref = RefDe(key, first);
   entries.reserve(entries.size() + (last - first) + 1);
   // One look at both levels for the whole range: what a reader sees is the
   // range as it stood at one moment.
   CriticalSectionGuard guard(lock_);
-  // A file none of whose blocks is in memory (one just opened) needs no
-  // look at memory per block (worth asking only for longer ranges).
-  const bool in_memory = last - first < 2 || memoria_.AlgunoDeClave(ref.hash_clave);
   const uint64_t generation = memoria_.generacion();
+  TMemoryBlockStore::RefBloque ref;
+  int in_memory = -1;  // not asked yet
   for (uint32_t i = first; i <= last; ++i) {
-    ref.indice = i;
-    TMemoryBlockStore::Nodo* node = in_memory ? memoria_.Buscar(ref) : nullptr;
+    // The block read last needs neither hash nor search.
+    TMemoryBlockStore::Nodo* node = memoria_.Reciente(key, i);
+    if (node == nullptr) {
+      if (in_memory < 0) {
+        ref = RefDe(key, i);
+        // A file none of whose blocks is in memory (one just opened) needs
+        // no look at memory per block (worth asking only for longer ranges).
+        in_memory = last - first < 2 || memoria_.AlgunoDeClave(ref.hash_clave) ? 1 : 0;
+      }
+      ref.indice = i;
+      if (in_memory != 0) node = memoria_.Buscar(ref);
+    }
     const bool present = node != nullptr || slots_.Existe(i, key);
     entries.push_back(TRangoCache{i * kBloque,
                                   i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i,

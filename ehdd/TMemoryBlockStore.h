@@ -104,6 +104,15 @@ class TMemoryBlockStore : public TBlockStore {
   // True when some block of the file whose key has this hash may be held
   // (false: none is).
   bool AlgunoDeClave(size_t hash_clave) const;
+  // The newest block when it is block `index` of the file `key` (found
+  // without a hash: it is the block most often asked for next).
+  Nodo* Reciente(std::string_view key, uint32_t index) {
+    if (nodes_.empty()) return nullptr;
+    Nodo& node = nodes_.back();
+    return node.ref.canonico && node.ref.indice == index && RefBloque::MismaClave(node.ref.clave, key)
+               ? &node
+               : nullptr;
+  }
   // Changes whenever a block leaves (never the same value twice in the
   // process): a node found under one value is still that block under it.
   uint64_t generacion() const { return generacion_; }
