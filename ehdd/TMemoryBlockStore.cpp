@@ -184,7 +184,7 @@ TBloqueCache* TMemoryBlockStore::Tomar(const RefBloque& ref) {
   std::memcpy(copy, found->datos, found->longitud);
   const uint32_t length = found->longitud;
   Nodo* node = static_cast<Nodo*>(Meter(ref, copy, length, true, true));
-  node->limpio = true;
+  node->limpio = ref.canonico;  // the names the cache makes; an odd name may share a record
   return node;
 }
 
