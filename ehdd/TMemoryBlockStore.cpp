@@ -5,7 +5,9 @@
 
 namespace {
 std::atomic<uint64_t> g_generaciones{1};
-uint64_t NuevaGeneracion() { return g_generaciones.fetch_add(1, std::memory_order_relaxed); }
+uint64_t NuevaGeneracion() {
+  return g_generaciones.fetch_add(1, std::memory_order_relaxed);
+}
 }  // namespace
 
 TMemoryBlockStore::TMemoryBlockStore(uint32_t capacity) : generacion_(NuevaGeneracion()) {

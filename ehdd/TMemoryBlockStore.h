@@ -109,7 +109,8 @@ class TMemoryBlockStore : public TBlockStore {
   Nodo* Reciente(std::string_view key, uint32_t index) {
     if (nodes_.empty()) return nullptr;
     Nodo& node = nodes_.back();
-    return node.ref.canonico && node.ref.indice == index && RefBloque::MismaClave(node.ref.clave, key)
+    return node.ref.canonico && node.ref.indice == index &&
+                   RefBloque::MismaClave(node.ref.clave, key)
                ? &node
                : nullptr;
   }

@@ -171,8 +171,8 @@ LECTORIA_PLEGADO_512 uint32_t CrcPlegado512(uint32_t crc, const unsigned char* b
 }
 
 bool HayPlegado512() {
-  static const bool has = HayPlegado() && __builtin_cpu_supports("avx512f") &&
-                          __builtin_cpu_supports("vpclmulqdq");
+  static const bool has =
+      HayPlegado() && __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("vpclmulqdq");
   return has;
 }
 #endif
@@ -350,8 +350,7 @@ uint32_t TSlotFileStore::Crc32Copiando(uint32_t crc, unsigned char* dst, const u
   return Crc32(crc, dst, length);
 }
 
-uint32_t TSlotFileStore::Suma(std::string_view key, unsigned char* rec,
-                              const unsigned char* data) {
+uint32_t TSlotFileStore::Suma(std::string_view key, unsigned char* rec, const unsigned char* data) {
   if (key != clave_sumada_) {
     clave_sumada_.assign(key);
     suma_clave_ = Crc32(0, reinterpret_cast<const unsigned char*>(key.data()), key.size());

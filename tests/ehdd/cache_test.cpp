@@ -512,8 +512,8 @@ TEST(SlotCrc, MatchesZlibAtEveryLength) {
     seed = seed * 1103515245u + 12345u;
     b = static_cast<unsigned char>(seed >> 16);
   }
-  for (size_t length : {0, 1, 15, 16, 63, 64, 65, 79, 80, 127, 128, 129, 200, 255, 256, 257, 320,
-                        511, 512, 528, 4000, 4004, 4260}) {
+  for (size_t length : {0,   1,   15,  16,  63,  64,  65,  79,  80,   127,  128, 129,
+                        200, 255, 256, 257, 320, 511, 512, 528, 4000, 4004, 4260}) {
     for (size_t at : {0, 1, 7}) {
       for (uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u}) {
         const uint32_t want = static_cast<uint32_t>(crc32(start, bytes.data() + at, length));
@@ -534,9 +534,9 @@ TEST(SlotCrc, MatchesZlibAtEveryLength) {
   }
   // In pieces as in one call.
   const uint32_t whole = TSlotFileStore::Crc32(0, bytes.data(), 4004);
-  EXPECT_EQ(TSlotFileStore::Crc32(TSlotFileStore::Crc32(0, bytes.data(), 100), bytes.data() + 100,
-                                  3904),
-            whole);
+  EXPECT_EQ(
+      TSlotFileStore::Crc32(TSlotFileStore::Crc32(0, bytes.data(), 100), bytes.data() + 100, 3904),
+      whole);
 }
 
 // A record is checked the first time this process asks for it and trusted
@@ -594,10 +594,10 @@ TEST_F(CacheTest, BlocksBackFromTheSlotFileReadTheSameAfterLeavingAgain) {
   {
     TEHDDCache cache;
     cache.Iniciar("alumno", 64, folder);
-    for (uint32_t i = 0; i < 20; ++i) Store(cache, "s", i);   // 0..3 to the slot file
+    for (uint32_t i = 0; i < 20; ++i) Store(cache, "s", i);  // 0..3 to the slot file
     for (uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(Holds(cache, "s", i)) << i;
-    for (uint32_t i = 0; i < 16; ++i) Store(cache, "t", i);   // all of "s" leaves memory
-    EXPECT_EQ(cache.slots().anillo(), 20u);  // 0..3 went out once
+    for (uint32_t i = 0; i < 16; ++i) Store(cache, "t", i);  // all of "s" leaves memory
+    EXPECT_EQ(cache.slots().anillo(), 20u);                  // 0..3 went out once
     for (uint32_t i = 0; i < 20; ++i) EXPECT_TRUE(Holds(cache, "s", i)) << i;
   }
   {
@@ -609,7 +609,7 @@ TEST_F(CacheTest, BlocksBackFromTheSlotFileReadTheSameAfterLeavingAgain) {
   TEHDDCache cache;
   cache.Iniciar("alumno", 8, folder);
   for (uint32_t i = 0; i < 4; ++i) Store(cache, "r", i);
-  cache.Olvidar("other");  // records 0..3
+  cache.Olvidar("other");                                                   // records 0..3
   for (uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(Holds(cache, "r", i)) << i;  // back, unchanged
   // Eight other blocks go round the whole ring, taking the records of 0..3.
   for (uint32_t i = 0; i < 8; ++i) {
