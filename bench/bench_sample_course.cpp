@@ -61,6 +61,7 @@ void List(TVolumen& volume, const std::string& folder, char letter, std::vector<
 }
 
 struct Course {
+  std::string made;  // the folder this run made, removed with everything in it
   std::string root;
   TEHDDClient client;
   std::vector<std::string> members;
@@ -71,7 +72,8 @@ struct Course {
   Course() {
     char pattern[] = "/tmp/lectoria-bench-course-XXXXXX";
     if (mkdtemp(pattern) == nullptr) return;
-    root = std::string(pattern) + "/";
+    made = pattern;
+    root = made + "/";
     const std::string command = "python3 " + std::string(LECTORIA_SOURCE_DIR) + "/course/build " +
                                 root + "program --tools " + LECTORIA_BIN_DIR + " > /dev/null";
     if (std::system(command.c_str()) != 0) return;
@@ -88,7 +90,7 @@ struct Course {
     ok = !members.empty();
   }
   ~Course() {
-    if (!root.empty()) fs::remove_all(fs::path(root).parent_path().parent_path());
+    if (!made.empty()) fs::remove_all(made);
   }
 };
 

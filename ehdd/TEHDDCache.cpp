@@ -35,7 +35,8 @@ TMemoryBlockStore::RefBloque RefDe(const std::string& key, uint32_t index) {
   thread_local char last_key[kClaveRecordada];
   thread_local size_t last_length = SIZE_MAX;
   thread_local size_t last_hash = 0;
-  if (key.size() != last_length || std::memcmp(key.data(), last_key, key.size()) != 0) {
+  if (key.size() != last_length ||
+      !TMemoryBlockStore::RefBloque::MismaClave(key, std::string_view(last_key, last_length))) {
     last_hash = TMemoryBlockStore::RefBloque::HashClave(key);
     if (key.size() <= kClaveRecordada) {
       std::memcpy(last_key, key.data(), key.size());
@@ -83,19 +84,30 @@ uint32_t TEHDDCache::ComprobarRango(const std::string& key, std::vector<TRangoCa
   const uint32_t last = static_cast<uint32_t>(end / kBloque);
   uint32_t missing = 0;
   bool marked = false;
-  TMemoryBlockStore::RefBloque ref = RefDe(key, first);
   entries.reserve(entries.size() + (last - first) + 1);
   // One look at both levels for the whole range: what a reader sees is the
   // range as it stood at one moment.
   CriticalSectionGuard guard(lock_);
-  // A file none of whose blocks is in memory (one just opened) needs no
-  // look at memory per block.
-  const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
+  const uint64_t generation = memoria_.generacion();
+  TMemoryBlockStore::RefBloque ref;
+  int in_memory = -1;  // not asked yet
   for (uint32_t i = first; i <= last; ++i) {
-    ref.indice = i;
-    const bool present = (in_memory && memoria_.Buscar(ref) != nullptr) || slots_.Existe(i, key);
-    entries.push_back(TRangoCache{
-        i * kBloque, i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i, present});
+    // The block read last needs neither hash nor search.
+    TMemoryBlockStore::Nodo* node = memoria_.Reciente(key, i);
+    if (node == nullptr) {
+      if (in_memory < 0) {
+        ref = RefDe(key, i);
+        // A file none of whose blocks is in memory (one just opened) needs
+        // no look at memory per block (worth asking only for longer ranges).
+        in_memory = last - first < 2 || memoria_.AlgunoDeClave(ref.hash_clave) ? 1 : 0;
+      }
+      ref.indice = i;
+      if (in_memory != 0) node = memoria_.Buscar(ref);
+    }
+    const bool present = node != nullptr || slots_.Existe(i, key);
+    entries.push_back(TRangoCache{i * kBloque,
+                                  i == last ? static_cast<uint32_t>(end % kBloque) : kBloque, i,
+                                  present, node, node != nullptr ? generation : 0});
     if (!present) {
       if (!marked) first_missing = static_cast<uint32_t>(entries.size() - 1);
       marked = true;
@@ -165,15 +177,28 @@ void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsig
   }
 }
 
+// The block of an entry: where ComprobarRango found it when memory has let
+// no block go since, else looked up (and brought back from the slot file).
+TBloqueCache* TEHDDCache::BloqueDeEntrada(const std::string& key, const TRangoCache& entry) {
+  if (entry.nodo != nullptr && entry.generacion == memoria_.generacion()) {
+    auto* node = static_cast<TMemoryBlockStore::Nodo*>(const_cast<void*>(entry.nodo));
+    // The entries may come from a look at another key.
+    if (node->ref.canonico && node->ref.indice == entry.indice &&
+        TMemoryBlockStore::RefBloque::MismaClave(node->ref.clave, key)) {
+      return memoria_.TomarNodo(node);
+    }
+  }
+  return memoria_.Tomar(RefDe(key, entry.indice));
+}
+
 uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32_t length,
                                const std::vector<TRangoCache>& entries,
                                unsigned char* destination) {
   uint32_t offset = position % kBloque;
   if (entries.empty()) return 0;
-  TMemoryBlockStore::RefBloque ref = RefDe(key, entries[0].indice);
   CriticalSectionGuard guard(lock_);
   if (entries.size() == 1) {
-    TBloqueCache* block = memoria_.Tomar(ref);
+    TBloqueCache* block = BloqueDeEntrada(key, entries[0]);
     if (block == nullptr || block->datos == nullptr || offset >= block->longitud) return 0;
     const uint32_t n = std::min(length, block->longitud - offset);
     std::memcpy(destination, block->datos + offset, n);
@@ -182,8 +207,7 @@ uint32_t TEHDDCache::LeerRango(const std::string& key, uint32_t position, uint32
   uint32_t copied = 0;
   for (const TRangoCache& entry : entries) {
     if (copied >= length) break;
-    ref.indice = entry.indice;
-    TBloqueCache* block = memoria_.Tomar(ref);
+    TBloqueCache* block = BloqueDeEntrada(key, entry);
     // A missing block ends the copy: later blocks must not land in its place.
     if (block == nullptr || block->datos == nullptr) break;
     if (offset < block->longitud) {

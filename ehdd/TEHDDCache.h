@@ -19,6 +19,10 @@ struct TRangoCache {
   uint32_t longitud = 0;  // 4000, or for the range's last block (position + length) mod 4000
   uint32_t indice = 0;
   bool presente = false;
+  // Where ComprobarRango found the block in memory, while the memory level
+  // has let no block go since (LeerRango then needs no look-up).
+  const void* nodo = nullptr;
+  uint64_t generacion = 0;
 };
 
 class TEHDDCache {
@@ -65,6 +69,8 @@ class TEHDDCache {
   TEHDDCache& operator=(const TEHDDCache&) = delete;
 
  private:
+  TBloqueCache* BloqueDeEntrada(const std::string& key, const TRangoCache& entry);
+
   CriticalSection lock_;
   TMemoryBlockStore memoria_{kCapacidadMemoria};
   TSlotFileStore slots_;

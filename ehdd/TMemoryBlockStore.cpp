@@ -1,6 +1,18 @@
 #include "ehdd/TMemoryBlockStore.h"
 
+#include <atomic>
 #include <cstring>
+
+namespace {
+std::atomic<uint64_t> g_generaciones{1};
+uint64_t NuevaGeneracion() {
+  return g_generaciones.fetch_add(1, std::memory_order_relaxed);
+}
+}  // namespace
+
+TMemoryBlockStore::TMemoryBlockStore(uint32_t capacity) : generacion_(NuevaGeneracion()) {
+  capacity_ = capacity;
+}
 
 TMemoryBlockStore::~TMemoryBlockStore() {
   Clear();
@@ -58,6 +70,7 @@ bool TMemoryBlockStore::AlgunoDeClave(size_t hash_clave) const {
 }
 
 void TMemoryBlockStore::Olvidar(std::list<Nodo>::iterator node) {
+  generacion_ = NuevaGeneracion();
   // Out of the map: the last entry takes its place.
   const size_t at = node->puesto;
   if (at < map_.size() && map_[at].node == node) {
@@ -81,12 +94,14 @@ bool TMemoryBlockStore::Clear() {
   return true;
 }
 
+void TMemoryBlockStore::EscribirAtras(Nodo& node, bool write_back) {
+  if (backing_ == nullptr || !write_back || node.datos == nullptr) return;
+  if (node.limpio && backing_->Exists(node.nombre)) return;
+  backing_->Insert(node.nombre, node.datos, node.longitud, write_back);
+}
+
 bool TMemoryBlockStore::Flush() {
-  if (backing_ != nullptr) {
-    for (auto& node : nodes_) {
-      if (node.datos != nullptr) backing_->Insert(node.nombre, node.datos, node.longitud, true);
-    }
-  }
+  for (auto& node : nodes_) EscribirAtras(node, true);
   return Clear();
 }
 
@@ -108,6 +123,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
     if (node.datos != data) Soltar(node.datos, node.longitud);
     node.datos = data;
     node.longitud = length;
+    node.limpio = false;
     nodes_.splice(nodes_.end(), nodes_, held->node);
     return &node;
   }
@@ -130,10 +146,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
   const RefBloque wanted{{}, ref.indice, ref.canonico, ref.hash_clave};
   const size_t ref_key_size = ref.clave.size();
   if (count_ >= capacity_ && !nodes_.empty()) {
-    Nodo& oldest = nodes_.front();
-    if (backing_ != nullptr && write_back && oldest.datos != nullptr) {
-      backing_->Insert(oldest.nombre, oldest.datos, oldest.longitud, write_back);
-    }
+    EscribirAtras(nodes_.front(), write_back);
     Olvidar(nodes_.begin());
   } else {
     ++count_;
@@ -148,6 +161,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
   node.nombre.assign(nombre_);  // into the capacity the node already has
   node.datos = data;
   node.longitud = length;
+  node.limpio = false;
   // The views point into the node's own name, which stays where it is.
   const std::string_view whole(node.nombre);
   node.ref = wanted;
@@ -170,7 +184,10 @@ TBloqueCache* TMemoryBlockStore::Tomar(const RefBloque& ref) {
   if (found == nullptr || found->datos == nullptr) return nullptr;
   unsigned char* copy = BufferNuevo(found->longitud);
   std::memcpy(copy, found->datos, found->longitud);
-  return Meter(ref, copy, found->longitud, true, true);
+  const uint32_t length = found->longitud;
+  Nodo* node = static_cast<Nodo*>(Meter(ref, copy, length, true, true));
+  node->limpio = ref.canonico;  // the names the cache makes; an odd name may share a record
+  return node;
 }
 
 TBloqueCache* TMemoryBlockStore::Fetch(const std::string& name) {

@@ -47,6 +47,23 @@ class TMemoryBlockStore : public TBlockStore {
       h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
       return static_cast<size_t>(h ^ (h >> 29));
     }
+    // Keys compared eight bytes at a time, inline: most keys are a few
+    // dozen bytes, too short to be worth a call.
+    static bool MismaClave(std::string_view a, std::string_view b) {
+      if (a.size() != b.size()) return false;
+      const size_t n = a.size();
+      if (n < 8) return std::memcmp(a.data(), b.data(), n) == 0;
+      for (size_t i = 0; i + 8 < n; i += 8) {
+        uint64_t x, y;
+        std::memcpy(&x, a.data() + i, 8);
+        std::memcpy(&y, b.data() + i, 8);
+        if (x != y) return false;
+      }
+      uint64_t x, y;  // the last eight, overlapping what came before
+      std::memcpy(&x, a.data() + n - 8, 8);
+      std::memcpy(&y, b.data() + n - 8, 8);
+      return x == y;
+    }
     bool operator==(const RefBloque& other) const {
       return indice == other.indice && canonico == other.canonico && clave == other.clave;
     }
@@ -57,9 +74,12 @@ class TMemoryBlockStore : public TBlockStore {
     RefBloque ref;      // views into `nombre`
     size_t hash = 0;    // of ref
     size_t puesto = 0;  // its place in the map
+    // Brought back from the backing store and unchanged since: while the
+    // backing store still holds it, it needs no writing back.
+    bool limpio = false;
   };
 
-  explicit TMemoryBlockStore(uint32_t capacity = 16) { capacity_ = capacity; }
+  explicit TMemoryBlockStore(uint32_t capacity = 16);
   ~TMemoryBlockStore() override;
   TMemoryBlockStore(const TMemoryBlockStore&) = delete;
   TMemoryBlockStore& operator=(const TMemoryBlockStore&) = delete;
@@ -84,6 +104,24 @@ class TMemoryBlockStore : public TBlockStore {
   // True when some block of the file whose key has this hash may be held
   // (false: none is).
   bool AlgunoDeClave(size_t hash_clave) const;
+  // The newest block when it is block `index` of the file `key` (found
+  // without a hash: it is the block most often asked for next).
+  Nodo* Reciente(std::string_view key, uint32_t index) {
+    if (nodes_.empty()) return nullptr;
+    Nodo& node = nodes_.back();
+    return node.ref.canonico && node.ref.indice == index &&
+                   RefBloque::MismaClave(node.ref.clave, key)
+               ? &node
+               : nullptr;
+  }
+  // Changes whenever a block leaves (never the same value twice in the
+  // process): a node found under one value is still that block under it.
+  uint64_t generacion() const { return generacion_; }
+  // Fetch of a node found by Buscar under the current generation.
+  TBloqueCache* TomarNodo(Nodo* node) {
+    if (node != &nodes_.back()) nodes_.splice(nodes_.end(), nodes_, map_[node->puesto].node);
+    return node;
+  }
   // Put of a block known not to be held (the caller has just looked).
   TBloqueCache* PonerAusente(const RefBloque& ref, unsigned char* data, uint32_t length) {
     return Meter(ref, data, length, true, true);
@@ -121,6 +159,8 @@ class TMemoryBlockStore : public TBlockStore {
   void Soltar(unsigned char* data, uint32_t length);
   // Drops a block; its node is kept for the next one.
   void Olvidar(std::list<Nodo>::iterator node);
+  // Writes a block to the backing store unless it holds it as it is.
+  void EscribirAtras(Nodo& node, bool write_back);
 
   std::list<Nodo> nodes_;  // oldest at the front
   std::vector<Entrada> map_;
@@ -130,4 +170,5 @@ class TMemoryBlockStore : public TBlockStore {
   std::vector<unsigned char*> recambios_;
   uint32_t tam_recambio_ = 0;
   std::string nombre_;  // the name being made
+  uint64_t generacion_;
 };

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <zlib.h>
+
 #include "ehdd/TEHDDCache.h"
 
 namespace fs = std::filesystem;
@@ -498,6 +500,126 @@ TEST_F(CacheTest, ARecordWrittenAgainStaysWholeWithTheLatestBytes) {
   unsigned char out = 0;
   ASSERT_EQ(again.LeerRango("s", kB, 1, e, &out), 1u);
   EXPECT_EQ(out, 0x77);
+}
+
+// The slot file's CRC agrees with zlib's crc32 at every length around the
+// sizes the fast paths fold (64 bytes and up in steps of 16, and 256 and
+// up), from any running CRC.
+TEST(SlotCrc, MatchesZlibAtEveryLength) {
+  std::vector<unsigned char> bytes(TSlotFileStore::kRegistro + 64);
+  uint32_t seed = 12345;
+  for (auto& b : bytes) {
+    seed = seed * 1103515245u + 12345u;
+    b = static_cast<unsigned char>(seed >> 16);
+  }
+  for (size_t length : {0,   1,   15,  16,  63,  64,  65,  79,  80,   127,  128, 129,
+                        200, 255, 256, 257, 320, 511, 512, 528, 4000, 4004, 4260}) {
+    for (size_t at : {0, 1, 7}) {
+      for (uint32_t start : {0u, 0xFFFFFFFFu, 0x12345678u}) {
+        const uint32_t want = static_cast<uint32_t>(crc32(start, bytes.data() + at, length));
+        EXPECT_EQ(TSlotFileStore::Crc32(start, bytes.data() + at, length), want)
+            << length << " " << at << " " << start;
+      }
+    }
+  }
+  // Summed while copied: the same CRC, and the bytes copied exactly.
+  for (size_t length : {0, 1, 63, 64, 255, 256, 257, 300, 4000, 4004}) {
+    std::vector<unsigned char> copy(length + 8, 0xCC);
+    EXPECT_EQ(TSlotFileStore::Crc32Copiando(7, copy.data() + 3, bytes.data() + 1, length),
+              static_cast<uint32_t>(crc32(7, bytes.data() + 1, length)))
+        << length;
+    EXPECT_TRUE(std::equal(copy.begin() + 3, copy.begin() + 3 + length, bytes.begin() + 1));
+    EXPECT_EQ(copy[2], 0xCC);
+    EXPECT_EQ(copy[3 + length], 0xCC) << length;
+  }
+  // In pieces as in one call.
+  const uint32_t whole = TSlotFileStore::Crc32(0, bytes.data(), 4004);
+  EXPECT_EQ(
+      TSlotFileStore::Crc32(TSlotFileStore::Crc32(0, bytes.data(), 100), bytes.data() + 100, 3904),
+      whole);
+}
+
+// A record is checked the first time this process asks for it and trusted
+// after, for as long as the mapping lives: bytes damaged on disk before the
+// check make the block missing (fetched again); damaged after it, they are
+// what the mapping shows and are handed out. The file is this process's
+// own (it is locked against others), so only a fault outside the engine
+// could change a checked record, and checking each read would cost a CRC
+// per block for that alone.
+TEST_F(CacheTest, ARecordIsCheckedOnceAndTrustedAfter) {
+  const std::string folder = (dir_ / "eHDD").string();
+  {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 8, folder);
+    Store(cache, "c", 0);
+    Store(cache, "c", 1);
+    cache.Olvidar("other");  // both into records 0 and 1
+  }
+  auto damage = [&](uint32_t record, unsigned char value) {
+    std::fstream f(File(), std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(4 + record * TSlotFileStore::kRegistro + TSlotFileStore::kClave + 4 + 10);
+    f.put(static_cast<char>(value));
+  };
+  damage(0, 0xA5);  // before this run has read it
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 8, folder);
+  ASSERT_TRUE(cache.persistente());
+  std::vector<TRangoCache> e;
+  uint32_t first = 9;
+  EXPECT_EQ(cache.ComprobarRango("c", e, 0, 10, first), 1u);  // refused: fetched again
+  EXPECT_EQ(first, 0u);
+  EXPECT_EQ(cache.slots().Indices("c"), std::vector<uint32_t>{1});
+  EXPECT_EQ(cache.BytesEnCache("c"), kB);
+  {
+    std::ifstream in(File(), std::ios::binary);
+    in.seekg(4);
+    EXPECT_EQ(in.get(), 0);  // its record is free
+  }
+  ASSERT_TRUE(Holds(cache, "c", 1));  // checked now; a copy in memory
+  cache.Olvidar("other");             // the copy leaves memory (the record holds it)
+  damage(1, 0x5A);                    // after the check
+  e.clear();
+  ASSERT_EQ(cache.ComprobarRango("c", e, kB + 10, 1, first), 0u);
+  unsigned char out = 0;
+  ASSERT_EQ(cache.LeerRango("c", kB + 10, 1, e, &out), 1u);
+  EXPECT_EQ(out, 0x5A);
+}
+
+// A block brought back from the slot file and pushed out of memory again is
+// read back with its own bytes: in this run and the next, and also when the
+// ring gave its record to another block while it sat in memory (then it is
+// written out anew).
+TEST_F(CacheTest, BlocksBackFromTheSlotFileReadTheSameAfterLeavingAgain) {
+  const std::string folder = (dir_ / "eHDD").string();
+  {
+    TEHDDCache cache;
+    cache.Iniciar("alumno", 64, folder);
+    for (uint32_t i = 0; i < 20; ++i) Store(cache, "s", i);  // 0..3 to the slot file
+    for (uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(Holds(cache, "s", i)) << i;
+    for (uint32_t i = 0; i < 16; ++i) Store(cache, "t", i);  // all of "s" leaves memory
+    EXPECT_EQ(cache.slots().anillo(), 20u);                  // 0..3 went out once
+    for (uint32_t i = 0; i < 20; ++i) EXPECT_TRUE(Holds(cache, "s", i)) << i;
+  }
+  {
+    TEHDDCache again;
+    again.Iniciar("alumno", 64, folder);
+    for (uint32_t i = 0; i < 20; ++i) EXPECT_TRUE(Holds(again, "s", i)) << i;
+  }
+  fs::remove(File());
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 8, folder);
+  for (uint32_t i = 0; i < 4; ++i) Store(cache, "r", i);
+  cache.Olvidar("other");                                                   // records 0..3
+  for (uint32_t i = 0; i < 4; ++i) ASSERT_TRUE(Holds(cache, "r", i)) << i;  // back, unchanged
+  // Eight other blocks go round the whole ring, taking the records of 0..3.
+  for (uint32_t i = 0; i < 8; ++i) {
+    auto bytes = BlockBytes("o", i);
+    cache.slots().Insert(TBlockStore::NombreBloque(i, "o"), bytes.data(), kB, true);
+  }
+  EXPECT_TRUE(cache.slots().Indices("r").empty());
+  for (uint32_t i = 0; i < 16; ++i) Store(cache, "p", i);  // 0..3 leave memory
+  EXPECT_EQ(cache.slots().Indices("r"), (std::vector<uint32_t>{0, 1, 2, 3}));
+  for (uint32_t i = 0; i < 4; ++i) EXPECT_TRUE(Holds(cache, "r", i)) << i;
 }
 
 }  // namespace
