@@ -11,6 +11,7 @@ bool Semaphore::Release() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (count_ >= kMaximo) return false;
   ++count_;
+  liberado_ = true;
   cv_.notify_one();
   return true;
 }
@@ -33,4 +34,9 @@ bool Semaphore::WaitFor(uint32_t timeout_ms) {
 long Semaphore::Count() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return count_;
+}
+
+bool Semaphore::Liberado() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return liberado_;
 }

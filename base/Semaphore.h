@@ -24,9 +24,13 @@ class Semaphore {
   bool WaitFor(uint32_t timeout_ms);
   void Close() {}
   long Count() const;
+  // Whether Release has ever been called and has returned its lock: the
+  // semaphore may then be destroyed without taking a count.
+  bool Liberado() const;
 
  private:
   mutable std::mutex mutex_;
   std::condition_variable cv_;
   long count_;
+  bool liberado_ = false;
 };

@@ -178,7 +178,6 @@ void TEHDDClient::OnRequestDone(TRespuestaHTTP& respuesta) {
     delete reply;  // and the data with it
     return;
   }
-  reply->hecha.store(true, std::memory_order_release);
   reply->semaphore.Release();
 }
 
@@ -193,7 +192,6 @@ void TEHDDClient::EnviarSinEsperar(const std::string& command, const unsigned ch
     if (reply.suelta) {
       delete &reply;
     } else {
-      reply.hecha.store(true, std::memory_order_release);
       reply.semaphore.Release();
     }
     return;

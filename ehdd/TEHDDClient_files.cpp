@@ -392,7 +392,8 @@ void TEHDDClient::BarrerSoltadas() {
       it = soltadas_.erase(it);
     }
     for (auto it = adelantadas_.begin(); it != adelantadas_.end();) {
-      it = (*it)->hecha.load(std::memory_order_acquire) ? adelantadas_.erase(it) : std::next(it);
+      // Once completed, the engine holds no pointer to it.
+      it = (*it)->semaphore.Liberado() ? adelantadas_.erase(it) : std::next(it);
     }
   }
   for (const std::string& command : cierres) EnviarSinRespuesta(command);

@@ -3,7 +3,6 @@
 // is the receive buffer the caller gave.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "base/Semaphore.h"
@@ -17,9 +16,6 @@ struct TEHDDReply {
   // Nobody waits for this one: the completion deletes it (a close whose
   // answer nobody needs).
   bool suelta = false;
-  // Set by the completion before the semaphore is released: from then on
-  // the engine holds no pointer to the reply.
-  std::atomic<bool> hecha{false};
   Semaphore semaphore{0};
 
   TEHDDReply() = default;
