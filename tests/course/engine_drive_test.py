@@ -19,9 +19,13 @@ TIMEOUT_S = 240
 
 
 def walk(course, unit, out):
+    # A registry of the run's own, beside the course: the user's may name an
+    # engine that is gone.
+    env = dict(os.environ,
+               LECTORIA_REGISTRY_DIR=os.path.join(os.path.dirname(course), "registry"))
     done = subprocess.run([tool("lectoria-drive"), "--course", course, "--unit", str(unit),
                            "--out", out, "--timeout", str(TIMEOUT_S)],
-                          capture_output=True, text=True, timeout=TIMEOUT_S + 30)
+                          capture_output=True, text=True, timeout=TIMEOUT_S + 30, env=env)
     return done.returncode, done.stdout, done.stderr
 
 
