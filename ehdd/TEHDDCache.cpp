@@ -164,11 +164,11 @@ void TEHDDCache::GuardarBloques(const std::string& key, uint32_t position, unsig
   const bool in_memory = memoria_.AlgunoDeClave(ref.hash_clave);
   for (uint32_t b = 0; b < count; ++b) {
     if (b < used) {
-      if (in_memory) {
-        memoria_.Poner(ref, buffers[b], kBloque);
-      } else {
-        memoria_.PonerAusente(ref, buffers[b], kBloque);
-      }
+      // A local store's block is read from there again when wanted: it
+      // never goes to the slot file.
+      TBloqueCache* block = in_memory ? memoria_.Poner(ref, buffers[b], kBloque)
+                                      : memoria_.PonerAusente(ref, buffers[b], kBloque);
+      if (block != nullptr) static_cast<TMemoryBlockStore::Nodo*>(block)->sin_respaldo = true;
       ++ref.indice;
     } else {
       memoria_.Devolver(buffers[b], kBloque);

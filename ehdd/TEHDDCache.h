@@ -56,7 +56,8 @@ class TEHDDCache {
   // Stores the `length` bytes that fill `buffers` in turn from `position`
   // (a multiple of 4000) as EscribirRango would (the tail of a last block
   // that is not full is zeroed; a block already held keeps its bytes),
-  // taking over every one of the `count` buffers.
+  // taking over every one of the `count` buffers. These blocks stay in
+  // memory only: the slot file never gets them.
   void GuardarBloques(const std::string& key, uint32_t position, unsigned char** buffers,
                       uint32_t count, uint32_t length);
 

@@ -95,7 +95,7 @@ bool TMemoryBlockStore::Clear() {
 }
 
 void TMemoryBlockStore::EscribirAtras(Nodo& node, bool write_back) {
-  if (backing_ == nullptr || !write_back || node.datos == nullptr) return;
+  if (backing_ == nullptr || !write_back || node.datos == nullptr || node.sin_respaldo) return;
   if (node.limpio && backing_->Exists(node.nombre)) return;
   backing_->Insert(node.nombre, node.datos, node.longitud, write_back);
 }
@@ -124,6 +124,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
     node.datos = data;
     node.longitud = length;
     node.limpio = false;
+    node.sin_respaldo = false;
     nodes_.splice(nodes_.end(), nodes_, held->node);
     return &node;
   }
@@ -162,6 +163,7 @@ TBloqueCache* TMemoryBlockStore::Meter(const RefBloque& ref, unsigned char* data
   node.datos = data;
   node.longitud = length;
   node.limpio = false;
+  node.sin_respaldo = false;
   // The views point into the node's own name, which stays where it is.
   const std::string_view whole(node.nombre);
   node.ref = wanted;

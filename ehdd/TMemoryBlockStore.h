@@ -77,6 +77,10 @@ class TMemoryBlockStore : public TBlockStore {
     // Brought back from the backing store and unchanged since: while the
     // backing store still holds it, it needs no writing back.
     bool limpio = false;
+    // A block of a local store: read again from there whenever it is
+    // wanted, never written to the backing store (its file's blocks there
+    // are forgotten at every open of it anyway).
+    bool sin_respaldo = false;
   };
 
   explicit TMemoryBlockStore(uint32_t capacity = 16);

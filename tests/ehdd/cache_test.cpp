@@ -393,6 +393,32 @@ TEST_F(CacheTest, WriterKilledMidRunLeavesOnlyWholeBlocks) {
   EXPECT_GT(found, 0);
 }
 
+// Blocks a local store read are never written to the slot file, pushed out
+// or flushed: they are read from the store again, and every open of their
+// file forgets them there anyway. A server's blocks still go there.
+TEST_F(CacheTest, ALocalStoresBlocksStayOutOfTheSlotFile) {
+  TEHDDCache cache;
+  cache.Iniciar("alumno", 64, (dir_ / "eHDD").string());
+  unsigned char* buffers[20];
+  cache.BuffersNuevos(buffers, 20);
+  for (uint32_t b = 0; b < 20; ++b) std::memset(buffers[b], static_cast<int>('a' + b), kB);
+  cache.GuardarBloques("local", 0, buffers, 20, 20 * kB);  // four pushed out
+  EXPECT_TRUE(cache.slots().Indices("local").empty());
+  std::vector<TRangoCache> entries;
+  uint32_t first_missing = 0;
+  EXPECT_EQ(cache.ComprobarRango("local", entries, 0, 20 * kB, first_missing), 5u);  // 0-3 and 20
+  EXPECT_EQ(first_missing, 0u);
+  unsigned char block[kB];
+  entries.clear();
+  ASSERT_EQ(cache.ComprobarRango("local", entries, 19 * kB, kB - 1, first_missing), 0u);
+  ASSERT_EQ(cache.LeerRango("local", 19 * kB, kB - 1, entries, block), kB - 1);
+  EXPECT_EQ(block[0], 'a' + 19);
+  cache.Olvidar("other");  // flushes memory
+  EXPECT_TRUE(cache.slots().Indices("local").empty());
+  for (uint32_t i = 0; i < 17; ++i) Store(cache, "server", i);
+  EXPECT_EQ(cache.slots().Indices("server"), std::vector<uint32_t>{0});
+}
+
 TEST(BlockStore, PutWithoutReplaceKeepsTheHeldBlock) {
   TMemoryBlockStore store(4);
   auto* a = new unsigned char[kB]();
