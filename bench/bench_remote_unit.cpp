@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/TestServer.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -49,36 +51,6 @@ Course& Shared() {
   return course;
 }
 
-// ehdd-server on the course folder for the life of the object.
-struct Server {
-  pid_t pid = -1;
-  int port = 0;
-  Server(const std::string& root, const std::string& log, int latency_ms) {
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      dup2(out[1], 1);
-      const std::string bin = kBin + "/ehdd-server";
-      const std::string latency = std::to_string(latency_ms);
-      execl(bin.c_str(), bin.c_str(), "--root", root.c_str(), "--port", "0", "--log", log.c_str(),
-            "--latency-ms", latency.c_str(), nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    char buffer[16] = {};
-    if (read(out[0], buffer, sizeof(buffer) - 1) > 0) port = std::atoi(buffer);
-    close(out[0]);
-  }
-  ~Server() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-};
-
 size_t CountLines(const std::string& path) {
   std::ifstream in(path);
   size_t n = 0;
@@ -99,15 +71,15 @@ void LoadFirstPage(benchmark::State& state, int latency_ms) {
     fs::remove(log);
     fs::remove_all(c.dir + "/tmp");
     fs::create_directories(c.dir + "/tmp");
-    Server server(c.dir + "/program", log, latency_ms);
-    if (server.port == 0) {
+    TestServer server(c.dir + "/program", log, {"--latency-ms", std::to_string(latency_ms)});
+    if (server.port() == 0) {
       state.SkipWithError("ehdd-server did not start");
       return;
     }
     const std::string command = "env LECTORIA_REGISTRY_DIR=" + c.dir + "/registry TMPDIR=" +
                                 c.dir + "/tmp " + kBin + "/lectoria-drive --course " + c.dir +
                                 "/program --unit 1 --server 127.0.0.1:" +
-                                std::to_string(server.port) + " --script " + c.dir +
+                                std::to_string(server.port()) + " --script " + c.dir +
                                 "/first-page.txt --out " + c.dir + "/out > /dev/null 2>&1";
     state.ResumeTiming();
     const int status = std::system(command.c_str());

@@ -21,41 +21,26 @@
 
 #include "ehdd/TEHDDCache.h"
 #include "ehdd/TEHDDClient.h"
+#include "tests/support/TestServer.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
+// The served folder, and ehdd-server on it for the life of the object.
 struct Server {
-  pid_t pid = -1;
-  uint16_t port = 0;
-  std::string root;
-  Server() {
+  std::string root = [] {
     char pattern[] = "/tmp/lectoria-bench-transport-XXXXXX";
-    root = mkdtemp(pattern);
+    const std::string made = mkdtemp(pattern);
     std::vector<char> bytes(5 * 1000 * 1000, 'x');
-    std::ofstream(root + "/big.bin", std::ios::binary).write(bytes.data(), bytes.size());
-    std::ofstream(root + "/small.txt") << "hola";
-    int out[2];
-    if (pipe(out) != 0) return;
-    pid = fork();
-    if (pid == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);
-      dup2(out[1], 1);
-      std::string bin = std::string(LECTORIA_BIN_DIR) + "/ehdd-server";
-      execl(bin.c_str(), bin.c_str(), "--root", root.c_str(), "--port", "0", nullptr);
-      _exit(127);
-    }
-    close(out[1]);
-    char buffer[16] = {};
-    if (read(out[0], buffer, sizeof(buffer) - 1) > 0) port = static_cast<uint16_t>(std::atoi(buffer));
-    close(out[0]);
-  }
+    std::ofstream(made + "/big.bin", std::ios::binary).write(bytes.data(), bytes.size());
+    std::ofstream(made + "/small.txt") << "hola";
+    return made;
+  }();
+  TestServer server{root, ""};
+  uint16_t port = server.port();
   ~Server() {
-    if (pid > 0) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
+    server.Kill();
     fs::remove_all(root);
   }
 };

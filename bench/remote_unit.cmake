@@ -7,3 +7,4 @@ foreach(tool course-draw ehdd-volume velarno-pack ehdd-server lectoria-drive lec
     add_dependencies(bench_remote_unit ${tool})
   endif()
 endforeach()
+target_include_directories(bench_remote_unit PRIVATE ${PROJECT_SOURCE_DIR})

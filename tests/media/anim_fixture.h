@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -247,6 +248,12 @@ struct Reproductor {
     audio.Tic(avance_ms);
   }
   platform::gfx::COLORREF Pixel(int x, int y) { return gdi.Superficie(anim.Area()).GetPixel(x, y); }
+  // The animation plays from the loader's first step on: the loader waits.
+  void TocarDesdeElPrimerPaso() {
+    TGestorAnimTestAccess::SetObservador(anim, [this] {
+      if (primer_paso.exchange(false)) TGestorAnimTestAccess::SetParada(anim, false);
+    });
+  }
 
   Mensajes mensajes;
   platform::ui::HeadlessControlSite ventana{687, 534};
@@ -255,7 +262,16 @@ struct Reproductor {
   TGestorBMP bmp{&osal, &gdi, nullptr};
   FakeAudioAnim audio;
   CriticalSection pagina;
+  // Before the animation: its loader may look at it until it is stopped.
+  std::atomic<bool> primer_paso{true};
   TGestorAnim anim;
 };
+
+// One background of one picture and a score of five frames.
+inline void UnFondo(CarpetaAnim& carpeta) {
+  Descripcion d;
+  d.fondos = {{"PL", 1, {}}};
+  carpeta.Todo(d, Score(5));
+}
 
 }  // namespace anim_test

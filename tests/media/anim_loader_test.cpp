@@ -137,15 +137,9 @@ TEST(AnimLoader, AMissingOrEmptySoundEndsItsPhaseAt90) {
 
 TEST(AnimLoader, NothingIsDecodedWhileTheAnimationPlays) {
   CarpetaAnim carpeta;
-  Descripcion d;
-  d.fondos = {{"PL", 1, {}}};
-  carpeta.Todo(d, Score(5));
+  anim_test::UnFondo(carpeta);
   Reproductor r(carpeta);
-  std::atomic<bool> primero{true};
-  TGestorAnimTestAccess::SetObservador(r.anim, [&] {
-    // Playing from the loader's first step on.
-    if (primero.exchange(false)) TGestorAnimTestAccess::SetParada(r.anim, false);
-  });
+  r.TocarDesdeElPrimerPaso();
   ASSERT_TRUE(r.anim.Iniciar());
   ASSERT_EQ(r.anim.CargarAnim("U:\\ANIM"), 0);
   EXPECT_FALSE(r.anim.EsperarCarga(450));  // two of its waits and more
@@ -176,11 +170,7 @@ TEST(AnimLoader, TeardownInEveryStateEndsPromptly) {
   {
     // Waiting for the animation to stop.
     auto r = std::make_unique<Reproductor>(carpeta);
-    std::atomic<bool> primero{true};
-    TGestorAnim* anim = &r->anim;
-    TGestorAnimTestAccess::SetObservador(r->anim, [&primero, anim] {
-      if (primero.exchange(false)) TGestorAnimTestAccess::SetParada(*anim, false);
-    });
+    r->TocarDesdeElPrimerPaso();
     ASSERT_TRUE(r->anim.Iniciar());
     ASSERT_EQ(r->anim.CargarAnim("U:\\ANIM"), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -10,21 +10,14 @@
 namespace {
 
 using anim_test::CarpetaAnim;
-using anim_test::Descripcion;
 using anim_test::Reproductor;
-using anim_test::Score;
+using anim_test::UnFondo;
 
 TEST(AnimLoaderStop, AStopEndsTheWaitOnALoaderThatWouldWaitForTheAnimation) {
   CarpetaAnim carpeta;
-  Descripcion d;
-  d.fondos = {{"PL", 1, {}}};
-  carpeta.Todo(d, Score(5));
+  UnFondo(carpeta);
   Reproductor r(carpeta);
-  std::atomic<bool> primero{true};
-  TGestorAnimTestAccess::SetObservador(r.anim, [&] {
-    // Playing from the loader's first step on: the loader waits.
-    if (primero.exchange(false)) TGestorAnimTestAccess::SetParada(r.anim, false);
-  });
+  r.TocarDesdeElPrimerPaso();
   ASSERT_TRUE(r.anim.Iniciar());
   ASSERT_EQ(r.anim.CargarAnim("U:\\ANIM"), 0);
   EXPECT_FALSE(r.anim.EsperarCarga(450));
@@ -41,9 +34,7 @@ TEST(AnimLoaderStop, AStopEndsTheWaitOnALoaderThatWouldWaitForTheAnimation) {
 
 TEST(AnimLoaderStop, AStopBeforeAnyLoadMakesTheLoadEndAtOnce) {
   CarpetaAnim carpeta;
-  Descripcion d;
-  d.fondos = {{"PL", 1, {}}};
-  carpeta.Todo(d, Score(5));
+  UnFondo(carpeta);
   Reproductor r(carpeta);
   r.anim.PedirParadaCarga();  // no loader yet: nothing
   ASSERT_TRUE(r.anim.Iniciar());
