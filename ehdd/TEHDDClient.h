@@ -166,8 +166,9 @@ class TEHDDClient : public TEHDDLogTarget {
   // reads ahead whose answers are in.
   void BarrerSoltadas();
   // The read ahead of a server file: asked for from `desde`, and taken into
-  // the cache when it starts at `desde` (true), else let go. The client
-  // keeps each one until its answer is in, whatever becomes of its file.
+  // the cache when it starts at `desde` (true), else let go; taking one
+  // asks for the range after it first. The client keeps each one until its
+  // answer is in, whatever becomes of its file.
   void Adelantar(TFicheroEHDD& file, uint64_t desde);
   bool TomarAdelantada(TFicheroEHDD& file, uint64_t desde);
   FalloApertura ClasificarFallo(const char* path, int32_t mode);

@@ -425,6 +425,9 @@ bool TEHDDClient::TomarAdelantada(TFicheroEHDD& file, uint64_t desde) {
   std::shared_ptr<TEHDDReply> reply = std::move(file.adelantada);
   file.adelantada.reset();
   if (file.adelantada_desde != desde) return false;  // the reading went elsewhere
+  // The range after it goes out before this one is waited for: two are on
+  // their way while the caller waits, and each has two reads' time to come.
+  Adelantar(file, desde + static_cast<uint64_t>(read_ahead_) * kBloque);
   // A read ahead that failed is asked for again by the read that needs it,
   // which reports its failure.
   if (!Esperar(*reply) || reply->data == nullptr || reply->length == 0) return false;
@@ -573,9 +576,8 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       bool whole = false;
       const bool servidor = file->kind == ehdd_kind::kServidor;
       if (servidor && TomarAdelantada(*file, entries[at].posicion)) {
-        // What was read ahead is in: the next range goes out, and the
+        // What was read ahead is in (and the next range has gone out): the
         // range is looked at again.
-        Adelantar(*file, entries[at].posicion + static_cast<uint64_t>(read_ahead_) * kBloque);
       } else {
         if (!FetchBlocks(*file, entries[at].posicion, blocks, &whole)) break;
         // A file read on from where it was: the range that follows is asked

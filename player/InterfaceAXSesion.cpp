@@ -738,10 +738,11 @@ void LiberarObjetosMiniCourse() {
   SesionAX& sesion = motor.sesion;
   InstanciaAX& mini = sesion.instancias[kModoMini];
   // No MINI command starts from here; one already running (between its two
-  // page-lock sections) is waited for before its document goes.
+  // page-lock sections) is waited for before its document goes, and before
+  // the document's place is cleared: the command reads it without a lock.
   mini.activa.store(0);
-  mini.partes[0].formatae = nullptr;
   EsperarComandoEnGui(sesion.eventos);
+  mini.partes[0].formatae = nullptr;
   if (LeccionGestorTAE* leccion = motor.leccion) {
     if (!ConPaginaEnGui([leccion] { leccion->SoltarFormateador(); })) motor.fuga = true;
   }

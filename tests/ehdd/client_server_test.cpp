@@ -501,6 +501,39 @@ TEST_F(ServerClientTest, AFileWrittenAfterItsHintIsReadAsWritten) {
   client.Cerrar(r);
 }
 
+// The server reads a file through the descriptor its open took, as a
+// server holding the file open does, until the file's close; a read after
+// the close, or a new open, finds the file as it is on disk then, never a
+// descriptor left from before.
+TEST_F(ServerClientTest, TheServerReadsAnOpenFileUntilItsCloseAndThenTheFileOnDisk) {
+  const fs::path file = dir_ / "root" / "data" / "swap.bin";
+  std::ofstream(file, std::ios::binary) << "first";
+  auto server = Start();
+  TEHDDClient client;
+  client.Mount("data", 'D');
+  client.Conectar("127.0.0.1", "alumno", server->port());
+  const std::string session = "&IS=" + client.session_id();
+  auto send = [&](const std::string& command) {
+    TEHDDReply reply;
+    EXPECT_TRUE(client.Enviar(command + session, nullptr, 0, nullptr, 0, reply)) << command;
+    return std::string(reinterpret_cast<const char*>(reply.data), reply.length);
+  };
+  const std::string id = CacheName("data/swap.bin");
+  const std::string read = "CM=RD&OF=0&BS=4000&NB=1&ID=" + id;
+  EXPECT_EQ(send("CM=OP&FN=data/swap.bin&MD=0"), "IDF=" + id + "&RT=1&LN=5");
+  // Replaced on disk under the open file.
+  std::ofstream(dir_ / "new.bin", std::ios::binary) << "second";
+  fs::rename(dir_ / "new.bin", file);
+  EXPECT_EQ(send(read), "first");
+  send("CM=CF&ID=" + id);
+  EXPECT_EQ(send(read), "second");
+  EXPECT_EQ(send("CM=OP&FN=data/swap.bin&MD=0"), "IDF=" + id + "&RT=1&LN=6");
+  EXPECT_EQ(send(read), "second");
+  // An open of a file that is gone, or is a folder, fails.
+  EXPECT_EQ(send("CM=OP&FN=data/none.bin&MD=0"), "RT=0");
+  EXPECT_EQ(send("CM=OP&FN=data&MD=0"), "RT=0");
+}
+
 // A client against a scripted peer: no proxy, no registry, a fresh cache,
 // boxes answered at once.
 class ClientAgainstPeer : public testing::Test {
@@ -656,6 +689,42 @@ TEST_F(ServerClientTest, AFileReadOnFromItsStartAsksForEachRangeOnce) {
   ASSERT_EQ(client.Leer(again.data() + 70000, 1, 80000, f), 80000u);
   EXPECT_EQ(std::string(again.data(), 70000), bytes.substr(100, 70000));
   EXPECT_EQ(std::string(again.data() + 70000, 80000), bytes.substr(200000, 80000));
+  client.Cerrar(f);
+}
+
+// While a read waits for the range it needs, the range after it is already
+// on its way: a peer that answers a range only once the next one is asked
+// for (a server whose replies leave two requests late) still serves the file
+// whole, each range asked for once.
+TEST_F(ClientAgainstPeer, TheRangeAfterTheOneAReadWaitsForIsAlreadyAsked) {
+  std::string bytes(300000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 23);
+  std::string held;  // the answer to the read before, not yet sent
+  FakePeer peer(ServingOneFile(
+      "late.bin", bytes, [&](const FakePeer::Request&, size_t offset, FakePeer::Answer& a) {
+        if (offset < 128000) return;  // with the open, and the first one fetched
+        // A range is answered with the next request, the last one with it.
+        if (offset + 64000 >= bytes.size()) {
+          a.bytes = held + a.bytes;
+        } else {
+          std::swap(held, a.bytes);
+        }
+      }));
+  TEHDDClient client;
+  Connect(client, peer, 3);
+  TFicheroEHDD* f = client.Abrir("D:\\late.bin", 0);
+  ASSERT_NE(f, nullptr);
+  std::string read;
+  char piece[16000];
+  try {
+    for (uint32_t got; (got = client.Leer(piece, 1, sizeof(piece), f)) > 0;) read.append(piece, got);
+  } catch (const std::string& text) {
+    ADD_FAILURE() << "a read waited for its range before asking for the next: " << text;
+  }
+  EXPECT_EQ(read, bytes);
+  int reads = 0;
+  for (const std::string& c : peer.Commands()) reads += c.rfind("CM=RD", 0) == 0;
+  EXPECT_EQ(reads, 5);  // 300,000 bytes in ranges of 64,000
   client.Cerrar(f);
 }
 

@@ -238,7 +238,9 @@ TEST(TransportEngine, ReconnectsFromAnotherThreadWhileRequestsAreInFlight) {
         TEHDDReply reply;
         e.Submit("CM=RD&OF=0&BS=4000&NB=1&ID=1&IS=s", reply);
         if (reply.semaphore.WaitFor(10000)) ++ended;
-        if (reply.status == 0) EXPECT_EQ(reply.length, 3000u);
+        if (reply.status == 0) {
+          EXPECT_EQ(reply.length, 3000u);
+        }
       }
     });
   }

@@ -1,7 +1,8 @@
 // ehdd-server: a small eHDD server on 127.0.0.1 for tests and benchmarks.
 // It serves the plain files of a folder and the members of FAT/DAT volumes
 // in it ("data/unit001#/PATH" is the member PATH of data/unit001.FAT/.DAT),
-// and can misbehave on purpose.
+// and can misbehave on purpose. A plain file opened for reading is read
+// through the descriptor its open took, until its close.
 //
 //   ehdd-server --root DIR --port N [--log FILE] [--delay-ms N] [--latency-ms N]
 //               [--close-mid-reply] [--status-503] [--wrong-id] [--bad-block]
@@ -38,6 +39,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -67,7 +69,19 @@ struct Options {
 
 Options g_options;
 std::mutex g_mutex;  // files, volumes, log
-std::map<std::string, std::string> g_files;  // file id → resolved path
+// A plain file opened for reading keeps its descriptor until its close:
+// each of its reads is then one pread.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+struct Servido {
+  std::string path;  // resolved path
+  std::shared_ptr<Descriptor> abierto;
+};
+std::map<std::string, Servido> g_files;  // by file id
 std::map<std::string, std::unique_ptr<TVolumen>> g_volumes;
 std::atomic<int> g_sessions{0};
 
@@ -104,17 +118,6 @@ bool SendParts(int fd, iovec* parts, int count) {
   return true;
 }
 
-bool RecvAll(int fd, void* data, size_t n) {
-  char* p = static_cast<char*>(data);
-  while (n > 0) {
-    ssize_t got = recv(fd, p, n, 0);
-    if (got <= 0) return false;
-    p += got;
-    n -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
 void Log(const std::string& command) {
   if (g_options.log.empty()) return;
   std::lock_guard<std::mutex> lock(g_mutex);
@@ -125,9 +128,29 @@ bool SafePath(const std::string& path) {
   return path.find("..") == std::string::npos;
 }
 
-// Reads [offset, offset + length) of a served file; false when absent.
-bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::string& out, int64_t* size) {
-  out.clear();
+// Reads up to length bytes at offset of an open file into the front of
+// out, which only grows, and to no more than the file holds there (what it
+// held is not cleared first); the bytes read.
+size_t ReadAt(int fd, uint64_t offset, uint64_t length, std::string& out) {
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || offset >= static_cast<uint64_t>(st.st_size)) return 0;
+  length = std::min<uint64_t>(length, static_cast<uint64_t>(st.st_size) - offset);
+  if (out.size() < length) out.resize(length);
+  size_t got = 0;
+  while (got < length) {
+    const ssize_t r = pread(fd, out.data() + got, length - got, static_cast<off_t>(offset + got));
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    got += static_cast<size_t>(r);
+  }
+  return got;
+}
+
+// Reads [offset, offset + length) of a served file into the front of out
+// (*got bytes); false when absent.
+bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::string& out,
+                size_t* got, int64_t* size) {
+  *got = 0;
   if (!SafePath(path)) return false;
   const size_t hash = path.rfind('#');
   if (hash != std::string::npos && hash > 0) {
@@ -147,10 +170,10 @@ bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::
     if (size) *size = s;
     if (length > 0 && offset < static_cast<uint64_t>(s)) {
       uint64_t n = std::min<uint64_t>(length, static_cast<uint64_t>(s) - offset);
-      out.resize(n);
+      if (out.size() < n) out.resize(n);
       volume->Posicionar(r, static_cast<int64_t>(offset), 0);
-      int64_t got = volume->Leer(r, out.data(), static_cast<uint32_t>(n));
-      out.resize(got > 0 ? static_cast<size_t>(got) : 0);
+      const int64_t read = volume->Leer(r, out.data(), static_cast<uint32_t>(n));
+      *got = read > 0 ? static_cast<size_t>(read) : 0;
     }
     volume->CerrarFichero(r);
     return true;
@@ -166,21 +189,25 @@ bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::
   const int64_t s = st.st_size;
   if (size) *size = s;
   if (length > 0 && offset < static_cast<uint64_t>(s)) {
-    const uint64_t n = std::min<uint64_t>(length, static_cast<uint64_t>(s) - offset);
-    out.resize(n);
-    size_t got = 0;
-    while (got < n) {
-      const ssize_t r = pread(fd, out.data() + got, n - got, static_cast<off_t>(offset + got));
-      if (r <= 0) break;
-      got += static_cast<size_t>(r);
-    }
-    out.resize(got);
+    *got = ReadAt(fd, offset, length, out);
   }
   close(fd);
   return true;
 }
 
-void Reply(int fd, const std::string& id, const std::string& data, bool* keep) {
+// Opens a plain served file for its reads; null for a volume member or a
+// file that is absent or not a regular file.
+std::shared_ptr<Descriptor> OpenServed(const std::string& path, int64_t* size) {
+  if (!SafePath(path) || path.find('#') != std::string::npos) return nullptr;
+  auto d = std::make_shared<Descriptor>();
+  d->fd = open((g_options.root + "/" + path).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (d->fd < 0 || fstat(d->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  *size = st.st_size;
+  return d;
+}
+
+void Reply(int fd, const std::string& id, std::string_view data, bool* keep) {
   if (g_options.delay_ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(g_options.delay_ms));
   if (g_options.status_503) {
     const std::string body = "Service down for maintenance";
@@ -199,7 +226,7 @@ void Reply(int fd, const std::string& id, const std::string& data, bool* keep) {
   const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                            std::to_string(32 + data.size()) + "\r\n\r\n";
   if (g_options.trickle_head || g_options.close_mid_reply) {
-    const std::string body = reply_block + data;
+    const std::string body = reply_block + std::string(data);
     if (g_options.trickle_head) {
       for (char c : head) {
         if (!SendAll(fd, &c, 1)) return;
@@ -223,63 +250,92 @@ void Reply(int fd, const std::string& id, const std::string& data, bool* keep) {
   SendParts(fd, parts, 3);
 }
 
-std::string Handle(const std::string& command, const std::string& data) {
+// A command's answer: a text, or a read's bytes in the connection's buffer.
+struct Respuesta {
+  std::string texto;
+  const char* datos = nullptr;
+  size_t n = 0;
+  std::string_view Bytes() const { return datos != nullptr ? std::string_view(datos, n) : texto; }
+};
+
+Respuesta Texto(std::string text) {
+  Respuesta r;
+  r.texto = std::move(text);
+  return r;
+}
+
+// lectura: the connection's read buffer, kept from one request to the next.
+Respuesta Handle(const std::string& command, const std::string& data, std::string& lectura) {
   std::map<std::string, std::string> kv;
   ParseKeyValues(command.c_str(), command.size(), kv, '&', '=');
   const std::string cm = kv["CM"];
   if (cm == "OS") {
-    if (g_options.no_session) return "RT=0";
-    return "IS=S" + std::to_string(++g_sessions) + "&RT=1";
+    if (g_options.no_session) return Texto("RT=0");
+    return Texto("IS=S" + std::to_string(++g_sessions) + "&RT=1");
   }
   if (cm == "OP") {
     const std::string fn = kv["FN"];
     const std::string id = CacheName(fn.c_str());
     if (kv["MD"] == "2" || kv["MD"] == "3") {
-      if (!SafePath(fn) || fn.find('#') != std::string::npos) return "RT=0";
+      if (!SafePath(fn) || fn.find('#') != std::string::npos) return Texto("RT=0");
       std::ofstream out(g_options.root + "/" + fn, std::ios::binary | std::ios::trunc);
-      if (!out) return "RT=0";
+      if (!out) return Texto("RT=0");
       std::lock_guard<std::mutex> lock(g_mutex);
-      g_files[id] = fn;
-      return "IDF=" + id + "&RT=1&LN=0";
+      g_files[id] = Servido{fn, nullptr};
+      return Texto("IDF=" + id + "&RT=1&LN=0");
     }
     int64_t size = 0;
-    std::string ignored;
-    if (!ReadServed(fn, 0, 0, ignored, &size)) return "RT=0";
+    std::shared_ptr<Descriptor> abierto = OpenServed(fn, &size);
+    size_t ignored = 0;
+    if (!abierto && !ReadServed(fn, 0, 0, lectura, &ignored, &size)) return Texto("RT=0");
     std::lock_guard<std::mutex> lock(g_mutex);
-    g_files[id] = fn;
-    return "IDF=" + id + "&RT=1&LN=" + std::to_string(size);
+    g_files[id] = Servido{fn, std::move(abierto)};
+    return Texto("IDF=" + id + "&RT=1&LN=" + std::to_string(size));
   }
-  std::string path;
+  Servido servido;
   {
     std::lock_guard<std::mutex> lock(g_mutex);
     auto it = g_files.find(kv["ID"]);
-    if (it != g_files.end()) path = it->second;
+    if (it != g_files.end()) {
+      if (cm == "CF") {
+        it->second.abierto.reset();  // a later read opens the file by its path again
+        return Texto("RET=0");
+      }
+      servido = it->second;
+    }
   }
   if (cm == "RD") {
-    std::string out;
     const uint64_t of = std::strtoull(kv["OF"].c_str(), nullptr, 10);
-    const uint64_t n = std::strtoull(kv["BS"].c_str(), nullptr, 10) * std::strtoull(kv["NB"].c_str(), nullptr, 10);
-    if (!path.empty()) ReadServed(path, of, std::min<uint64_t>(n, 64u << 20), out, nullptr);
-    return out;
+    const uint64_t n = std::min<uint64_t>(
+        std::strtoull(kv["BS"].c_str(), nullptr, 10) * std::strtoull(kv["NB"].c_str(), nullptr, 10),
+        64u << 20);
+    Respuesta r;
+    if (servido.abierto) {
+      r.n = ReadAt(servido.abierto->fd, of, n, lectura);
+    } else if (!servido.path.empty()) {
+      ReadServed(servido.path, of, n, lectura, &r.n, nullptr);
+    }
+    r.datos = lectura.data();  // where the buffer is now: it may have grown
+    return r;
   }
   if (cm == "WR") {
-    if (path.empty()) return "RET=1";
-    std::fstream f(g_options.root + "/" + path, std::ios::in | std::ios::out | std::ios::binary);
+    if (servido.path.empty()) return Texto("RET=1");
+    std::fstream f(g_options.root + "/" + servido.path, std::ios::in | std::ios::out | std::ios::binary);
     f.seekp(static_cast<std::streamoff>(std::strtoull(kv["OF"].c_str(), nullptr, 10)));
     f.write(data.data(), static_cast<std::streamsize>(data.size()));
-    return "RET=0";
+    return Texto("RET=0");
   }
   if (cm == "MD") {
-    if (!SafePath(kv["FN"])) return "RET=1";
+    if (!SafePath(kv["FN"])) return Texto("RET=1");
     std::string fn = kv["FN"];
     for (char& c : fn) {
       if (c == '\\') c = '/';
     }
     std::error_code ec;
     fs::create_directories(g_options.root + "/" + fn, ec);
-    return "RET=0";
+    return Texto("RET=0");
   }
-  return "RET=0";
+  return Texto("RET=0");
 }
 
 // The bytes of one connection, read in large pieces: a request's head is
@@ -380,6 +436,7 @@ void Serve(int fd) {
   int one = 1;
   setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
   Reader reader(fd);
+  std::string lectura;  // a read's bytes, in a buffer kept from one read to the next
   std::unique_ptr<Outbox> outbox;
   if (g_options.latency_ms > 0) outbox = std::make_unique<Outbox>(fd);
   for (bool keep = true; keep;) {
@@ -407,14 +464,15 @@ void Serve(int fd) {
     if (outbox) {
       // Answered now, in order; the reply leaves when its time has come.
       outbox->Post(arrived + std::chrono::milliseconds(g_options.latency_ms),
-                   [fd, id, reply = Handle(command, data)] {
+                   [fd, id, reply = std::string(Handle(command, data, lectura).Bytes())] {
                      bool keep_going = true;
                      Reply(fd, id, reply, &keep_going);
                      return keep_going;
                    });
       continue;
     }
-    Reply(fd, id, Handle(command, data), &keep);
+    const Respuesta reply = Handle(command, data, lectura);
+    Reply(fd, id, reply.Bytes(), &keep);
   }
   outbox.reset();  // joins the sender before the descriptor goes
   close(fd);
