@@ -32,6 +32,8 @@ namespace {
 constexpr uint32_t kColorTratado = 0xBFDFDF;
 // How often a stop's wait serves the GUI thread.
 constexpr uint32_t kPasoParadaMs = 5;
+// How long a close waits for the end screen's last phase to be drawn.
+constexpr uint32_t kEsperaUltimaFaseMs = 5000;
 
 // Runs f with the page lock held. The GUI thread only tries the lock, and is
 // served between the tries, so a page being drawn never blocks it; false
@@ -400,7 +402,11 @@ void CerrarUnidad(bool descarga) {
   TrazarF(kTraceEstudio, "End Unit %03u SAFE con %u min. de conexion.", unidad, minutos);
   OSAL::Trace(kTraceEstudio, " -> Unit cerrada y subida al Server OK.");
   OSAL::Trace(kTraceEstudio, "#END#");
-  if (periodicos != nullptr) periodicos->FaseFinUnit(5);
+  // The last phase is on screen for its second before the screens' thread
+  // stops: on a busy machine the thread may take a while to draw it.
+  if (periodicos != nullptr && periodicos->FaseFinUnit(5)) {
+    periodicos->EsperarFaseDibujada(kEsperaUltimaFaseMs);
+  }
   PausaEnGui(1000);
   const uint32_t estudio = sesion.leccion != nullptr ? sesion.leccion->TiempoActivo() / 60000 : 0;
   sesion.EscribirLog(

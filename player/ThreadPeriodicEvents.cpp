@@ -163,6 +163,11 @@ bool ThreadPeriodicEvents::FaseFinUnit(uint8_t fase) {
   return true;
 }
 
+bool ThreadPeriodicEvents::EsperarFaseDibujada(uint32_t ms) {
+  return EsperarEnGui([this] { return fase_fin_.load() == 1 || !Corriendo(); }, ms) &&
+         Corriendo();
+}
+
 void ThreadPeriodicEvents::ProgresoCargaUnit() {
   TGestorGDI* gdi = sesion_.gdi;
   uint16_t posicion = posicion_.load();

@@ -67,6 +67,9 @@ class ThreadPeriodicEvents {
   // Shows phase p at least 1000 ms after the phase before it was drawn;
   // false when the thread does not run.
   bool FaseFinUnit(uint8_t fase);
+  // Serves the GUI until the phase last asked for is on screen, for at most
+  // ms; false when it is not (or the thread does not run).
+  bool EsperarFaseDibujada(uint32_t ms);
 
   // One step of each screen (the thread's turns; callable without it).
   void ProgresoCargaUnit();
