@@ -174,11 +174,15 @@ void TEHDDClient::OnRequestDone(TRespuestaHTTP& respuesta) {
   reply->Fill(respuesta.status, respuesta.data, respuesta.length);
   respuesta.data = nullptr;
   respuesta.length = 0;
-  if (reply->suelta) {
-    delete reply;  // and the data with it
-    return;
+  Terminar(*reply);
+}
+
+void TEHDDClient::Terminar(TEHDDReply& reply) {
+  if (reply.suelta) {
+    delete &reply;  // and the data with it
+  } else {
+    reply.semaphore.Release();
   }
-  reply->semaphore.Release();
 }
 
 void TEHDDClient::EnviarSinEsperar(const std::string& command, const unsigned char* data,
@@ -189,11 +193,7 @@ void TEHDDClient::EnviarSinEsperar(const std::string& command, const unsigned ch
   if (!thread_started_) {
     // Never connected: nothing would carry the request.
     reply.Fill(1, nullptr, 0);
-    if (reply.suelta) {
-      delete &reply;
-    } else {
-      reply.semaphore.Release();
-    }
+    Terminar(reply);
     return;
   }
   std::string id;
@@ -214,7 +214,6 @@ void TEHDDClient::EnviarSinRespuesta(const std::string& command) {
 bool TEHDDClient::Enviar(const std::string& command, const unsigned char* data,
                          uint32_t data_length, unsigned char* receive, uint32_t receive_size,
                          TEHDDReply& reply) {
-  if (!thread_started_) return false;  // never connected: nothing would carry the request
   EnviarSinEsperar(command, data, data_length, receive, receive_size, reply);
   return Esperar(reply);
 }

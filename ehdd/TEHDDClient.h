@@ -153,6 +153,8 @@ class TEHDDClient : public TEHDDLogTarget {
   TFicheroEHDD* EnterOpenFile(std::unique_ptr<TFicheroEHDD> file, const char* given_path);
   TFicheroEHDD* AbrirSinMotivo(const char* path, int32_t mode);
   TFicheroEHDD* AbrirServidor(const std::string& resolved, int32_t mode);
+  // A completed reply: its waiter is woken, or one nobody waits for goes.
+  static void Terminar(TEHDDReply& reply);
   // A server open on its way, with the read of the file's first blocks
   // that goes with it (TEHDDClient_files.cpp).
   struct Apertura;
@@ -171,6 +173,16 @@ class TEHDDClient : public TEHDDLogTarget {
   // answer is in, whatever becomes of its file.
   void Adelantar(TFicheroEHDD& file, uint64_t desde);
   bool TomarAdelantada(TFicheroEHDD& file, uint64_t desde);
+  // The read of `blocks` blocks of a server file from `desde`.
+  bool ComandoLectura(const std::string& id, uint64_t desde, uint32_t blocks,
+                      std::string& command) const;
+  // Closes a server file without waiting: nothing of the answer is used,
+  // and it goes ahead of whatever this client sends next.
+  void CerrarSinEsperar(const std::string& id);
+  // Takes a read's answer from `desde` into the cache, up to the file's
+  // `length`; nothing when it failed or brought nothing.
+  static void GuardarLeido(const std::string& path, const TEHDDReply& reply, uint64_t desde,
+                           uint32_t length);
   FalloApertura ClasificarFallo(const char* path, int32_t mode);
   std::string RutaLocal(const std::string& resolved);
   // Fetches blocks from start into the cache; false when none came. *whole:

@@ -236,6 +236,32 @@ RespuestaApertura LeerRespuestaApertura(const TEHDDReply& reply) {
 
 }  // namespace
 
+bool TEHDDClient::ComandoLectura(const std::string& id, uint64_t desde, uint32_t blocks,
+                                 std::string& command) const {
+  return ehdd_protocol::Comando({{"CM", "RD"},
+                                 {"OF", std::to_string(desde)},
+                                 {"BS", std::to_string(kBloque)},
+                                 {"NB", std::to_string(blocks)},
+                                 {"ID", id},
+                                 {"IS", session_id_}},
+                                command);
+}
+
+void TEHDDClient::CerrarSinEsperar(const std::string& id) {
+  std::string command;
+  if (ehdd_protocol::Comando({{"CM", "CF"}, {"ID", id}, {"IS", session_id_}}, command)) {
+    EnviarSinRespuesta(command);
+  }
+}
+
+void TEHDDClient::GuardarLeido(const std::string& path, const TEHDDReply& reply, uint64_t desde,
+                               uint32_t length) {
+  if (reply.status != 0 || reply.data == nullptr || reply.length == 0 || desde >= length) return;
+  TEHDDCache::Instance()->EscribirRango(
+      path, reply.data, static_cast<uint32_t>(desde),
+      static_cast<uint32_t>(std::min<uint64_t>(reply.length, length - desde)), kBloque);
+}
+
 bool TEHDDClient::EmpezarApertura(Apertura& apertura, int32_t mode) {
   const int md = mode == 1 ? 3 : (mode == 2 ? 2 : 1);
   std::string command;
@@ -251,13 +277,7 @@ bool TEHDDClient::EmpezarApertura(Apertura& apertura, int32_t mode) {
   // come in the same round trip as the open.
   if (mode == 0 && ids_por_nombre_.load()) {
     apertura.id_por_nombre = CacheName(apertura.resolved.c_str());
-    if (ehdd_protocol::Comando({{"CM", "RD"},
-                                {"OF", "0"},
-                                {"BS", std::to_string(kBloque)},
-                                {"NB", std::to_string(read_ahead_)},
-                                {"ID", apertura.id_por_nombre},
-                                {"IS", session_id_}},
-                               command)) {
+    if (ComandoLectura(apertura.id_por_nombre, 0, read_ahead_, command)) {
       EnviarSinEsperar(command, nullptr, 0, nullptr, read_ahead_ * kBloque, apertura.rd);
       apertura.rd_enviada = true;
     }
@@ -277,9 +297,8 @@ TFicheroEHDD* TEHDDClient::AcabarApertura(Apertura& apertura, int32_t mode) {
       // This server names files otherwise: the read went out under a name
       // it does not know, and no later open sends one.
       ids_por_nombre_.store(false);
-    } else if (apertura.rd.status == 0 && apertura.rd.data != nullptr && apertura.rd.length > 0) {
-      TEHDDCache::Instance()->EscribirRango(apertura.resolved, apertura.rd.data, 0,
-                                            std::min(apertura.rd.length, r.longitud), kBloque);
+    } else {
+      GuardarLeido(apertura.resolved, apertura.rd, 0, r.longitud);
     }
   }
   auto file = std::make_unique<TFicheroEHDD>();
@@ -336,7 +355,6 @@ void TEHDDClient::Anticipar(const std::vector<std::string>& paths) {
     // Only store files that stay the same through a session, and that the
     // next open would ask the server for.
     if (local || path.size() < 3 || path[1] != ':' || !MayBeComplete(resolved)) continue;
-    auto apertura = std::make_shared<Apertura>();
     CriticalSectionGuard guard(buffer_lock_);
     if (anticipos_.count(resolved) != 0) continue;
     if (container && complete_files_.count(CacheName(resolved.c_str())) != 0) continue;
@@ -349,6 +367,7 @@ void TEHDDClient::Anticipar(const std::vector<std::string>& paths) {
       soltadas_.push_back(std::move(oldest->second));
       anticipos_.erase(oldest);
     }
+    auto apertura = std::make_shared<Apertura>();
     apertura->resolved = std::move(resolved);
     apertura->orden = siguiente_anticipo_++;
     anticipos_[apertura->resolved] = apertura;
@@ -372,7 +391,7 @@ void TEHDDClient::SoltarAnticipos(const std::string* resolved) {
 }
 
 void TEHDDClient::BarrerSoltadas() {
-  std::vector<std::string> cierres;
+  std::vector<std::string> cierres;  // file ids
   {
     CriticalSectionGuard guard(buffer_lock_);
     for (auto it = soltadas_.begin(); it != soltadas_.end();) {
@@ -384,11 +403,7 @@ void TEHDDClient::BarrerSoltadas() {
         continue;
       }
       const RespuestaApertura r = LeerRespuestaApertura(a.op);
-      std::string command;
-      if (r.ok &&
-          ehdd_protocol::Comando({{"CM", "CF"}, {"ID", r.id}, {"IS", session_id_}}, command)) {
-        cierres.push_back(std::move(command));
-      }
+      if (r.ok) cierres.push_back(r.id);
       it = soltadas_.erase(it);
     }
     for (auto it = adelantadas_.begin(); it != adelantadas_.end();) {
@@ -396,21 +411,13 @@ void TEHDDClient::BarrerSoltadas() {
       it = (*it)->semaphore.Liberado() ? adelantadas_.erase(it) : std::next(it);
     }
   }
-  for (const std::string& command : cierres) EnviarSinRespuesta(command);
+  for (const std::string& id : cierres) CerrarSinEsperar(id);
 }
 
 void TEHDDClient::Adelantar(TFicheroEHDD& file, uint64_t desde) {
   if (file.adelantada || desde >= file.length || !thread_started_) return;
   std::string command;
-  if (!ehdd_protocol::Comando({{"CM", "RD"},
-                               {"OF", std::to_string(desde)},
-                               {"BS", std::to_string(kBloque)},
-                               {"NB", std::to_string(read_ahead_)},
-                               {"ID", file.fileId},
-                               {"IS", session_id_}},
-                              command)) {
-    return;
-  }
+  if (!ComandoLectura(file.fileId, desde, read_ahead_, command)) return;
   file.adelantada = std::make_shared<TEHDDReply>();
   file.adelantada_desde = desde;
   {
@@ -423,7 +430,6 @@ void TEHDDClient::Adelantar(TFicheroEHDD& file, uint64_t desde) {
 bool TEHDDClient::TomarAdelantada(TFicheroEHDD& file, uint64_t desde) {
   if (!file.adelantada) return false;
   std::shared_ptr<TEHDDReply> reply = std::move(file.adelantada);
-  file.adelantada.reset();
   if (file.adelantada_desde != desde) return false;  // the reading went elsewhere
   // The range after it goes out before this one is waited for: two are on
   // their way while the caller waits, and each has two reads' time to come.
@@ -431,10 +437,7 @@ bool TEHDDClient::TomarAdelantada(TFicheroEHDD& file, uint64_t desde) {
   // A read ahead that failed is asked for again by the read that needs it,
   // which reports its failure.
   if (!Esperar(*reply) || reply->data == nullptr || reply->length == 0) return false;
-  const uint64_t left = file.length - desde;
-  TEHDDCache::Instance()->EscribirRango(
-      file.path, reply->data, static_cast<uint32_t>(desde),
-      static_cast<uint32_t>(std::min<uint64_t>(reply->length, left)), kBloque);
+  GuardarLeido(file.path, *reply, desde, file.length);
   return true;
 }
 
@@ -447,13 +450,7 @@ bool TEHDDClient::FetchBlocks(TFicheroEHDD& file, uint64_t start, uint32_t block
   {
     std::string command;
     TEHDDReply reply;
-    if (!ehdd_protocol::Comando({{"CM", "RD"},
-                                 {"OF", std::to_string(start)},
-                                 {"BS", std::to_string(kBloque)},
-                                 {"NB", std::to_string(blocks)},
-                                 {"ID", file.fileId},
-                                 {"IS", session_id_}},
-                                command) ||
+    if (!ComandoLectura(file.fileId, start, blocks, command) ||
         !Enviar(command, nullptr, 0, buffer.get(), capacity, reply) || reply.length > capacity) {
       throw std::string(kErrorPerdida);
     }
@@ -575,10 +572,9 @@ uint32_t TEHDDClient::Leer(void* buffer, uint32_t item_size, uint32_t count, TFi
       const uint32_t blocks = std::max(read_ahead_, missing);
       bool whole = false;
       const bool servidor = file->kind == ehdd_kind::kServidor;
-      if (servidor && TomarAdelantada(*file, entries[at].posicion)) {
-        // What was read ahead is in (and the next range has gone out): the
-        // range is looked at again.
-      } else {
+      // What was read ahead is taken in (and the next range goes out);
+      // else the blocks are fetched now.
+      if (!servidor || !TomarAdelantada(*file, entries[at].posicion)) {
         if (!FetchBlocks(*file, entries[at].posicion, blocks, &whole)) break;
         // A file read on from where it was: the range that follows is asked
         // for while the caller works on this one.
@@ -713,13 +709,7 @@ void TEHDDClient::Cerrar(TFicheroEHDD* handle) {
       auto it = write_buffers_.find(file->fileId);
       if (it != write_buffers_.end() && it->second == buffer) write_buffers_.erase(it);
     }
-    // Nothing of the close's answer is used: it goes without a wait, ahead
-    // of whatever this client sends next on the one connection.
-    std::string command;
-    if (send_close && ehdd_protocol::Comando(
-                          {{"CM", "CF"}, {"ID", file->fileId}, {"IS", session_id_}}, command)) {
-      EnviarSinRespuesta(command);
-    }
+    if (send_close) CerrarSinEsperar(file->fileId);
   }
   CriticalSectionGuard guard(mount_lock_);
   open_files_.erase(handle);

@@ -46,6 +46,19 @@ std::vector<std::string> Lines(const fs::path& path) {
 
 using Server = TestServer;
 
+// A read that needs the server once it is lost fails once, with the
+// lost-connection text.
+void ExpectLostConnection(TEHDDClient& client, TFicheroEHDD* f, char* buffer, uint32_t n) {
+  int thrown = 0;
+  try {
+    client.Leer(buffer, 1, n, f);
+  } catch (const std::string& text) {
+    ++thrown;
+    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
+  }
+  EXPECT_EQ(thrown, 1);
+}
+
 class ServerClientTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -237,12 +250,7 @@ TEST_F(ServerClientTest, LostConnectionMidReadThrowsAndTheClientRecovers) {
   good.reset();  // the server goes away with the file open
   std::vector<char> buffer(100);
   ASSERT_EQ(client.Posicionar(f, 64000, 0), 0);
-  try {
-    client.Leer(buffer.data(), 1, 100, f);
-    ADD_FAILURE() << "read through a dead server";
-  } catch (const std::string& text) {
-    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
-  }
+  ExpectLostConnection(client, f, buffer.data(), 100);
   EXPECT_EQ(client.Posicion(f), 64000u);  // the offset did not move
   // What came with the open is still served.
   client.Posicionar(f, 0, 0);
@@ -417,12 +425,7 @@ TEST_F(ServerClientTest, AReadWhoseLaterRoundFailsLeavesTheOffsetWhereItBegan) {
   ASSERT_NE(f, nullptr);
   ASSERT_EQ(client.Posicionar(f, 100, 0), 0);
   std::vector<char> buffer(kLength);
-  try {
-    client.Leer(buffer.data(), 1, kLength - 100, f);
-    ADD_FAILURE() << "a read through a server that stopped answering";
-  } catch (const std::string& text) {
-    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
-  }
+  ExpectLostConnection(client, f, buffer.data(), kLength - 100);
   EXPECT_EQ(client.Posicion(f), 100u);
   uint32_t length = 0, remaining = 0;
   client.Size(f, length, remaining);
@@ -643,14 +646,7 @@ TEST_F(ClientAgainstPeer, AServerLostInTheMiddleOfTheReadBesideAnOpen) {
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
   std::vector<char> buffer(9000);
-  int thrown = 0;
-  try {
-    client.Leer(buffer.data(), 1, 9000, f);
-  } catch (const std::string& text) {
-    ++thrown;
-    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
-  }
-  EXPECT_EQ(thrown, 1);
+  ExpectLostConnection(client, f, buffer.data(), 9000);
   EXPECT_EQ(client.Posicion(f), 0u);
   EXPECT_EQ(TEHDDCache::Instance()->BytesEnCache(f->path), 0u);
 }
@@ -753,14 +749,7 @@ TEST_F(ClientAgainstPeer, AServerLostInTheMiddleOfAReadAhead) {
   ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
   ASSERT_EQ(client.Leer(buffer.data(), 1, 64000, f), 64000u);
   EXPECT_EQ(std::string(buffer.data(), 64000), bytes.substr(64000, 64000));
-  int thrown = 0;
-  try {
-    client.Leer(buffer.data(), 1, 4000, f);
-  } catch (const std::string& text) {
-    ++thrown;
-    EXPECT_EQ(text, "Se ha perdido la conexión con el servidor");
-  }
-  EXPECT_EQ(thrown, 1);
+  ExpectLostConnection(client, f, buffer.data(), 4000);
   EXPECT_EQ(client.Posicion(f), 128000u);
   std::vector<TRangoCache> entries;
   uint32_t first_missing = 0;
