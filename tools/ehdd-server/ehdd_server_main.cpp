@@ -85,17 +85,6 @@ std::map<std::string, Servido> g_files;  // by file id
 std::map<std::string, std::unique_ptr<TVolumen>> g_volumes;
 std::atomic<int> g_sessions{0};
 
-bool SendAll(int fd, const void* data, size_t n) {
-  const char* p = static_cast<const char*>(data);
-  while (n > 0) {
-    ssize_t put = send(fd, p, n, MSG_NOSIGNAL);
-    if (put <= 0) return false;
-    p += put;
-    n -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
 // Sends every byte of the parts, going on after a short send.
 bool SendParts(int fd, iovec* parts, int count) {
   while (count > 0) {
@@ -116,6 +105,11 @@ bool SendParts(int fd, iovec* parts, int count) {
     }
   }
   return true;
+}
+
+bool SendAll(int fd, const void* data, size_t n) {
+  iovec part = {const_cast<void*>(data), n};
+  return SendParts(fd, &part, 1);
 }
 
 void Log(const std::string& command) {
@@ -146,14 +140,32 @@ size_t ReadAt(int fd, uint64_t offset, uint64_t length, std::string& out) {
   return got;
 }
 
+// "data/unit001#/PATH": a member of a volume, not a plain file.
+bool EsMiembro(const std::string& path) {
+  const size_t hash = path.rfind('#');
+  return hash != std::string::npos && hash > 0;
+}
+
+// Opens a plain served file for its reads; null for a volume member or a
+// file that is absent or not a regular file.
+std::shared_ptr<Descriptor> OpenServed(const std::string& path, int64_t* size) {
+  if (!SafePath(path) || EsMiembro(path)) return nullptr;
+  auto d = std::make_shared<Descriptor>();
+  d->fd = open((g_options.root + "/" + path).c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (d->fd < 0 || fstat(d->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
+  *size = st.st_size;
+  return d;
+}
+
 // Reads [offset, offset + length) of a served file into the front of out
 // (*got bytes); false when absent.
 bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::string& out,
                 size_t* got, int64_t* size) {
   *got = 0;
   if (!SafePath(path)) return false;
-  const size_t hash = path.rfind('#');
-  if (hash != std::string::npos && hash > 0) {
+  if (EsMiembro(path)) {
+    const size_t hash = path.rfind('#');
     std::lock_guard<std::mutex> lock(g_mutex);
     const std::string prefix = g_options.root + "/" + path.substr(0, hash);
     auto& volume = g_volumes[prefix];
@@ -178,33 +190,12 @@ bool ReadServed(const std::string& path, uint64_t offset, uint64_t length, std::
     volume->CerrarFichero(r);
     return true;
   }
-  const std::string full = g_options.root + "/" + path;
-  const int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st {};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return false;
-  }
-  const int64_t s = st.st_size;
+  int64_t s = 0;
+  const std::shared_ptr<Descriptor> file = OpenServed(path, &s);
+  if (!file) return false;
   if (size) *size = s;
-  if (length > 0 && offset < static_cast<uint64_t>(s)) {
-    *got = ReadAt(fd, offset, length, out);
-  }
-  close(fd);
+  if (length > 0) *got = ReadAt(file->fd, offset, length, out);
   return true;
-}
-
-// Opens a plain served file for its reads; null for a volume member or a
-// file that is absent or not a regular file.
-std::shared_ptr<Descriptor> OpenServed(const std::string& path, int64_t* size) {
-  if (!SafePath(path) || path.find('#') != std::string::npos) return nullptr;
-  auto d = std::make_shared<Descriptor>();
-  d->fd = open((g_options.root + "/" + path).c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (d->fd < 0 || fstat(d->fd, &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-  *size = st.st_size;
-  return d;
 }
 
 void Reply(int fd, const std::string& id, std::string_view data, bool* keep) {
@@ -287,7 +278,10 @@ Respuesta Handle(const std::string& command, const std::string& data, std::strin
     int64_t size = 0;
     std::shared_ptr<Descriptor> abierto = OpenServed(fn, &size);
     size_t ignored = 0;
-    if (!abierto && !ReadServed(fn, 0, 0, lectura, &ignored, &size)) return Texto("RT=0");
+    // A volume member is sized through its volume.
+    if (!abierto && (!EsMiembro(fn) || !ReadServed(fn, 0, 0, lectura, &ignored, &size))) {
+      return Texto("RT=0");
+    }
     std::lock_guard<std::mutex> lock(g_mutex);
     g_files[id] = Servido{fn, std::move(abierto)};
     return Texto("IDF=" + id + "&RT=1&LN=" + std::to_string(size));
