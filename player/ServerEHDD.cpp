@@ -257,7 +257,7 @@ bool GuardarCopiaLocalAuditoria() {
   // The old unit number goes first: from here on a cut leaves no pending
   // copy until both new files are whole.
   if (!Borrar(qol)) return false;
-  if (!platform::WriteFileAtomically(qor, alumno->Construir().ABytes(), 0600)) {
+  if (!platform::WriteFileAtomically(qor, alumno->Bytes(), 0600)) {
     OSAL::Trace(kTraceError, "No se ha podido escribir la copia local de la auditoria.");
     return false;
   }

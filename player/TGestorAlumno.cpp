@@ -39,13 +39,9 @@ std::string RutaAuditoria(uint8_t unidad, const char* fichero) {
   return FormatoF("S:\\C%03u\\%s", static_cast<unsigned>(unidad), fichero);
 }
 
-// The file's bytes from the head and the records where the documents keep
-// them, taken under the page lock in one copy (the documents' counters keep
-// changing while the learner works).
-std::string BytesAuditoria(SesionAX& sesion, const CabeceraAuditoria& cabecera) {
-  std::string bytes;
-  std::lock_guard<CriticalSection> lock(sesion.cerrojo_pagina);
-  RegistrosParte partes[8];
+// The records where the documents keep them; the caller holds the page
+// lock (the documents' counters keep changing while the learner works).
+void RegistrosDocumentos(SesionAX& sesion, RegistrosParte (&partes)[8]) {
   for (uint8_t i = 0; i < 8; ++i) {
     IDocumentoParte* documento = sesion.Unit().partes[i].formatae;
     if (documento == nullptr) continue;
@@ -62,9 +58,10 @@ std::string BytesAuditoria(SesionAX& sesion, const CabeceraAuditoria& cabecera) 
       parte.bytes_ejercicios = (size_t{parte.m} + 1) * AuditoriaUnit::kBytesEjercicio;
     }
   }
-  const uint8_t* rolplay = sesion.leccion != nullptr ? sesion.leccion->LineasRolePlay() : nullptr;
-  AuditoriaUnit::Escribir(cabecera, partes, rolplay, bytes);
-  return bytes;
+}
+
+const uint8_t* RolPlay(SesionAX& sesion) {
+  return sesion.leccion != nullptr ? sesion.leccion->LineasRolePlay() : nullptr;
 }
 
 }  // namespace
@@ -288,28 +285,32 @@ AuditoriaUnit TGestorAlumno::Construir() {
   AuditoriaUnit auditoria;
   auditoria.cabecera = Cabecera();
   std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
+  RegistrosParte registros[8];
+  RegistrosDocumentos(sesion_, registros);
   for (uint8_t i = 0; i < 8; ++i) {
-    IDocumentoParte* documento = sesion_.Unit().partes[i].formatae;
-    if (documento == nullptr) continue;
-    const AuditoriaDocumento a = documento->Auditoria();
+    const RegistrosParte& r = registros[i];
     AuditoriaParte& parte = auditoria.partes[i];
-    parte.n = a.sonido_mayor;
-    if (parte.n > 0 && a.bufsontrat != nullptr) {
-      parte.sonidos.assign(a.bufsontrat,
-                           a.bufsontrat + (size_t{parte.n} + 1) * AuditoriaUnit::kBytesSonido);
-    }
-    parte.m = a.ejercicio_mayor;
-    if (parte.m > 0 && a.bufejetrat != nullptr) {
-      parte.ejercicios.assign(
-          a.bufejetrat, a.bufejetrat + (size_t{parte.m} + 1) * AuditoriaUnit::kBytesEjercicio);
+    parte.n = r.n;
+    if (r.sonidos != nullptr) parte.sonidos.assign(r.sonidos, r.sonidos + r.bytes_sonidos);
+    parte.m = r.m;
+    if (r.ejercicios != nullptr) {
+      parte.ejercicios.assign(r.ejercicios, r.ejercicios + r.bytes_ejercicios);
     }
   }
-  if (sesion_.leccion != nullptr) {
-    if (const uint8_t* slots = sesion_.leccion->LineasRolePlay()) {
-      std::memcpy(auditoria.rolplay, slots, AuditoriaUnit::kBytesRolPlay);
-    }
+  if (const uint8_t* slots = RolPlay(sesion_)) {
+    std::memcpy(auditoria.rolplay, slots, AuditoriaUnit::kBytesRolPlay);
   }
   return auditoria;
+}
+
+std::string TGestorAlumno::Bytes() {
+  const CabeceraAuditoria cabecera = Cabecera();
+  std::string bytes;
+  std::lock_guard<CriticalSection> lock(sesion_.cerrojo_pagina);
+  RegistrosParte registros[8];
+  RegistrosDocumentos(sesion_, registros);
+  AuditoriaUnit::Escribir(cabecera, registros, RolPlay(sesion_), bytes);
+  return bytes;
 }
 
 bool TGestorAlumno::Guardar(const char* path, const std::string& bytes) {
@@ -325,13 +326,13 @@ bool TGestorAlumno::Guardar(const char* path, const std::string& bytes) {
 bool TGestorAlumno::GuardarAuditoria(const char* path) {
   if (sesion_.modo_navegacion.load() != 0) return true;
   if (AuditoriaRechazada()) return false;
-  return Guardar(path, BytesAuditoria(sesion_, Cabecera()));
+  return Guardar(path, Bytes());
 }
 
 bool TGestorAlumno::GuardarAuditoriaUnidad(uint8_t unidad) {
   if (sesion_.modo_navegacion.load() != 0) return true;
   if (AuditoriaRechazada()) return false;
-  const std::string bytes = BytesAuditoria(sesion_, Cabecera());
+  const std::string bytes = Bytes();
   // The backup first: a cut between the two leaves a main file that is not
   // newer than its backup.
   const bool guardada = Guardar(RutaAuditoria(unidad, "AUDIT.BKP").c_str(), bytes) &&

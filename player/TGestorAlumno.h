@@ -94,8 +94,9 @@ class TGestorAlumno {
   uint16_t Errores(uint8_t parte) const { return parte < 8 ? cabecera_.errores[parte] : 0; }
   uint16_t Respuestas(uint8_t parte) const { return parte < 8 ? cabecera_.respuestas[parte] : 0; }
 
-  // The record a save writes now.
+  // The record a save writes now, and its bytes (taken in one copy).
   AuditoriaUnit Construir();
+  std::string Bytes();
 
   static Estadisticas EstadisticasDocumento(const AuditoriaDocumento& auditoria);
 

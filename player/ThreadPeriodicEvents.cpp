@@ -153,7 +153,7 @@ bool ThreadPeriodicEvents::FaseFinUnit(uint8_t fase) {
   // The phase before this one is on screen first; this one follows it by
   // at least a second. The caller is the GUI thread: the screens this
   // thread draws meanwhile are presented while it waits.
-  while (!EsperarEnGui([this] { return fase_fin_.load() == 1 || !Corriendo(); }, kPasoEsperaMs)) {
+  while (Corriendo() && !EsperarFaseDibujada(kPasoEsperaMs)) {
   }
   if (!Corriendo()) return false;
   PausaEnGui(kPausaFaseMs);
